@@ -1,0 +1,13 @@
+// The one header through which the core reaches the platform.
+// On Windows that is <windows.h>; elsewhere it is our own stand-in, which
+// declares exactly the Win32 subset that the core and its tests use.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include "standin/windows.h"
+#endif
