@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs a cross-built Windows program under Wine: the emulator that ctest uses
+# for the windows preset. The Wine prefix is $WINEPREFIX when set (the Wine
+# test script makes a throwaway one), else one kept under build/ and made on
+# first use.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+export WINEPREFIX="${WINEPREFIX:-$here/../build/wine-prefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    # Two tests may start at once; one makes the prefix, the other waits.
+    (
+        flock 9
+        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+            wineboot -i >/dev/null 2>&1
+            wineserver -w
+        fi
+    ) 9>"$WINEPREFIX.lock"
+fi
+
+exec wine "$@"
