@@ -4,6 +4,14 @@
 # test script makes a throwaway one), else one kept under build/ and made on
 # first use.
 set -euo pipefail
+# --locale NAME: start Wine under that Unix locale (it picks the ANSI code
+# page from it, e.g. ja_JP gives 932); set here rather than by the caller so
+# that this shell does not complain about a locale the C library lacks.
+locale=
+if [ "${1:-}" = --locale ]; then
+    locale="$2"
+    shift 2
+fi
 here="$(cd "$(dirname "$0")" && pwd)"
 export WINEPREFIX="${WINEPREFIX:-$here/../build/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -21,4 +29,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     ) 9>"$WINEPREFIX.lock"
 fi
 
+if [ -n "$locale" ]; then
+    exec env LANG="$locale" LC_ALL="$locale" wine "$@"
+fi
 exec wine "$@"

@@ -8,4 +8,10 @@ int WINAPI lstrlenA(LPCSTR text) {
 }
 
 // The stand-in's code page is single-byte: no byte leads a pair.
-BOOL WINAPI IsDBCSLeadByte(BYTE) { return FALSE; }
+BOOL WINAPI IsDBCSLeadByte(BYTE) {
+    return FALSE;
+}
+
+UINT WINAPI GetACP() {
+    return 1252;
+}

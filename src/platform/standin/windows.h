@@ -156,6 +156,7 @@ typedef struct tagMSG {
 int WINAPI lstrlenA(LPCSTR text);
 int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second);
 BOOL WINAPI IsDBCSLeadByte(BYTE test);
+UINT WINAPI GetACP();
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
