@@ -1,0 +1,155 @@
+// Test driver for the shipped program under Wine (or Windows): starts it
+// from its own folder, reads and answers its message box, waits for its end,
+// and reports what it saw, one "key=value" line each, for the test script.
+//
+//   update_driver [--hold FILE]... [--timeout SECONDS] PROGRAM
+//
+// --hold opens FILE without sharing for the whole run (a running product, a
+// target that cannot be overwritten). The driver exits 0 when the program
+// showed a box and ended, 2 when no box came in time, 3 when it did not end,
+// 1 on wrong usage; the program is ended in every case.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "child_process.h"
+#include "message_box.h"
+#include "report.h"
+
+namespace {
+
+const DWORD kExitTimeoutMs = 10000;
+const DWORD kWindowTimeoutMs = 5000;
+const DWORD kPollMs = 50;
+
+struct Options {
+    std::vector<std::string> holds;
+    DWORD boxTimeoutMs = 20000;
+    std::string program;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc)
+            options.holds.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
+            options.boxTimeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
+        else if (options.program.empty() && argv[i][0] != '-')
+            options.program = argv[i];
+        else
+            return false;
+    }
+    return !options.program.empty();
+}
+
+std::vector<HANDLE> HoldFiles(const std::vector<std::string>& paths) {
+    std::vector<HANDLE> handles;
+    for (const std::string& path : paths) {
+        HANDLE file =
+            CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        Report("hold",
+               path + (file != INVALID_HANDLE_VALUE ? std::string("|ok")
+                                                    : "|error " + std::to_string(GetLastError())));
+        if (file != INVALID_HANDLE_VALUE)
+            handles.push_back(file);
+    }
+    return handles;
+}
+
+// Started as from Explorer: its own folder is the current directory.
+bool StartProgram(const std::string& program, PROCESS_INFORMATION& process) {
+    std::string folder = program;
+    const std::size_t lastSeparator = folder.find_last_of("\\/");
+    folder = lastSeparator == std::string::npos ? "." : folder.substr(0, lastSeparator + 1);
+    std::string commandLine = "\"" + program + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.c_str(), &startup, &process) != FALSE;
+}
+
+void AnswerBox(HWND box, int number) {
+    const std::string prefix = "box" + std::to_string(number) + "-";
+    Report((prefix + "caption").c_str(), ReadCaption(box));
+    Report((prefix + "text").c_str(), ReadText(box));
+    Report((prefix + "icon").c_str(), IdentifyIcon(box));
+    PressOk(box);
+    // Until it is gone, the same box would be found again.
+    for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i)
+        Sleep(kPollMs);
+}
+
+// Reports each Notepad the program started (command line, windows) and ends it.
+void ReportNotes(DWORD parentId) {
+    const std::vector<DWORD> notes = FindChildProcesses(parentId, "notepad.exe");
+    Report("notepad-count", std::to_string(notes.size()));
+    for (DWORD id : notes) {
+        Report("notepad-command", ReadCommandLine(id));
+        std::vector<std::string> windows;
+        for (DWORD waited = 0; windows.empty() && waited < kWindowTimeoutMs; waited += kPollMs) {
+            Sleep(kPollMs);
+            windows = DescribeWindows(id);
+        }
+        for (const std::string& window : windows)
+            Report("notepad-window", window);
+        EndProcess(id);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: update_driver [--hold FILE]... [--timeout SECONDS] PROGRAM\n");
+        return 1;
+    }
+    std::vector<HANDLE> held = HoldFiles(options.holds);
+
+    PROCESS_INFORMATION process = {};
+    if (!StartProgram(options.program, process)) {
+        Report("result", "not-started " + std::to_string(GetLastError()));
+        return 1;
+    }
+
+    int boxes = 0;
+    int result = 0;
+    DWORD deadline = GetTickCount() + options.boxTimeoutMs;
+    for (;;) {
+        const bool ended = WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0;
+        HWND box = ended ? nullptr : FindMessageBox(process.dwProcessId);
+        if (box != nullptr) {
+            AnswerBox(box, ++boxes);
+            deadline = GetTickCount() + kExitTimeoutMs;
+        } else if (ended) {
+            break;
+        } else if (static_cast<LONG>(GetTickCount() - deadline) > 0) {
+            result = boxes == 0 ? 2 : 3;
+            break;
+        }
+    }
+    Report("boxes", std::to_string(boxes));
+
+    if (result != 0) {
+        TerminateProcess(process.hProcess, 255);
+        WaitForSingleObject(process.hProcess, 5000);
+    } else {
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        Report("exit-code", std::to_string(exitCode));
+        if (boxes == 0)
+            result = 2; // ended without a word to the user
+    }
+    ReportNotes(process.dwProcessId);
+    Report("result", result == 0 ? "ok" : result == 2 ? "no-message-box" : "no-exit");
+
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (HANDLE file : held)
+        CloseHandle(file);
+    return result;
+}
