@@ -17,16 +17,20 @@ export WINEPREFIX="${WINEPREFIX:-$here/../build/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+# The mark is written once the prefix is complete (by us or by the Wine test
+# script); the registry files alone do not tell, a running server writes them
+# late.
+prepared="$WINEPREFIX/.update-prepared"
+if [ ! -f "$prepared" ]; then
     mkdir -p "$WINEPREFIX"
     # Two tests may start at once; one makes the prefix, the other waits.
     (
         flock 9
-        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        if [ ! -f "$prepared" ]; then
             wineboot -i >/dev/null 2>&1
-            wineserver -w
+            touch "$prepared"
         fi
-    ) 9>"$WINEPREFIX.lock"
+    ) 9>"$WINEPREFIX/../.$(basename "$WINEPREFIX").lock"
 fi
 
 if [ -n "$locale" ]; then

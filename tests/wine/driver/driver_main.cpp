@@ -2,10 +2,12 @@
 // from its own folder, reads and answers its message box, waits for its end,
 // and reports what it saw, one "key=value" line each, for the test script.
 //
-//   update_driver [--hold FILE]... [--timeout SECONDS] PROGRAM
+//   update_driver [--hold FILE]... [--attributes FILE]... [--timeout SECONDS]
+//                 PROGRAM
 //
 // --hold opens FILE without sharing for the whole run (a running product, a
-// target that cannot be overwritten). The driver exits 0 when the program
+// target that cannot be overwritten); --attributes reports FILE's attributes
+// before and after the run. The driver exits 0 when the program
 // showed a box and ended, 2 when no box came in time, 3 when it did not end,
 // 1 on wrong usage; the program is ended in every case.
 #include <cstdio>
@@ -28,6 +30,7 @@ const DWORD kPollMs = 50;
 
 struct Options {
     std::vector<std::string> holds;
+    std::vector<std::string> attributes;
     DWORD boxTimeoutMs = 20000;
     std::string program;
 };
@@ -36,6 +39,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc)
             options.holds.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--attributes") == 0 && i + 1 < argc)
+            options.attributes.push_back(argv[++i]);
         else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
             options.boxTimeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
         else if (options.program.empty() && argv[i][0] != '-')
@@ -72,6 +77,14 @@ bool StartProgram(const std::string& program, PROCESS_INFORMATION& process) {
                           folder.c_str(), &startup, &process) != FALSE;
 }
 
+void ReportAttributes(const char* key, const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%lX", GetFileAttributesA(path.c_str()));
+        Report(key, path + "|" + hex);
+    }
+}
+
 void AnswerBox(HWND box, int number) {
     const std::string prefix = "box" + std::to_string(number) + "-";
     Report((prefix + "caption").c_str(), ReadCaption(box));
@@ -105,9 +118,11 @@ void ReportNotes(DWORD parentId) {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: update_driver [--hold FILE]... [--timeout SECONDS] PROGRAM\n");
+        std::fprintf(stderr, "usage: update_driver [--hold FILE]... [--attributes FILE]... "
+                             "[--timeout SECONDS] PROGRAM\n");
         return 1;
     }
+    ReportAttributes("attributes-before", options.attributes);
     std::vector<HANDLE> held = HoldFiles(options.holds);
 
     PROCESS_INFORMATION process = {};
@@ -145,6 +160,7 @@ int main(int argc, char** argv) {
             result = 2; // ended without a word to the user
     }
     ReportNotes(process.dwProcessId);
+    ReportAttributes("attributes-after", options.attributes);
     Report("result", result == 0 ? "ok" : result == 2 ? "no-message-box" : "no-exit");
 
     CloseHandle(process.hThread);

@@ -1,0 +1,320 @@
+#!/usr/bin/env bash
+# The update run end to end under Wine: each scenario lays out an installation
+# and a package in the prefix's drive C:, writes the registry as the 32-bit
+# installer does, runs Update.exe through the driver and checks the message
+# box (text, caption, icon), the exit code, Notepad, and the files on disk.
+#
+# Usage: run-scenarios.sh UPDATE_EXE DRIVER_EXE
+# Needs WINEPREFIX (a prepared 64-bit prefix) and DISPLAY (an X server).
+set -uo pipefail
+update_exe="$1"
+driver_exe="$2"
+: "${WINEPREFIX:?}" "${DISPLAY:?}"
+export WINEDEBUG=-all
+
+drive_c="$WINEPREFIX/drive_c"
+key='SOFTWARE\Quorvane Software\Brenvolt\1.0'
+
+# The texts as they must arrive on the screen, in the driver's escaped UTF-8.
+text_not_found='Das Update konnte nicht installiert werden, da das Programm nicht\r\ngefunden wurde.\r\n\r\nInstallieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\r\n'
+text_running='Sie müssen erst Brenvolt schließen,\r\nbevor Sie das Update installieren.'
+text_cannot_open='Ein Fehler ist während dem Update aufgetreten.\r\n\r\nInstallieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\r\n'
+text_done() { printf 'Es wurden %d Dateien kopiert.\\r\\nDas Update wurde korrekt installiert.' "$1"; }
+text_partly_done() {
+    printf 'Es wurden %d Dateien kopiert.\\r\\n%d Dateien konnten nicht kopiert werden.\\r\\n\\r\\nDas Update wurde nicht vollständig installiert.' "$1" "$2"
+}
+
+scenarios=0
+failed_scenarios=()
+scenario=
+problems=0
+output=
+
+problem() {
+    echo "    FAIL: $*"
+    problems=$((problems + 1))
+}
+
+# --- the world of one scenario
+
+begin() {
+    scenario="$1"
+    problems=0
+    scenarios=$((scenarios + 1))
+    echo "-- $scenario"
+    rm -rf "$drive_c/Brenvolt" "$drive_c/BrenvoltUser" "$drive_c/Patch"
+    wine reg delete "HKLM\\SOFTWARE\\Quorvane Software" /f /reg:32 >/dev/null 2>&1
+    wine reg delete "HKCU\\SOFTWARE\\Quorvane Software" /f /reg:32 >/dev/null 2>&1
+    mkdir -p "$drive_c/Patch"
+    cp "$update_exe" "$drive_c/Patch/Update.exe"
+}
+
+# An installation: the product executable and an old readme.
+install() {
+    mkdir -p "$drive_c/$1"
+    echo "product" >"$drive_c/$1/BV.EXE"
+    echo "old readme" >"$drive_c/$1/readme.txt"
+}
+
+# A package file: its path under the package and its content.
+package_file() {
+    mkdir -p "$(dirname "$drive_c/Patch/$1")"
+    printf '%s\n' "$2" >"$drive_c/Patch/$1"
+}
+
+machine_value() {
+    wine reg add "HKLM\\$key" /ve /d "$1" /f /reg:32 >/dev/null 2>&1 || problem "reg add HKLM failed"
+}
+
+user_value() {
+    wine reg add "HKCU\\$key" /v '&AppPath' /d "$1" /f /reg:32 >/dev/null 2>&1 ||
+        problem "reg add HKCU failed"
+}
+
+run_update() {
+    output="$(wine "$driver_exe" "$@" 'C:\Patch\Update.exe' 2>/dev/null | tr -d '\r')"
+}
+
+# --- checks
+
+expect() { # expect KEY VALUE: the driver reported exactly this line
+    grep -Fxq -- "$1=$2" <<<"$output" ||
+        problem "expected $1=$2, saw: $(grep -F -- "$1=" <<<"$output" | head -3 | tr '\n' ' ')"
+}
+
+expect_box() { # expect_box CAPTION ICON TEXT
+    expect result ok
+    expect boxes 1
+    expect exit-code 0
+    expect box1-caption "$1"
+    expect box1-icon "$2"
+    expect box1-text "$3"
+}
+
+expect_notes() {
+    expect notepad-count 1
+    expect notepad-command 'notepad.exe faq.txt'
+    grep -Eq '^notepad-window=.*\|maximized$' <<<"$output" ||
+        problem "Notepad shows no maximized window: $(grep notepad-window <<<"$output")"
+}
+
+expect_no_notes() { expect notepad-count 0; }
+
+expect_file() { # expect_file PATH CONTENT (PATH under drive C:)
+    if [ ! -f "$drive_c/$1" ]; then
+        problem "C:/$1 is missing"
+    elif [ "$(cat "$drive_c/$1")" != "$2" ]; then
+        problem "C:/$1 holds '$(cat "$drive_c/$1")', expected '$2'"
+    fi
+}
+
+expect_absent() { [ ! -e "$drive_c/$1" ] || problem "C:/$1 should not exist"; }
+
+end() {
+    if [ "$problems" -gt 0 ]; then
+        failed_scenarios+=("$scenario")
+        echo "    driver output:"
+        sed 's/^/      /' <<<"$output"
+    fi
+}
+
+# --- the registry view of the installer
+
+# A 32-bit installer's key lives in the 32-bit view; the 64-bit view has no
+# such key, so Update.exe finding it proves that it reads the 32-bit view.
+begin "registry written in the 32-bit view"
+machine_value 'C:\Brenvolt'
+wine reg query "HKLM\\SOFTWARE\\Wow6432Node\\Quorvane Software\\Brenvolt\\1.0" /ve /reg:64 >/dev/null 2>&1 ||
+    problem "the value is not under Wow6432Node"
+if wine reg query "HKLM\\$key" /ve /reg:64 >/dev/null 2>&1; then
+    problem "the value is visible in the 64-bit view too; the view would not be tested"
+fi
+end
+
+# --- scenarios
+
+begin "found under HKEY_LOCAL_MACHINE"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+package_file faq.txt "notes"
+run_update
+expect_box Info information "$(text_done 2)"
+expect_notes
+expect_file Brenvolt/readme.txt "new readme"
+expect_file Brenvolt/faq.txt "notes"
+expect_absent Brenvolt/Update.exe
+end
+
+begin "found only under HKEY_CURRENT_USER (&AppPath)"
+install BrenvoltUser
+user_value 'C:\BrenvoltUser'
+package_file readme.txt "new readme"
+run_update
+expect_box Info information "$(text_done 1)"
+expect_notes
+expect_file BrenvoltUser/readme.txt "new readme"
+end
+
+begin "empty value under HKEY_LOCAL_MACHINE falls through to HKEY_CURRENT_USER"
+install BrenvoltUser
+machine_value ''
+user_value 'C:\BrenvoltUser'
+package_file readme.txt "new readme"
+run_update
+expect_box Info information "$(text_done 1)"
+expect_file BrenvoltUser/readme.txt "new readme"
+end
+
+begin "directory without BV.EXE under HKEY_LOCAL_MACHINE falls through"
+mkdir -p "$drive_c/Brenvolt"
+install BrenvoltUser
+machine_value 'C:\Brenvolt'
+user_value 'C:\BrenvoltUser'
+package_file readme.txt "new readme"
+run_update
+expect_box Info information "$(text_done 1)"
+expect_file BrenvoltUser/readme.txt "new readme"
+expect_absent Brenvolt/readme.txt
+end
+
+begin "found nowhere"
+package_file readme.txt "new readme"
+run_update
+expect_box Error warning "$text_not_found"
+expect_no_notes
+end
+
+begin "product running (BV.EXE held open without sharing)"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+run_update --hold 'C:\Brenvolt\BV.EXE'
+expect hold 'C:\\Brenvolt\\BV.EXE|ok'
+expect_box Error warning "$text_running"
+expect_no_notes
+expect_file Brenvolt/readme.txt "old readme"
+end
+
+begin "BV.EXE is a directory (cannot be opened for another reason)"
+mkdir -p "$drive_c/Brenvolt/BV.EXE"
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+run_update
+expect_box Error warning "$text_cannot_open"
+expect_no_notes
+expect_absent Brenvolt/readme.txt
+end
+
+for directory in 'C:\Brenvolt\' 'C:/Brenvolt/'; do
+    begin "installation directory ending in a separator: $directory"
+    install Brenvolt
+    machine_value "$directory"
+    package_file readme.txt "new readme"
+    package_file Data/map.dat "map"
+    run_update
+    expect_box Info information "$(text_done 2)"
+    expect_file Brenvolt/readme.txt "new readme"
+    expect_file Brenvolt/Data/map.dat "map"
+    end
+done
+
+begin "nested subdirectories, counted by files"
+install Brenvolt
+mkdir -p "$drive_c/Brenvolt/Data"
+echo "old map" >"$drive_c/Brenvolt/Data/map.dat"
+machine_value 'C:\Brenvolt'
+package_file Data/map.dat "new map"
+package_file Data/Levels/one.lvl "one"
+package_file Data/Levels/two.lvl "two"
+package_file Data/Levels/Deep/er/three.lvl "three"
+package_file Help/index.htm "index"
+mkdir -p "$drive_c/Patch/Empty/Dir"
+run_update
+expect_box Info information "$(text_done 5)"
+expect_notes
+expect_file Brenvolt/Data/map.dat "new map"
+expect_file Brenvolt/Data/Levels/one.lvl "one"
+expect_file Brenvolt/Data/Levels/two.lvl "two"
+expect_file Brenvolt/Data/Levels/Deep/er/three.lvl "three"
+expect_file Brenvolt/Help/index.htm "index"
+[ -d "$drive_c/Brenvolt/Empty/Dir" ] || problem "the empty directory was not created"
+end
+
+begin "Update.exe in several cases of letters at several depths"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file UPDATE.EXE.txt "not the program"
+package_file Tools/UPDATE.EXE "upper"
+package_file Tools/Deep/update.exe "lower"
+package_file Tools/Deep/uPdAtE.ExE "mixed"
+package_file Tools/tool.dll "tool"
+run_update
+expect_box Info information "$(text_done 2)"
+expect_file Brenvolt/UPDATE.EXE.txt "not the program"
+expect_file Brenvolt/Tools/tool.dll "tool"
+expect_absent Brenvolt/Update.exe
+expect_absent Brenvolt/Tools/UPDATE.EXE
+expect_absent Brenvolt/Tools/Deep/update.exe
+[ -d "$drive_c/Brenvolt/Tools/Deep" ] || problem "Tools/Deep was not created"
+[ -z "$(ls -A "$drive_c/Brenvolt/Tools/Deep" 2>/dev/null)" ] || problem "Tools/Deep is not empty"
+end
+
+begin "dot files and dot directories"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file .env "secret"
+package_file .git/config "config"
+package_file Data/.cache/blob "blob"
+package_file Data/.hidden "hidden"
+package_file Data/visible.txt "visible"
+run_update
+expect_box Info information "$(text_done 1)"
+expect_file Brenvolt/Data/visible.txt "visible"
+expect_absent Brenvolt/.env
+expect_absent Brenvolt/.git
+expect_absent Brenvolt/Data/.cache
+expect_absent Brenvolt/Data/.hidden
+end
+
+begin "empty package (only Update.exe)"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+run_update
+expect_box Info information "$(text_done 0)"
+expect_notes
+expect_file Brenvolt/readme.txt "old readme"
+end
+
+begin "target file that cannot be overwritten (held open without sharing)"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+package_file other.txt "other"
+run_update --hold 'C:\Brenvolt\readme.txt'
+expect hold 'C:\\Brenvolt\\readme.txt|ok'
+expect_box Error warning "$(text_partly_done 1 1)"
+expect_no_notes
+expect_file Brenvolt/readme.txt "old readme"
+expect_file Brenvolt/other.txt "other"
+end
+
+begin "read-only and hidden attributes of BV.EXE cleared"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+# One flag per call: Wine's attrib applies only the last of several.
+wine attrib +r 'C:\Brenvolt\BV.EXE' >/dev/null 2>&1
+wine attrib +h 'C:\Brenvolt\BV.EXE' >/dev/null 2>&1
+run_update --attributes 'C:\Brenvolt\BV.EXE'
+expect attributes-before 'C:\\Brenvolt\\BV.EXE|0x23' # archive, hidden, read-only
+expect attributes-after 'C:\\Brenvolt\\BV.EXE|0x20'
+expect_box Info information "$(text_done 0)"
+end
+
+echo
+if [ ${#failed_scenarios[@]} -gt 0 ]; then
+    echo "${#failed_scenarios[@]} of $scenarios Wine scenarios failed:"
+    printf '  %s\n' "${failed_scenarios[@]}"
+    exit 1
+fi
+echo "all $scenarios Wine scenarios passed"
