@@ -112,6 +112,27 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectory) {
     unlink((tree.Root() + "/link").c_str());
 }
 
+// Windows may crash on a freed handle; the stand-in recognises it.
+TEST(StaleHandles, AreRefused) {
+    TempTree tree;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(FindClose(find));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(FindClose(find));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(FindNextFileA(find, &data));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    // A find handle is no file handle.
+    find = FindFirstFileA(tree.Path("*").c_str(), &data);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CloseHandle(find));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(FindClose(find));
+}
+
 TEST(GetModuleFileNameA, IsTheRunningProgram) {
     char expected[PATH_MAX] = {};
     ASSERT_GT(readlink("/proc/self/exe", expected, sizeof(expected) - 1), 0);
