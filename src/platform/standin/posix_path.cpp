@@ -1,0 +1,145 @@
+#include "posix_path.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Replaces component [begin, end) of path by the name in its parent
+// directory that matches it without regard to case, if there is one.
+bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
+    char saved = path[begin];
+    const char* parent = begin == 0 ? "." : path;
+    if (begin == 1)
+        parent = "/";
+    else if (begin > 1)
+        path[begin - 1] = '\0';
+    DIR* directory = opendir(parent);
+    if (begin > 1)
+        path[begin - 1] = '/';
+    path[begin] = saved;
+    if (directory == nullptr)
+        return false;
+    std::size_t length = end - begin;
+    bool found = false;
+    while (struct dirent* entry = readdir(directory)) {
+        if (std::strlen(entry->d_name) == length &&
+            strncasecmp(entry->d_name, path + begin, length) == 0) {
+            std::memcpy(path + begin, entry->d_name, length);
+            found = true;
+            break;
+        }
+    }
+    closedir(directory);
+    return found;
+}
+
+// Win32 names are not case-sensitive: where the path as written does not
+// exist, each component that is missing is looked up without regard to
+// case. What still cannot be found is left as written, for the caller to
+// create or to report.
+void ResolveCase(char* path) {
+    struct stat info;
+    if (lstat(path, &info) == 0 || errno != ENOENT)
+        return;
+    std::size_t length = std::strlen(path);
+    std::size_t begin = 0;
+    while (begin < length) {
+        while (begin < length && path[begin] == '/')
+            ++begin;
+        std::size_t end = begin;
+        while (end < length && path[end] != '/')
+            ++end;
+        if (end == begin)
+            break;
+        char kept = path[end];
+        path[end] = '\0';
+        bool exists = lstat(path, &info) == 0;
+        path[end] = kept;
+        if (!exists && !ResolveComponent(path, begin, end))
+            return;
+        begin = end;
+    }
+}
+
+} // namespace
+
+PosixPath::PosixPath(LPCSTR win32Path) : text_{}, error_(ERROR_SUCCESS) {
+    if (win32Path == nullptr || win32Path[0] == '\0') {
+        error_ = ERROR_PATH_NOT_FOUND;
+        return;
+    }
+    std::size_t length = std::strlen(win32Path);
+    if (length >= sizeof(text_)) {
+        error_ = ERROR_FILENAME_EXCED_RANGE;
+        return;
+    }
+    for (std::size_t i = 0; i <= length; ++i)
+        text_[i] = win32Path[i] == '\\' ? '/' : win32Path[i];
+    ResolveCase(text_);
+}
+
+DWORD MissingPathError(const char* posixPath) {
+    // The parent is everything before the last separator, trailing
+    // separators of the path itself not counted.
+    char parent[PATH_MAX];
+    std::size_t length = std::strlen(posixPath);
+    if (length >= sizeof(parent))
+        return ERROR_PATH_NOT_FOUND;
+    std::memcpy(parent, posixPath, length + 1);
+    while (length > 1 && parent[length - 1] == '/')
+        parent[--length] = '\0';
+    char* slash = std::strrchr(parent, '/');
+    if (slash == nullptr)
+        return ERROR_FILE_NOT_FOUND; // relative to the current directory, which exists
+    if (slash == parent)
+        slash[1] = '\0';
+    else
+        *slash = '\0';
+    struct stat info;
+    if (stat(parent, &info) == 0 && S_ISDIR(info.st_mode))
+        return ERROR_FILE_NOT_FOUND;
+    return ERROR_PATH_NOT_FOUND;
+}
+
+DWORD Win32ErrorFromErrno(int error, const char* posixPath) {
+    switch (error) {
+    case 0:
+        return ERROR_SUCCESS;
+    case ENOENT:
+        return posixPath != nullptr ? MissingPathError(posixPath) : ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case ETXTBSY:
+    case EBUSY:
+        return ERROR_SHARING_VIOLATION;
+    case EMFILE:
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case EROFS:
+        return ERROR_WRITE_PROTECT;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    case EISDIR:
+    case EACCES:
+    case EPERM:
+    default:
+        return ERROR_ACCESS_DENIED;
+    }
+}
