@@ -30,9 +30,19 @@ cmake --build --preset windows
 
 started=$(date +%s)
 scratch="$(mktemp -d /tmp/update-wine.XXXXXX)"
+
+# Wine running as root writes over read-only files, unlike Windows: as root,
+# Wine runs as an ordinary user (see scripts/wine-run.sh).
+as_wine_user=()
+if [ "$(id -u)" = 0 ] && [ "${UPDATE_WINE_USER:-65534}" != 0 ]; then
+    wine_user="${UPDATE_WINE_USER:-65534}"
+    as_wine_user=(setpriv --reuid="$wine_user" --regid="$wine_user" --clear-groups --)
+    chown "$wine_user:$wine_user" "$scratch"
+fi
+
 xvfb_pid=
 cleanup() {
-    WINEPREFIX="$scratch/prefix" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$scratch/prefix" "${as_wine_user[@]}" wineserver -k 2>/dev/null || true
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null || true
         wait "$xvfb_pid" 2>/dev/null || true
@@ -54,22 +64,23 @@ exec {display_fd}<&-
 export DISPLAY=":$display_number"
 
 export WINEPREFIX="$scratch/prefix"
+export HOME="$scratch"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine takes its ANSI code page from the locale: 1252 for the program's texts.
 unset LANG LANGUAGE LC_CTYPE LC_MESSAGES
 export LC_ALL=C.UTF-8
 echo "== windows: Wine prefix ($WINEPREFIX, display $DISPLAY)"
-mkdir -p "$WINEPREFIX"
-wineserver -p # kept running until the end: every wine call reuses it
-wineboot -i >/dev/null 2>&1
+"${as_wine_user[@]}" mkdir -p "$WINEPREFIX"
+"${as_wine_user[@]}" wineserver -p # kept running until the end: every wine call reuses it
+"${as_wine_user[@]}" wineboot -i >/dev/null 2>&1
 touch "$WINEPREFIX/.update-prepared" # tells scripts/wine-run.sh it is ready
 
 echo "== windows: tests under Wine"
 ctest --preset windows
 
 echo "== windows: update scenarios under Wine"
-bash tests/wine/run-scenarios.sh build/windows/src/update/Update.exe \
+"${as_wine_user[@]}" bash tests/wine/run-scenarios.sh build/windows/src/update/Update.exe \
     build/windows/tests/wine/update_driver.exe
 
 echo "== windows: the Wine part took $(($(date +%s) - started)) s"

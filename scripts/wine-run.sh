@@ -3,6 +3,11 @@
 # for the windows preset. The Wine prefix is $WINEPREFIX when set (the Wine
 # test script makes a throwaway one), else one kept under build/ and made on
 # first use.
+#
+# Wine running as root writes over read-only files (root passes every Unix
+# permission check), unlike Windows; so when started as root, Wine runs as
+# the ordinary user $UPDATE_WINE_USER (a uid, default 65534, "nobody"; 0
+# keeps root).
 set -euo pipefail
 # --locale NAME: start Wine under that Unix locale (it picks the ANSI code
 # page from it, e.g. ja_JP gives 932); set here rather than by the caller so
@@ -17,23 +22,33 @@ export WINEPREFIX="${WINEPREFIX:-$here/../build/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
+as_wine_user=()
+if [ "$(id -u)" = 0 ] && [ "${UPDATE_WINE_USER:-65534}" != 0 ]; then
+    user="${UPDATE_WINE_USER:-65534}"
+    as_wine_user=(setpriv --reuid="$user" --regid="$user" --clear-groups --)
+    export HOME="$WINEPREFIX"
+fi
+
 # The mark is written once the prefix is complete (by us or by the Wine test
 # script); the registry files alone do not tell, a running server writes them
 # late.
 prepared="$WINEPREFIX/.update-prepared"
 if [ ! -f "$prepared" ]; then
     mkdir -p "$WINEPREFIX"
+    if [ ${#as_wine_user[@]} -gt 0 ]; then
+        chown "$user:$user" "$WINEPREFIX"
+    fi
     # Two tests may start at once; one makes the prefix, the other waits.
     (
         flock 9
         if [ ! -f "$prepared" ]; then
-            wineboot -i >/dev/null 2>&1
+            "${as_wine_user[@]}" wineboot -i >/dev/null 2>&1
             touch "$prepared"
         fi
     ) 9>"$WINEPREFIX/../.$(basename "$WINEPREFIX").lock"
 fi
 
 if [ -n "$locale" ]; then
-    exec env LANG="$locale" LC_ALL="$locale" wine "$@"
+    exec "${as_wine_user[@]}" env LANG="$locale" LC_ALL="$locale" wine "$@"
 fi
-exec wine "$@"
+exec "${as_wine_user[@]}" wine "$@"

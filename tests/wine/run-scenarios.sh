@@ -98,6 +98,13 @@ expect_notes() {
         problem "Notepad shows no maximized window: $(grep notepad-window <<<"$output")"
 }
 
+# Notepad started in the package folder, where the notes are.
+expect_notes_on_faq() {
+    expect_notes
+    grep -Eq '^notepad-window=faq\.txt - .*\|maximized$' <<<"$output" ||
+        problem "Notepad does not show faq.txt: $(grep notepad-window <<<"$output")"
+}
+
 expect_no_notes() { expect notepad-count 0; }
 
 expect_file() { # expect_file PATH CONTENT (PATH under drive C:)
@@ -140,7 +147,7 @@ package_file readme.txt "new readme"
 package_file faq.txt "notes"
 run_update
 expect_box Info information "$(text_done 2)"
-expect_notes
+expect_notes_on_faq
 expect_file Brenvolt/readme.txt "new readme"
 expect_file Brenvolt/faq.txt "notes"
 expect_absent Brenvolt/Update.exe
@@ -299,12 +306,27 @@ expect_file Brenvolt/readme.txt "old readme"
 expect_file Brenvolt/other.txt "other"
 end
 
+begin "read-only target file (Wine as an ordinary user refuses it, as Windows does)"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+package_file other.txt "other"
+wine attrib +r 'C:\Brenvolt\readme.txt' >/dev/null 2>&1
+run_update
+expect_box Error warning "$(text_partly_done 1 1)"
+expect_no_notes
+expect_file Brenvolt/readme.txt "old readme"
+expect_file Brenvolt/other.txt "other"
+end
+
 begin "read-only and hidden attributes of BV.EXE cleared"
 install Brenvolt
 machine_value 'C:\Brenvolt'
-# One flag per call: Wine's attrib applies only the last of several.
-wine attrib +r 'C:\Brenvolt\BV.EXE' >/dev/null 2>&1
+# One flag per call: Wine's attrib applies only the last of several. Hidden
+# first: Wine keeps it in an extended attribute, which an ordinary user can no
+# longer write once the file is read-only.
 wine attrib +h 'C:\Brenvolt\BV.EXE' >/dev/null 2>&1
+wine attrib +r 'C:\Brenvolt\BV.EXE' >/dev/null 2>&1
 run_update --attributes 'C:\Brenvolt\BV.EXE'
 expect attributes-before 'C:\\Brenvolt\\BV.EXE|0x23' # archive, hidden, read-only
 expect attributes-after 'C:\\Brenvolt\\BV.EXE|0x20'
