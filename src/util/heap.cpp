@@ -10,7 +10,9 @@ void* AllocateBlock(std::size_t size) {
     return block;
 }
 
-void ReleaseBlock(void* block) { std::free(block); }
+void ReleaseBlock(void* block) {
+    std::free(block);
+}
 
 void EndOnExhaustedHeap() {
     std::fputs("Update: out of memory\n", stderr);

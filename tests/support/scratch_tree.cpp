@@ -9,8 +9,7 @@ std::string UniqueName() {
     static std::atomic<unsigned> counter{0};
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
     return "update-test-" + std::to_string(GetCurrentThreadId()) + "-" +
-           std::to_string(static_cast<unsigned long long>(ticks)) + "-" +
-           std::to_string(counter++);
+           std::to_string(static_cast<unsigned long long>(ticks)) + "-" + std::to_string(counter++);
 }
 
 } // namespace
@@ -25,7 +24,9 @@ ScratchTree::ScratchTree() {
     CreateDirectoryA(root_.c_str(), nullptr);
 }
 
-ScratchTree::~ScratchTree() { RemoveTree(root_); }
+ScratchTree::~ScratchTree() {
+    RemoveTree(root_);
+}
 
 bool ScratchTree::MakeDirectory(const std::string& relative) const {
     std::string path = root_;
@@ -46,8 +47,8 @@ bool ScratchTree::Write(const std::string& relative, const std::string& contents
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()),
-                              &written, nullptr);
+    const BOOL ok =
+        WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
     CloseHandle(file);
     return ok && written == contents.size();
 }

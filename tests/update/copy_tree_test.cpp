@@ -41,8 +41,8 @@ TEST(CopyTree, SkipsItsOwnNameInAnyCaseAndDotNames) {
     ScratchTree tree;
     tree.MakeDirectory("install");
     const char* const skipped[] = {
-        "package\\Update.exe",        "package\\A\\UPDATE.EXE", "package\\A\\B\\update.Exe",
-        "package\\.profile",          "package\\.svn\\entries", "package\\A\\.x\\y",
+        "package\\Update.exe", "package\\A\\UPDATE.EXE", "package\\A\\B\\update.Exe",
+        "package\\.profile",   "package\\.svn\\entries", "package\\A\\.x\\y",
     };
     for (const char* name : skipped)
         tree.Write(name, "skip");
