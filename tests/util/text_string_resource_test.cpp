@@ -103,4 +103,16 @@ TEST(TextStringResource, LoadResourceText) {
     EXPECT_FALSE(none.HoldsBuffer());
 }
 
+// On Windows the box is modal and waits for a user; the stand-in writes it to
+// standard error as "<caption>: <text>".
+#ifndef _WIN32
+TEST(TextStringResource, ShowInMessageBox) {
+    const TextString s("Es wurden 3 Dateien kopiert.");
+    ::testing::internal::CaptureStderr();
+    s.ShowInMessageBox();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Output: Es wurden 3 Dateien kopiert.\n");
+    EXPECT_EQ(GetActiveWindow(), nullptr);
+}
+#endif
+
 } // namespace
