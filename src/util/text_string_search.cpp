@@ -4,6 +4,7 @@
 
 #include "text_string.h"
 
+// A null search text is taken as the empty text, as elsewhere in the class.
 std::int32_t TextString::Find(const char* text) const {
     const char* const found = std::strstr(data_, text == nullptr ? "" : text);
     return found == nullptr ? -1 : static_cast<std::int32_t>(found - data_);

@@ -34,10 +34,10 @@ void RegisterStringTable(StringTable* table) {
 }
 
 // Win32 looks the id up by its low word only, and a null instance means the
-// program's own module. A size of 0 asks Win32's LoadStringW for a read-only
-// pointer to the resource; LoadStringA has no such form and returns -1
-// without touching the buffer, which is all that is done here, for any
-// size below 1 too.
+// program's own module. A size of 0 is LoadStringW's request for a read-only
+// pointer to the resource; LoadStringA has no such form and, as under Wine,
+// returns -1 and leaves the buffer alone. Negative sizes are taken the same
+// way here, where Win32 would write past the buffer.
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax) {
     if (bufferMax <= 0)
         return -1;
