@@ -320,3 +320,21 @@ TEST_F(UpdateRun, CutModulePathCopiesNothing) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {
+    // Every file would be copied onto itself: each copy is refused, and no
+    // file is truncated on the way.
+    Registry(package_.string());
+    WriteAll(package_ / "BV.EXE", "product");
+    WriteAll(package_ / "data.txt", "data");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox,
+              "Error: Es wurden 0 Dateien kopiert.\n2 Dateien konnten nicht kopiert werden.\n\n"
+              "Das Update wurde nicht vollst\xC3\xA4ndig installiert.\n");
+    EXPECT_EQ(ReadAll(package_ / "BV.EXE"), "product");
+    EXPECT_EQ(ReadAll(package_ / "data.txt"), "data");
+}
+
+} // namespace
