@@ -61,10 +61,9 @@ FileOpenResult OpenFileObject(const char* posixPath, DWORD access, DWORD shareMo
                 break;
             // Create it, unless someone else did so in between.
             fd = OpenRetrying(posixPath, mode | O_CREAT | O_EXCL, createMode);
-            existed = false;
+            existed = fd < 0; // made by someone else in between: open it again
             if (fd < 0 && errno != EEXIST)
                 break;
-            existed = true;
         }
     }
     if (fd < 0) {

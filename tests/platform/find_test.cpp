@@ -1,0 +1,134 @@
+// Directory enumeration: Win32 pattern semantics and error codes.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32_api.h"
+#include "temp_tree.h"
+
+namespace {
+
+const DWORD kMarker = 0xdeadbeef;
+
+struct Found {
+    std::vector<std::string> names; // in the order delivered
+    DWORD firstError = ERROR_SUCCESS;
+    DWORD endError = ERROR_SUCCESS;
+};
+
+Found FindAll(const std::string& pattern) {
+    Found found;
+    WIN32_FIND_DATAA data;
+    SetLastError(kMarker);
+    HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        found.firstError = GetLastError();
+        return found;
+    }
+    do
+        found.names.push_back(data.cFileName);
+    while (FindNextFileA(find, &data));
+    found.endError = GetLastError();
+    EXPECT_TRUE(FindClose(find));
+    return found;
+}
+
+std::vector<std::string> WithoutDots(std::vector<std::string> names) {
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& n) { return n == "." || n == ".."; }),
+                names.end());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class FindTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"readme.txt", "README2.TXT", "noext", "a.b.c", "x", ".hidden"})
+            tree.WriteFile(name, "x");
+        tree.MakeDirectory("Data");
+    }
+    TempTree tree;
+};
+
+TEST_F(FindTest, PatternsMatchAsOnWindows) {
+    using Names = std::vector<std::string>;
+    const Names all = {".hidden", "Data", "README2.TXT", "a.b.c", "noext", "readme.txt", "x"};
+    struct Case {
+        const char* pattern;
+        Names names; // sorted, without "." and ".."
+    } cases[] = {
+        {"*.*", all},
+        {"*", all},
+        {"*.txt", {"README2.TXT", "readme.txt"}},
+        {"READ*", {"README2.TXT", "readme.txt"}},
+        {"readme.TXT", {"readme.txt"}},
+        {"?oext", {"noext"}},
+        {"noext*", {"noext"}},
+        {"noext.*", {"noext"}},
+        {"a.?.c", {"a.b.c"}},
+        {"*.c", {"a.b.c"}},
+        {"*b*", {"a.b.c"}},
+        {"data", {"Data"}},
+        {"readme?.txt", {"README2.TXT"}},
+    };
+    for (const Case& c : cases) {
+        Found found = FindAll(tree.Path(c.pattern));
+        EXPECT_EQ(found.firstError, ERROR_SUCCESS) << c.pattern;
+        EXPECT_EQ(WithoutDots(found.names), c.names) << c.pattern;
+        EXPECT_EQ(found.endError, ERROR_NO_MORE_FILES) << c.pattern;
+    }
+}
+
+TEST_F(FindTest, DotEntriesComeFirstInADirectory) {
+    Found found = FindAll(tree.Path("*.*"));
+    ASSERT_GE(found.names.size(), 2u);
+    EXPECT_EQ(found.names[0], ".");
+    EXPECT_EQ(found.names[1], "..");
+    EXPECT_EQ(std::count(found.names.begin(), found.names.end(), "."), 1);
+}
+
+TEST_F(FindTest, DirectoryAttributeAndSize) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("Data").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    FindClose(find);
+    find = FindFirstFileA(tree.Path("noext").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(data.nFileSizeLow, 1u);
+    EXPECT_STREQ(data.cFileName, "noext");
+    FindClose(find);
+}
+
+TEST_F(FindTest, FailuresTellMissingNamesFromMissingDirectories) {
+    struct Case {
+        const char* pattern;
+        DWORD error;
+    } cases[] = {
+        {"nomatch*", ERROR_FILE_NOT_FOUND},
+        {"nothing.txt", ERROR_FILE_NOT_FOUND},
+        {"nowhere\\*.*", ERROR_PATH_NOT_FOUND},
+        {"Data\\*.txt", ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        Found found = FindAll(tree.Path(c.pattern));
+        EXPECT_EQ(found.firstError, c.error) << c.pattern;
+        EXPECT_TRUE(found.names.empty()) << c.pattern;
+    }
+}
+
+TEST_F(FindTest, ClosedHandleIsRefused) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(FindClose(find));
+    SetLastError(kMarker);
+    EXPECT_FALSE(FindClose(find));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+} // namespace

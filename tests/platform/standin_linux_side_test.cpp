@@ -1,0 +1,157 @@
+// What only the Linux side of the stand-in does: backslash paths, links,
+// the message box on standard error, WinExec on PATH, pattern matching.
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/standin/name_pattern.h"
+#include "platform/win32_api.h"
+#include "temp_tree.h"
+
+namespace {
+
+TEST(NamePattern, WildcardsCaseAndTrailingDots) {
+    struct Case {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    } cases[] = {
+        {"readme.txt", "*.*", true},
+        {"noext", "*.*", true},
+        {".", "*.*", true},
+        {"..", "*", true},
+        {"a.b.c", "*.c", true},
+        {"a.b.c", "*.b", false},
+        {"README.TXT", "readme.txt", true},
+        {"readme.txt", "README.*", true},
+        {"x", "?", true},
+        {"xy", "?", false},
+        {"", "?", false},
+        {"abc", "a?c", true},
+        {"ac", "a?c", false},
+        {"abc", "abc.", true},
+        {"abc", "abc.*", true},
+        {"abc", "ab", false},
+        {"ab", "abc", false},
+        {"aXbXc", "a*b*c", true},
+        {"aXbX", "a*b*c", false},
+        {"abcbc", "*bc", true},
+        {"Update.exe", "update.EXE", true},
+        {"\xFC.txt", "\xDC.txt", false},
+        {"file.txt.bak", "*.txt", false},
+        {"mississippi", "m*iss*ppi", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MatchesNamePattern(c.name, c.pattern), c.matches)
+            << '"' << c.name << "\" against \"" << c.pattern << '"';
+}
+
+TEST(PosixPaths, BackslashesAreSeparators) {
+    TempTree tree;
+    std::string mixed = tree.Root() + "\\sub\\inner.txt";
+    ASSERT_TRUE(CreateDirectoryA((tree.Root() + "\\sub").c_str(), nullptr));
+    tree.WriteFile("sub\\inner.txt", "x");
+    struct stat info;
+    EXPECT_EQ(stat((tree.Root() + "/sub/inner.txt").c_str(), &info), 0);
+    EXPECT_NE(GetFileAttributesA(mixed.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(PosixPaths, ALinkToADirectoryShowsAsADirectory) {
+    TempTree tree;
+    tree.MakeDirectory("real");
+    ASSERT_EQ(symlink("real", (tree.Root() + "/link").c_str()), 0);
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("link").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    FindClose(find);
+    // A link back to a parent is told apart by the directory's identity.
+    ASSERT_EQ(symlink("..", (tree.Root() + "/real/up").c_str()), 0);
+    BY_HANDLE_FILE_INFORMATION viaLink = {}, direct = {};
+    for (auto [name, info] : {std::pair{"real\\up", &viaLink}, std::pair{"", &direct}}) {
+        std::string path = name[0] == '\0' ? tree.Root() : tree.Path(name);
+        HANDLE dir = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(dir, INVALID_HANDLE_VALUE) << path;
+        EXPECT_TRUE(GetFileInformationByHandle(dir, info));
+        CloseHandle(dir);
+    }
+    EXPECT_EQ(viaLink.nFileIndexLow, direct.nFileIndexLow);
+    EXPECT_EQ(viaLink.nFileIndexHigh, direct.nFileIndexHigh);
+    EXPECT_EQ(viaLink.dwVolumeSerialNumber, direct.dwVolumeSerialNumber);
+    // The links go first, so that removing the tree cannot follow them.
+    unlink((tree.Root() + "/real/up").c_str());
+    unlink((tree.Root() + "/link").c_str());
+}
+
+TEST(GetModuleFileNameA, IsTheRunningProgram) {
+    char expected[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", expected, sizeof(expected) - 1), 0);
+    char path[1000];
+    EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof(path)), std::string(expected).size());
+    EXPECT_STREQ(path, expected);
+}
+
+TEST(MessageBoxA, WritesCaptionAndTextAsUtf8ToStandardError) {
+    struct Case {
+        const char* caption;
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"Error",
+         "Sie m\xFCssen erst Brenvolt schlie\xDF"
+         "en,\r\nbevor Sie.",
+         "Error: Sie m\xC3\xBCssen erst Brenvolt schlie\xC3\x9F"
+         "en,\nbevor Sie.\n"},
+        {"Info", "Es wurden 2 Dateien kopiert.\r\n\r\nEnde",
+         "Info: Es wurden 2 Dateien kopiert.\n\nEnde\n"},
+        {"\x80", "\x81\x9F\xA0\xFF", "\xE2\x82\xAC: \xC2\x81\xC5\xB8\xC2\xA0\xC3\xBF\n"},
+    };
+    for (const Case& c : cases) {
+        testing::internal::CaptureStderr();
+        int result = MessageBoxA(GetDesktopWindow(), c.text, c.caption, MB_OK | MB_ICONWARNING);
+        std::string shown = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(result, IDOK);
+        EXPECT_EQ(shown, c.shown);
+    }
+}
+
+TEST(WinExec, StartsTheProgramFromPathWithoutWaiting) {
+    TempTree tree;
+    std::string record = tree.Root() + "/record.txt";
+    std::string script = tree.Root() + "/notepad.exe";
+    tree.WriteFile("notepad.exe", "#!/bin/sh\nsleep 0.2\necho \"$PWD|$*\" > " + record +
+                                      ".tmp\n"
+                                      "mv " +
+                                      record + ".tmp " + record + "\n");
+    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+    const char* oldPath = std::getenv("PATH");
+    std::string savedPath = oldPath != nullptr ? oldPath : "";
+    setenv("PATH", (tree.Root() + ":" + savedPath).c_str(), 1);
+
+    auto started = std::chrono::steady_clock::now();
+    UINT result = WinExec("notepad.exe  faq.txt", SW_SHOWMAXIMIZED);
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GT(result, 31u);
+    EXPECT_LT(took, std::chrono::milliseconds(150)); // it did not wait for the script
+    EXPECT_EQ(WinExec("no-such-program-4711.exe faq.txt", SW_SHOWMAXIMIZED),
+              UINT(ERROR_FILE_NOT_FOUND));
+    setenv("PATH", savedPath.c_str(), 1);
+
+    std::string recorded = "<missing>";
+    for (int i = 0; i < 500 && recorded == "<missing>"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        recorded = tree.ReadFile("record.txt");
+    }
+    char directory[PATH_MAX];
+    ASSERT_NE(getcwd(directory, sizeof(directory)), nullptr);
+    EXPECT_EQ(recorded, std::string(directory) + "|faq.txt\n");
+}
+
+} // namespace
