@@ -66,6 +66,13 @@ typedef HINSTANCE HMODULE;
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_DIRECTORY 267L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
+#define ERROR_WRITE_PROTECT 19L
+#define ERROR_DISK_FULL 112L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_INVALID_THREAD_ID 1444L
 
 // Files.
 #define INVALID_HANDLE_VALUE ((HANDLE)(std::intptr_t)-1)
@@ -87,6 +94,9 @@ typedef HINSTANCE HMODULE;
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define GENERIC_EXECUTE 0x20000000UL
+#define GENERIC_ALL 0x10000000UL
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -114,6 +124,19 @@ typedef struct _WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
 // Registry.
 #define HKEY_CURRENT_USER ((HKEY)(std::uintptr_t)0x80000001)
 #define HKEY_LOCAL_MACHINE ((HKEY)(std::uintptr_t)0x80000002)
@@ -122,6 +145,10 @@ typedef struct _WIN32_FIND_DATAA {
 #define KEY_ALL_ACCESS 0xF003F
 #define REG_NONE 0
 #define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
 
 // Windows and messages.
 typedef struct tagPOINT {
@@ -140,6 +167,10 @@ typedef struct tagMSG {
 
 #define WM_NULL 0x0000
 #define WM_QUIT 0x0012
+#define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
+#define WM_SYSKEYDOWN 0x0104
+#define WM_SYSKEYUP 0x0105
 #define WM_USER 0x0400
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
@@ -180,10 +211,11 @@ BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindClose(HANDLE findFile);
 UINT WINAPI WinExec(LPCSTR cmdLine, UINT cmdShow);
 DWORD WINAPI GetCurrentThreadId();
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION fileInformation);
+DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 
 // advapi32
-LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired,
-                             PHKEY result);
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                                 LPBYTE data, LPDWORD dataSize);
 LSTATUS WINAPI RegCloseKey(HKEY key);

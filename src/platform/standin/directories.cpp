@@ -1,0 +1,92 @@
+// Deleting files, making and removing directories, the temporary directory.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "posix_path.h"
+#include "share_modes.h"
+
+BOOL WINAPI DeleteFileA(LPCSTR fileName) {
+    PosixPath path(fileName);
+    if (!path.IsValid()) {
+        SetLastError(path.Error());
+        return FALSE;
+    }
+    struct stat info;
+    if (lstat(path.Text(), &info) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
+        return FALSE;
+    }
+    if (S_ISDIR(info.st_mode) || (!S_ISLNK(info.st_mode) && !(info.st_mode & S_IWUSR))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // Deleting is an open for delete access that shares everything.
+    ShareClaim claim;
+    const DWORD kDelete = 0x00010000;
+    DWORD shareError =
+        ClaimShareAccess(info.st_dev, info.st_ino, kDelete,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &claim);
+    if (shareError != ERROR_SUCCESS) {
+        SetLastError(shareError);
+        return FALSE;
+    }
+    int result = unlink(path.Text());
+    int error = errno;
+    ReleaseShareAccess(&claim);
+    if (result != 0) {
+        SetLastError(Win32ErrorFromErrno(error, path.Text()));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
+    PosixPath path(pathName);
+    if (!path.IsValid()) {
+        SetLastError(path.Error());
+        return FALSE;
+    }
+    if (mkdir(path.Text(), 0777) != 0) {
+        int error = errno;
+        SetLastError(error == EEXIST   ? ERROR_ALREADY_EXISTS
+                     : error == ENOENT ? ERROR_PATH_NOT_FOUND
+                                       : Win32ErrorFromErrno(error, path.Text()));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
+    PosixPath path(pathName);
+    if (!path.IsValid()) {
+        SetLastError(path.Error());
+        return FALSE;
+    }
+    if (rmdir(path.Text()) != 0) {
+        int error = errno;
+        SetLastError(error == ENOTDIR  ? ERROR_DIRECTORY
+                     : error == EEXIST ? ERROR_DIR_NOT_EMPTY
+                                       : Win32ErrorFromErrno(error, path.Text()));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer) {
+    const char* directory = std::getenv("TMPDIR");
+    if (directory == nullptr || directory[0] == '\0')
+        directory = "/tmp";
+    std::size_t length = std::strlen(directory);
+    bool addSeparator = directory[length - 1] != '/';
+    DWORD needed = static_cast<DWORD>(length + (addSeparator ? 1 : 0));
+    if (buffer == nullptr || bufferLength <= needed)
+        return needed + 1; // the size with the terminator
+    std::memcpy(buffer, directory, length);
+    if (addSeparator)
+        buffer[length] = '/';
+    buffer[needed] = '\0';
+    return needed;
+}

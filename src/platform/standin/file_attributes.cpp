@@ -1,0 +1,53 @@
+#include "file_attributes.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+#include "posix_path.h"
+
+DWORD AttributesFromStatus(const struct stat& info) {
+    if (S_ISDIR(info.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+    if (!(info.st_mode & S_IWUSR))
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    return attributes;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
+    PosixPath path(fileName);
+    if (!path.IsValid()) {
+        SetLastError(path.Error());
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    struct stat info;
+    if (stat(path.Text(), &info) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return AttributesFromStatus(info);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
+    PosixPath path(fileName);
+    if (!path.IsValid()) {
+        SetLastError(path.Error());
+        return FALSE;
+    }
+    struct stat info;
+    if (stat(path.Text(), &info) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
+        return FALSE;
+    }
+    // A directory's read-only attribute means nothing for its contents on
+    // Win32; its permissions are left alone.
+    if (S_ISDIR(info.st_mode))
+        return TRUE;
+    mode_t mode = info.st_mode & 07777;
+    mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
+    if (wanted != mode && chmod(path.Text(), wanted) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
+        return FALSE;
+    }
+    return TRUE;
+}

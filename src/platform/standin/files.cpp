@@ -1,0 +1,135 @@
+// File handles: open, read, write, size, identity, close.
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "file_attributes.h"
+#include "file_object.h"
+#include "file_time.h"
+#include "posix_path.h"
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD flags, HANDLE) {
+    PosixPath path(fileName);
+    if (!path.IsValid()) {
+        SetLastError(path.Error());
+        return INVALID_HANDLE_VALUE;
+    }
+    FileOpenResult opened = OpenFileObject(path.Text(), access, shareMode, disposition, flags);
+    if (opened.file == nullptr) {
+        SetLastError(opened.error);
+        return INVALID_HANDLE_VALUE;
+    }
+    RegisterHandle(&opened.file->header, HandleKind::File);
+    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
+        SetLastError(opened.existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return &opened.file->header;
+}
+
+DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+    FileObject* file = FileFromHandle(handle);
+    struct stat info;
+    if (file == nullptr || fstat(file->fd, &info) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    unsigned long long size = static_cast<unsigned long long>(info.st_size);
+    if (sizeHigh != nullptr)
+        *sizeHigh = static_cast<DWORD>(size >> 32);
+    if (static_cast<DWORD>(size) == INVALID_FILE_SIZE)
+        SetLastError(ERROR_SUCCESS); // tells a real size from a failure
+    return static_cast<DWORD>(size);
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+    if (read != nullptr)
+        *read = 0;
+    FileObject* file = FileFromHandle(handle);
+    if (file == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!file->canRead || file->isDirectory) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    DWORD done = 0;
+    while (done < toRead) {
+        ssize_t count = ::read(file->fd, static_cast<char*>(buffer) + done, toRead - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            SetLastError(Win32ErrorFromErrno(errno, nullptr));
+            return FALSE;
+        }
+        if (count == 0)
+            break; // end of file is success with fewer bytes
+        done += static_cast<DWORD>(count);
+    }
+    if (read != nullptr)
+        *read = done;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+    if (written != nullptr)
+        *written = 0;
+    FileObject* file = FileFromHandle(handle);
+    if (file == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!file->canWrite) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    DWORD done = 0;
+    while (done < toWrite) {
+        ssize_t count = ::write(file->fd, static_cast<const char*>(buffer) + done, toWrite - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (written != nullptr)
+                *written = done;
+            SetLastError(count < 0 ? Win32ErrorFromErrno(errno, nullptr) : ERROR_DISK_FULL);
+            return FALSE;
+        }
+        done += static_cast<DWORD>(count);
+    }
+    if (written != nullptr)
+        *written = done;
+    return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
+    FileObject* file = FileFromHandle(handle);
+    struct stat info;
+    if (file == nullptr || fstat(file->fd, &info) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    unsigned long long size = static_cast<unsigned long long>(info.st_size);
+    unsigned long long index = static_cast<unsigned long long>(info.st_ino);
+    unsigned long long device = static_cast<unsigned long long>(info.st_dev);
+    information->dwFileAttributes = AttributesFromStatus(info);
+    information->ftCreationTime = FileTimeFromTimespec(info.st_mtim);
+    information->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);
+    information->ftLastWriteTime = FileTimeFromTimespec(info.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size);
+    information->nNumberOfLinks = static_cast<DWORD>(info.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(index);
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    FileObject* file = FileFromHandle(handle);
+    if (file == nullptr || !UnregisterHandle(&file->header)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DestroyFileObject(file);
+    return TRUE;
+}

@@ -1,0 +1,145 @@
+// Per-thread message queues. There are no windows: only thread messages
+// (null window) are ever posted, and dispatching them does nothing.
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+
+#include "message_queues.h"
+
+namespace {
+
+struct QueuedMessage {
+    MSG message;
+    QueuedMessage* next;
+};
+
+struct ThreadQueue {
+    DWORD threadId;
+    QueuedMessage* first;
+    QueuedMessage* last;
+    ThreadQueue* next;
+};
+
+std::mutex& QueueLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+ThreadQueue* queues = nullptr;
+
+// With the lock held. Null when out of memory, or when the thread is
+// unknown and create is false.
+ThreadQueue* QueueOf(DWORD threadId, bool create) {
+    for (ThreadQueue* queue = queues; queue != nullptr; queue = queue->next) {
+        if (queue->threadId == threadId)
+            return queue;
+    }
+    if (!create)
+        return nullptr;
+    ThreadQueue* queue = static_cast<ThreadQueue*>(std::calloc(1, sizeof(ThreadQueue)));
+    if (queue != nullptr) {
+        queue->threadId = threadId;
+        queue->next = queues;
+        queues = queue;
+    }
+    return queue;
+}
+
+DWORD MessageTime() {
+    auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+bool Matches(const MSG& message, HWND window, UINT filterMin, UINT filterMax) {
+    // (HWND)-1 asks for thread messages only; null for all.
+    if (window == reinterpret_cast<HWND>(-1)) {
+        if (message.hwnd != nullptr)
+            return false;
+    } else if (window != nullptr && message.hwnd != window) {
+        return false;
+    }
+    if (filterMin == 0 && filterMax == 0)
+        return true;
+    return message.message >= filterMin && message.message <= filterMax;
+}
+
+} // namespace
+
+void NoteThreadSeen(DWORD threadId) {
+    std::lock_guard<std::mutex> guard(QueueLock());
+    QueueOf(threadId, true);
+}
+
+BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    QueuedMessage* entry = static_cast<QueuedMessage*>(std::calloc(1, sizeof(QueuedMessage)));
+    if (entry == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    entry->message.message = message;
+    entry->message.wParam = wParam;
+    entry->message.lParam = lParam;
+    entry->message.time = MessageTime();
+    std::lock_guard<std::mutex> guard(QueueLock());
+    ThreadQueue* queue = QueueOf(threadId, false);
+    if (queue == nullptr) {
+        std::free(entry);
+        SetLastError(ERROR_INVALID_THREAD_ID);
+        return FALSE;
+    }
+    if (queue->last == nullptr)
+        queue->first = entry;
+    else
+        queue->last->next = entry;
+    queue->last = entry;
+    return TRUE;
+}
+
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+    DWORD self = GetCurrentThreadId();
+    std::lock_guard<std::mutex> guard(QueueLock());
+    ThreadQueue* queue = QueueOf(self, true);
+    if (queue == nullptr)
+        return FALSE;
+    QueuedMessage* previous = nullptr;
+    for (QueuedMessage* entry = queue->first; entry != nullptr;
+         previous = entry, entry = entry->next) {
+        if (!Matches(entry->message, window, filterMin, filterMax))
+            continue;
+        if (msg != nullptr)
+            *msg = entry->message;
+        if (remove & PM_REMOVE) {
+            if (previous == nullptr)
+                queue->first = entry->next;
+            else
+                previous->next = entry->next;
+            if (queue->last == entry)
+                queue->last = previous;
+            std::free(entry);
+        }
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL WINAPI TranslateMessage(const MSG* msg) {
+    // Only key messages are translated; there is no keyboard to make
+    // characters from, but Win32 reports them translated all the same.
+    if (msg == nullptr)
+        return FALSE;
+    switch (msg->message) {
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    if (msg != nullptr && msg->hwnd != nullptr)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+}

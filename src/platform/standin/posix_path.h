@@ -1,0 +1,29 @@
+// A Win32 path as POSIX sees it: the core joins paths with backslashes, which
+// on Linux would be taken as part of a name.
+#pragma once
+
+#include <climits>
+
+#include "windows.h"
+
+class PosixPath {
+  public:
+    // Copies the path with every '\\' turned into '/'. A null or overlong path
+    // leaves the object invalid with the Win32 error set by Error().
+    explicit PosixPath(LPCSTR win32Path);
+
+    bool IsValid() const { return error_ == ERROR_SUCCESS; }
+    DWORD Error() const { return error_; }
+    const char* Text() const { return text_; }
+    char* MutableText() { return text_; }
+
+  private:
+    char text_[PATH_MAX];
+    DWORD error_;
+};
+
+// Win32 tells a missing file (2) from a missing directory on the way (3).
+DWORD MissingPathError(const char* posixPath);
+
+// The nearest Win32 error for an errno of a call on posixPath.
+DWORD Win32ErrorFromErrno(int error, const char* posixPath);

@@ -1,0 +1,190 @@
+// The registry, read from one .reg file. The file is read again at every
+// key open, so that a change to it shows in the next open, as in regedit.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include "handle_objects.h"
+#include "reg_file_parser.h"
+#include "registry_file.h"
+
+namespace {
+
+struct KeyObject {
+    HandleObject header;
+    char* path;
+    RegistryKeyContents contents;
+};
+
+const char* RootName(HKEY key) {
+    if (key == HKEY_LOCAL_MACHINE)
+        return "HKEY_LOCAL_MACHINE";
+    if (key == HKEY_CURRENT_USER)
+        return "HKEY_CURRENT_USER";
+    return nullptr;
+}
+
+KeyObject* KeyFromHandle(HKEY key) {
+    return reinterpret_cast<KeyObject*>(FindHandle(key, HandleKind::RegistryKey));
+}
+
+// Reads the whole file; a missing file is an empty registry.
+unsigned char* ReadWholeFile(const char* path, std::size_t* length, bool* missing) {
+    *missing = false;
+    *length = 0;
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        *missing = errno == ENOENT || errno == ENOTDIR;
+        return nullptr;
+    }
+    std::size_t capacity = 4096;
+    unsigned char* bytes = static_cast<unsigned char*>(std::malloc(capacity));
+    while (bytes != nullptr) {
+        std::size_t count = std::fread(bytes + *length, 1, capacity - *length, file);
+        *length += count;
+        if (*length < capacity)
+            break;
+        capacity *= 2;
+        void* grown = std::realloc(bytes, capacity);
+        if (grown == nullptr)
+            std::free(bytes);
+        bytes = static_cast<unsigned char*>(grown);
+    }
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        std::free(bytes);
+        return nullptr;
+    }
+    return bytes;
+}
+
+// One complaint per file and fault, however often the file is read.
+void ReportMalformed(const char* path, const RegFileError& error) {
+    static std::mutex lock;
+    static char reportedPath[4096];
+    static unsigned reportedLine = 0;
+    std::lock_guard<std::mutex> guard(lock);
+    if (reportedLine == error.line && std::strcmp(reportedPath, path) == 0)
+        return;
+    std::snprintf(reportedPath, sizeof(reportedPath), "%s", path);
+    reportedLine = error.line;
+    std::fprintf(stderr, "%s:%u: malformed registry file, ignored: %s\n", path, error.line,
+                 error.reason);
+    std::fflush(stderr);
+}
+
+// Loads the key's values; false when the key does not exist.
+bool LoadKey(const char* keyPath, RegistryKeyContents* contents) {
+    contents->exists = false;
+    contents->values = nullptr;
+    char filePath[4096];
+    RegistryFilePath(filePath, sizeof(filePath));
+    std::size_t length = 0;
+    bool missing = false;
+    unsigned char* bytes = ReadWholeFile(filePath, &length, &missing);
+    if (bytes == nullptr) {
+        if (!missing) {
+            std::fprintf(stderr, "%s: registry file cannot be read, ignored\n", filePath);
+            std::fflush(stderr);
+        }
+        return false;
+    }
+    std::size_t textLength = 0;
+    char* text = DecodeRegFileText(bytes, length, &textLength);
+    std::free(bytes);
+    if (text == nullptr)
+        return false;
+    RegFileError error = {0, ""};
+    if (!ParseRegFile(text, textLength, keyPath, contents, &error))
+        ReportMalformed(filePath, error);
+    std::free(text);
+    return contents->exists;
+}
+
+} // namespace
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
+    if (result == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    const char* parent = RootName(key);
+    if (parent == nullptr) {
+        KeyObject* parentKey = KeyFromHandle(key);
+        if (parentKey == nullptr)
+            return ERROR_INVALID_HANDLE;
+        parent = parentKey->path;
+    }
+    if (subKey == nullptr)
+        subKey = "";
+    std::size_t parentLength = std::strlen(parent);
+    char* path = static_cast<char*>(std::malloc(parentLength + 1 + std::strlen(subKey) + 1));
+    if (path == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    std::strcpy(path, parent);
+    if (subKey[0] != '\0') {
+        path[parentLength] = '\\';
+        std::strcpy(path + parentLength + 1, subKey);
+    }
+    KeyObject* opened = static_cast<KeyObject*>(std::calloc(1, sizeof(KeyObject)));
+    if (opened == nullptr) {
+        std::free(path);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    opened->path = path;
+    if (!LoadKey(path, &opened->contents)) {
+        FreeRegistryValues(&opened->contents);
+        std::free(path);
+        std::free(opened);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    RegisterHandle(&opened->header, HandleKind::RegistryKey);
+    *result = reinterpret_cast<HKEY>(&opened->header);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
+                                LPDWORD dataSize) {
+    if (RootName(key) != nullptr)
+        return ERROR_FILE_NOT_FOUND; // the roots themselves hold no values here
+    KeyObject* opened = KeyFromHandle(key);
+    if (opened == nullptr)
+        return ERROR_INVALID_HANDLE;
+    if (data != nullptr && dataSize == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (valueName == nullptr)
+        valueName = "";
+    const RegistryValue* value = opened->contents.values;
+    while (value != nullptr && strcasecmp(value->name, valueName) != 0)
+        value = value->next;
+    if (value == nullptr)
+        return ERROR_FILE_NOT_FOUND;
+    if (type != nullptr)
+        *type = value->type;
+    if (dataSize == nullptr)
+        return ERROR_SUCCESS;
+    DWORD room = *dataSize;
+    *dataSize = value->size;
+    if (data == nullptr)
+        return ERROR_SUCCESS;
+    if (room < value->size)
+        return ERROR_MORE_DATA;
+    std::memcpy(data, value->data, value->size);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY key) {
+    if (RootName(key) != nullptr)
+        return ERROR_SUCCESS;
+    KeyObject* opened = KeyFromHandle(key);
+    if (opened == nullptr || !UnregisterHandle(&opened->header))
+        return ERROR_INVALID_HANDLE;
+    FreeRegistryValues(&opened->contents);
+    std::free(opened->path);
+    std::free(opened);
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,12 @@
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "message_queues.h"
+#include "windows.h"
+
+DWORD WINAPI GetCurrentThreadId() {
+    DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
+    // A thread that learns its id may be posted to: it has a queue from now on.
+    NoteThreadSeen(id);
+    return id;
+}
