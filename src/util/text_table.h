@@ -12,8 +12,9 @@
 //
 // Malformed files: Load accepts a well-formed file only and fails on any
 // other, leaving the table empty. Well formed means: at least 16 bytes; the
-// whole entry table lies inside the file; every entry's text lies inside the
-// file (a text of length 0 may start at the very end). The bounds are summed
+// whole entry table lies inside the file (with no entries, its offset is at
+// most the file's size); every entry's text lies inside the file (a text of
+// length 0 may start at the very end). The bounds are summed
 // in 64 bits, so no offset, length or EntryCount can wrap around. Load reads
 // the entries once for this, never the texts. Lookup then needs no checks of
 // its own: it can only ever touch bytes inside Contents.
