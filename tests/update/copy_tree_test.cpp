@@ -1,0 +1,132 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "copy_tree.h"
+#include "platform/win32_api.h"
+#include "pump_messages.h"
+#include "scratch_tree.h"
+
+namespace {
+
+struct Copy {
+    int count;
+    std::uint32_t failures;
+};
+
+Copy CopyPackage(const ScratchTree& tree, const std::string& target = "install") {
+    std::uint32_t failures = 12345;
+    const int count = CopyTree(TextString(tree.Path("package").c_str()),
+                               TextString(tree.Path(target).c_str()), "*.*", &failures);
+    return {count, failures};
+}
+
+TEST(CopyTree, CopiesNestedFilesAndCountsOnlyFiles) {
+    ScratchTree tree;
+    tree.Write("package\\readme.txt", "r");
+    tree.Write("package\\Data\\map.dat", "m");
+    tree.Write("package\\Data\\Deep\\er\\x", "x");
+    tree.MakeDirectory("package\\Empty");
+    tree.MakeDirectory("install");
+    const Copy copy = CopyPackage(tree);
+    EXPECT_EQ(copy.count, 3);
+    EXPECT_EQ(copy.failures, 0u);
+    EXPECT_EQ(tree.Read("install\\readme.txt"), "r");
+    EXPECT_EQ(tree.Read("install\\Data\\map.dat"), "m");
+    EXPECT_EQ(tree.Read("install\\Data\\Deep\\er\\x"), "x");
+    EXPECT_TRUE(tree.Exists("install\\Empty"));
+}
+
+TEST(CopyTree, SkipsItsOwnNameInAnyCaseAndDotNames) {
+    ScratchTree tree;
+    tree.MakeDirectory("install");
+    const char* const skipped[] = {
+        "package\\Update.exe", "package\\A\\UPDATE.EXE", "package\\A\\B\\update.Exe",
+        "package\\.profile",   "package\\.svn\\entries", "package\\A\\.x\\y",
+    };
+    for (const char* name : skipped)
+        tree.Write(name, "skip");
+    tree.Write("package\\A\\B\\Update.exe.txt", "kept");
+    const Copy copy = CopyPackage(tree);
+    EXPECT_EQ(copy.count, 1);
+    EXPECT_EQ(tree.Read("install\\A\\B\\Update.exe.txt"), "kept");
+    for (const char* name : skipped) {
+        const std::string installed = std::string("install") + (name + 7);
+        EXPECT_FALSE(tree.Exists(installed)) << installed;
+    }
+    EXPECT_FALSE(tree.Exists("install\\.svn"));
+}
+
+TEST(CopyTree, EntersExistingDirectoriesAndOverwrites) {
+    ScratchTree tree;
+    tree.Write("install\\Data\\map.dat", "old map");
+    tree.Write("install\\Data\\keep.dat", "untouched");
+    tree.Write("package\\Data\\map.dat", "new map");
+    for (const char* target : {"install", "install\\", "install/"}) {
+        const Copy copy = CopyPackage(tree, target);
+        EXPECT_EQ(copy.count, 1) << target;
+        EXPECT_EQ(tree.Read("install\\Data\\map.dat"), "new map");
+        EXPECT_EQ(tree.Read("install\\Data\\keep.dat"), "untouched");
+    }
+}
+
+TEST(CopyTree, RefusedTargetIsNotCountedAndStopsNothing) {
+    ScratchTree tree;
+    tree.Write("package\\a.txt", "new a");
+    tree.Write("package\\b.txt", "new b");
+    tree.Write("package\\c.txt", "new c");
+    tree.Write("install\\b.txt", "old b");
+    // Held open without sharing, the target cannot be written.
+    HANDLE held = CreateFileA(tree.Path("install\\b.txt").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const Copy copy = CopyPackage(tree);
+    CloseHandle(held);
+    EXPECT_EQ(copy.count, 2);
+    EXPECT_EQ(copy.failures, 1u);
+    EXPECT_EQ(tree.Read("install\\b.txt"), "old b");
+    EXPECT_EQ(tree.Read("install\\c.txt"), "new c");
+}
+
+TEST(CopyTree, MissingSourceCopiesNothingAndIsAFailure) {
+    ScratchTree tree;
+    tree.MakeDirectory("install");
+    const Copy copy = CopyPackage(tree);
+    EXPECT_EQ(copy.count, 0);
+    EXPECT_EQ(copy.failures, 1u);
+}
+
+TEST(CopyTree, TargetInsideThePackageIsNotCopiedIntoItself) {
+    ScratchTree tree;
+    tree.Write("package\\a.txt", "a");
+    tree.Write("package\\install\\old.txt", "old");
+    const Copy copy = CopyPackage(tree, "package\\install");
+    EXPECT_EQ(copy.count, 1);
+    EXPECT_EQ(tree.Read("package\\install\\a.txt"), "a");
+    EXPECT_FALSE(tree.Exists("package\\install\\install"));
+}
+
+TEST(CopyTree, DrainsTheMessageQueue) {
+    ScratchTree tree;
+    tree.Write("package\\Update.exe", "me");
+    tree.MakeDirectory("install");
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE); // makes sure the thread has a queue
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_USER + i, 0, 0));
+    EXPECT_EQ(CopyPackage(tree).count, 0);
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE))
+        << "the entry for Update.exe is followed by a pump";
+}
+
+TEST(PumpMessages, RemovesEveryWaitingMessageWithoutWaiting) {
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    PumpMessages(); // an empty queue returns at once
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_USER, 0, i));
+    PumpMessages();
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+} // namespace

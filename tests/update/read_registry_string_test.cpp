@@ -1,0 +1,64 @@
+// ReadRegistryString against the stand-in's registry file.
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "read_registry_string.h"
+#include "scratch_tree.h"
+
+namespace {
+
+const char kKey[] = "SOFTWARE\\Quorvane Software\\Brenvolt\\1.0";
+
+class RegistryFile {
+  public:
+    explicit RegistryFile(const std::string& body) {
+        path_ = tree_.Path("registry.reg");
+        std::ofstream(path_, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                                               << body;
+        setenv("UPDATE_REGISTRY_FILE", path_.c_str(), 1);
+    }
+    ~RegistryFile() { unsetenv("UPDATE_REGISTRY_FILE"); }
+
+  private:
+    ScratchTree tree_;
+    std::string path_;
+};
+
+std::string Read(HKEY root, const char* value) {
+    const TextString text = ReadRegistryString(root, kKey, value);
+    return std::string(text.GetText(), text.GetLength());
+}
+
+TEST(ReadRegistryString, ReadsTheDefaultAndNamedValues) {
+    RegistryFile file("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]\r\n"
+                      "@=\"C:\\\\Apps\\\\Brenvolt\"\r\n\r\n"
+                      "[hkey_current_user\\software\\quorvane software\\BRENVOLT\\1.0]\r\n"
+                      "\"&AppPath\"=\"D:\\\\Per User\"\r\n");
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, ""), "C:\\Apps\\Brenvolt");
+    EXPECT_EQ(Read(HKEY_CURRENT_USER, "&AppPath"), "D:\\Per User");
+    EXPECT_EQ(Read(HKEY_CURRENT_USER, ""), "");
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "&AppPath"), "");
+}
+
+TEST(ReadRegistryString, MissingKeyOrFileGivesEmpty) {
+    RegistryFile file("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n@=\"x\"\r\n");
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, ""), "");
+    setenv("UPDATE_REGISTRY_FILE", "/nonexistent/registry.reg", 1);
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, ""), "");
+}
+
+TEST(ReadRegistryString, ValueOfTheBufferSizeLimit) {
+    // 255 characters and the terminator fill the 256-byte buffer; one more
+    // no longer fits and reads as empty.
+    const std::string fits(255, 'f'), tooLong(256, 't');
+    RegistryFile file("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]\r\n"
+                      "@=\"" +
+                      fits + "\"\r\n\"&AppPath\"=\"" + tooLong + "\"\r\n");
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, ""), fits);
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "&AppPath"), "");
+}
+
+} // namespace

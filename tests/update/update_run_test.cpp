@@ -1,0 +1,340 @@
+// The built Update.exe run as a real process from a package folder, with a
+// test registry file and a recording notepad.exe first on PATH.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kDone2[] = "Info: Es wurden 2 Dateien kopiert.\nDas Update wurde korrekt installiert.\n";
+// The message box line is the caption, ": " and the text, then a newline;
+// two of the texts end in a line break of their own.
+const char kNotFound[] =
+    "Error: Das Update konnte nicht installiert werden, da das Programm nicht\ngefunden "
+    "wurde.\n\nInstallieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
+const char kRunning[] = "Error: Sie m\xC3\xBCssen erst Brenvolt schlie\xC3\x9F"
+                        "en,\nbevor Sie das Update installieren.\n";
+const char kCannotOpen[] =
+    "Error: Ein Fehler ist w\xC3\xA4hrend dem Update aufgetreten.\n\n"
+    "Installieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// Escapes a value for a .reg file.
+std::string RegValue(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return "\"" + out + "\"";
+}
+
+struct RunResult {
+    int exitCode = -1;
+    std::string messageBox; // what the message box showed on standard error
+    std::string notes;      // "<current directory>|<arguments>" of the notes program, if started
+};
+
+class UpdateRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/update-run-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        package_ = root_ / "package";
+        install_ = root_ / "install";
+        fs::create_directories(package_);
+        fs::create_directories(install_);
+        fs::create_directories(root_ / "bin");
+        fs::create_directories(root_ / "cwd");
+        WriteAll(root_ / "bin" / "notepad.exe", "#!/bin/sh\nprintf '%s|%s\\n' \"$PWD\" \"$*\" >> " +
+                                                    Quoted((root_ / "notes.txt").string()) + "\n");
+        fs::permissions(root_ / "bin" / "notepad.exe", fs::perms::owner_all);
+        fs::copy_file(UPDATE_EXE_PATH, package_ / "Update.exe");
+    }
+
+    void TearDown() override {
+        if (productPid_ > 0) {
+            kill(productPid_, SIGKILL);
+            waitpid(productPid_, nullptr, 0);
+        }
+        std::error_code ignored;
+        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+        for (auto& entry : fs::recursive_directory_iterator(root_, ignored))
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(root_, ignored);
+    }
+
+    void Registry(const std::string& machineValue, const std::string& userValue = "") {
+        std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+        const char key[] = "SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]\r\n";
+        if (!machineValue.empty())
+            text += std::string("[HKEY_LOCAL_MACHINE\\") + key + "@=" + RegValue(machineValue) +
+                    "\r\n\r\n";
+        if (!userValue.empty())
+            text += std::string("[HKEY_CURRENT_USER\\") + key +
+                    "\"&AppPath\"=" + RegValue(userValue) + "\r\n";
+        WriteAll(root_ / "registry.reg", text);
+    }
+
+    void Product() { WriteAll(install_ / "BV.EXE", "product"); }
+
+    // Starts a real program as BV.EXE and keeps it running.
+    void RunningProduct() {
+        fs::copy_file("/bin/sleep", install_ / "BV.EXE");
+        productPid_ = fork();
+        ASSERT_GE(productPid_, 0);
+        if (productPid_ == 0) {
+            execl((install_ / "BV.EXE").c_str(), "BV.EXE", "60", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+
+    RunResult Run(bool expectNotes) {
+        const fs::path error = root_ / "stderr.txt";
+        const std::string command =
+            "cd " + Quoted((root_ / "cwd").string()) +
+            " && UPDATE_REGISTRY_FILE=" + Quoted((root_ / "registry.reg").string()) +
+            " PATH=" + Quoted((root_ / "bin").string()) + ":\"$PATH\" " +
+            Quoted((package_ / "Update.exe").string()) + " 2>" + Quoted(error.string());
+        const int status = std::system(command.c_str());
+        RunResult result;
+        if (WIFEXITED(status))
+            result.exitCode = WEXITSTATUS(status);
+        result.messageBox = ReadAll(error);
+        // The notes start without being waited for: give a started one time
+        // to record itself.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(expectNotes ? 5000 : 300);
+        while (std::chrono::steady_clock::now() < deadline && !fs::exists(root_ / "notes.txt"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        result.notes = ReadAll(root_ / "notes.txt");
+        return result;
+    }
+
+    std::string NotesStarted() const { return (root_ / "cwd").string() + "|faq.txt\n"; }
+
+    fs::path root_, package_, install_;
+    pid_t productPid_ = -1;
+};
+
+TEST_F(UpdateRun, FoundUnderLocalMachineCopiesThePackage) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "faq.txt", "notes");
+    WriteAll(package_ / "Data" / "map.dat", "map");
+    const RunResult run = Run(true);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.messageBox, kDone2);
+    EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
+    EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "map");
+    EXPECT_FALSE(fs::exists(install_ / "Update.exe"));
+    EXPECT_EQ(run.notes, NotesStarted());
+}
+
+TEST_F(UpdateRun, FallsThroughToCurrentUserWhenTheMachineValueIsEmptyOrWrong) {
+    Product();
+    WriteAll(package_ / "a.txt", "a");
+    WriteAll(package_ / "b.txt", "b");
+    for (const std::string& machineValue : {std::string(), (root_ / "elsewhere").string()}) {
+        fs::create_directories(root_ / "elsewhere");
+        Registry(machineValue, install_.string());
+        if (machineValue.empty()) {
+            // An empty unnamed value, present but empty.
+            WriteAll(root_ / "registry.reg",
+                     ReadAll(root_ / "registry.reg") +
+                         "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]\r\n"
+                         "@=\"\"\r\n");
+        }
+        fs::remove(root_ / "notes.txt");
+        const RunResult run = Run(true);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.messageBox, kDone2) << machineValue;
+        EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
+        EXPECT_FALSE(fs::exists(root_ / "elsewhere" / "a.txt"));
+    }
+}
+
+TEST_F(UpdateRun, FoundNowhere) {
+    for (bool withFile : {false, true}) {
+        if (withFile)
+            Registry(install_.string(), install_.string()); // but no BV.EXE there
+        WriteAll(package_ / "a.txt", "a");
+        const RunResult run = Run(false);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.messageBox, kNotFound);
+        EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+        EXPECT_EQ(run.notes, "");
+    }
+}
+
+TEST_F(UpdateRun, RunningProductIsRefused) {
+    Registry(install_.string());
+    RunningProduct();
+    WriteAll(package_ / "a.txt", "a");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.messageBox, kRunning);
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+    EXPECT_EQ(run.notes, "");
+}
+
+TEST_F(UpdateRun, ProductThatCannotBeOpenedForAnotherReason) {
+    Registry(install_.string());
+    fs::create_directories(install_ / "BV.EXE");
+    WriteAll(package_ / "a.txt", "a");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, kCannotOpen);
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+}
+
+TEST_F(UpdateRun, InstallationDirectoryEndingInASeparator) {
+    for (const char* separator : {"/", "\\"}) {
+        Registry(install_.string() + separator);
+        Product();
+        WriteAll(package_ / "Sub" / "x.txt", "x");
+        WriteAll(package_ / "y.txt", "y");
+        const RunResult run = Run(true);
+        EXPECT_EQ(run.messageBox, kDone2) << separator;
+        EXPECT_EQ(ReadAll(install_ / "Sub" / "x.txt"), "x");
+        EXPECT_EQ(ReadAll(install_ / "y.txt"), "y");
+    }
+}
+
+TEST_F(UpdateRun, SkipsItselfAndDotNamesAtEveryDepth) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "Sub" / "UPDATE.EXE", "not me");
+    WriteAll(package_ / "Sub" / "Deeper" / "uPdAtE.ExE", "not me");
+    WriteAll(package_ / ".hidden", "no");
+    WriteAll(package_ / ".git" / "config", "no");
+    WriteAll(package_ / "Sub" / ".dotfile", "no");
+    WriteAll(package_ / "Sub" / "Deeper" / "kept.txt", "1");
+    WriteAll(package_ / "kept.txt", "2");
+    const RunResult run = Run(true);
+    EXPECT_EQ(run.messageBox, kDone2);
+    EXPECT_FALSE(fs::exists(install_ / "Update.exe"));
+    EXPECT_FALSE(fs::exists(install_ / "Sub" / "UPDATE.EXE"));
+    EXPECT_FALSE(fs::exists(install_ / "Sub" / "Deeper" / "uPdAtE.ExE"));
+    EXPECT_FALSE(fs::exists(install_ / ".hidden"));
+    EXPECT_FALSE(fs::exists(install_ / ".git"));
+    EXPECT_FALSE(fs::exists(install_ / "Sub" / ".dotfile"));
+    EXPECT_EQ(ReadAll(install_ / "Sub" / "Deeper" / "kept.txt"), "1");
+}
+
+TEST_F(UpdateRun, EmptyPackageStillReportsAndStartsTheNotes) {
+    Registry(install_.string());
+    Product();
+    const RunResult run = Run(true);
+    EXPECT_EQ(run.messageBox,
+              "Info: Es wurden 0 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+    EXPECT_EQ(run.notes, NotesStarted());
+}
+
+TEST_F(UpdateRun, ReadOnlyTargetIsReportedAsAPartialFailure) {
+    Registry(install_.string());
+    Product();
+    WriteAll(install_ / "locked.txt", "old");
+    fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
+    WriteAll(package_ / "locked.txt", "new");
+    WriteAll(package_ / "fine.txt", "fine");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.messageBox,
+              "Error: Es wurden 1 Dateien kopiert.\n1 Dateien konnten nicht kopiert werden.\n\n"
+              "Das Update wurde nicht vollst\xC3\xA4ndig installiert.\n");
+    EXPECT_EQ(ReadAll(install_ / "locked.txt"), "old");
+    EXPECT_EQ(ReadAll(install_ / "fine.txt"), "fine");
+    EXPECT_EQ(run.notes, "");
+}
+
+TEST_F(UpdateRun, ReadOnlyProductIsMadeWritable) {
+    Registry(install_.string());
+    Product();
+    fs::permissions(install_ / "BV.EXE", fs::perms::owner_read);
+    const RunResult run = Run(true);
+    EXPECT_EQ(run.messageBox,
+              "Info: Es wurden 0 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+    EXPECT_NE(fs::status(install_ / "BV.EXE").permissions() & fs::perms::owner_write,
+              fs::perms::none);
+}
+
+TEST_F(UpdateRun, LinkBackToAParentIsNotFollowedForever) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "Sub" / "x.txt", "x");
+    WriteAll(package_ / "y.txt", "y");
+    fs::create_directory_symlink(package_, package_ / "Sub" / "Loop");
+    const RunResult run = Run(true);
+    EXPECT_EQ(run.messageBox, kDone2);
+    EXPECT_EQ(ReadAll(install_ / "Sub" / "x.txt"), "x");
+}
+
+TEST_F(UpdateRun, CutModulePathCopiesNothing) {
+    Registry(install_.string());
+    Product();
+    // A package directory deeper than the 255 characters a directory may have.
+    fs::path deep = root_;
+    for (int i = 0; i < 6; ++i)
+        deep /= std::string(50, static_cast<char>('a' + i));
+    fs::create_directories(deep);
+    fs::copy_file(package_ / "Update.exe", deep / "Update.exe");
+    WriteAll(deep / "a.txt", "a");
+    WriteAll(deep.parent_path() / "b.txt", "b");
+    package_ = deep;
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, kCannotOpen);
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+    EXPECT_FALSE(fs::exists(install_ / "b.txt"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {
+    // Every file would be copied onto itself: each copy is refused, and no
+    // file is truncated on the way.
+    Registry(package_.string());
+    WriteAll(package_ / "BV.EXE", "product");
+    WriteAll(package_ / "data.txt", "data");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox,
+              "Error: Es wurden 0 Dateien kopiert.\n2 Dateien konnten nicht kopiert werden.\n\n"
+              "Das Update wurde nicht vollst\xC3\xA4ndig installiert.\n");
+    EXPECT_EQ(ReadAll(package_ / "BV.EXE"), "product");
+    EXPECT_EQ(ReadAll(package_ / "data.txt"), "data");
+}
+
+} // namespace
