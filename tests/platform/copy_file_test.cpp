@@ -94,7 +94,7 @@ TEST(CopyFileA, ReadOnlyTargetIsRefused) {
     ASSERT_TRUE(SetFileAttributesA(tree.Path("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     SetLastError(kMarker);
     EXPECT_FALSE(Copy(tree, "src.txt", "ro.txt"));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     EXPECT_EQ(tree.ReadFile("ro.txt"), "old");
 }
 
@@ -109,7 +109,8 @@ TEST(CopyFileA, HonoursTheShareModesOfOpenHandles) {
         {"dst.txt", GENERIC_READ, 0, false},
         {"dst.txt", GENERIC_READ, FILE_SHARE_READ, false},
         {"dst.txt", 0, 0, true},
-        {"src.txt", GENERIC_WRITE, kShareAll, false}, // the copy denies writing
+        {"src.txt", GENERIC_WRITE, kShareAll, true}, // a file being written is read along
+        {"src.txt", GENERIC_WRITE, FILE_SHARE_WRITE, false},
         {"src.txt", GENERIC_READ, FILE_SHARE_READ, true},
         {"src.txt", GENERIC_READ, 0, false},
     };
@@ -124,7 +125,7 @@ TEST(CopyFileA, HonoursTheShareModesOfOpenHandles) {
         SetLastError(kMarker);
         EXPECT_EQ(Copy(tree, "src.txt", "dst.txt"), c.copies);
         if (!c.copies) {
-            EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
         }
         CloseHandle(holder);
         EXPECT_EQ(tree.ReadFile("dst.txt"), c.copies ? "new" : "old");

@@ -122,7 +122,7 @@ TEST(CreateFileA, ShareModesBetweenTwoHandles) {
         HANDLE second = Open(path, c.secondAccess, c.secondShare, OPEN_EXISTING);
         EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.secondOpens);
         if (second == INVALID_HANDLE_VALUE) {
-            EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
         } else {
             CloseHandle(second);
         }
@@ -144,7 +144,7 @@ TEST(CreateFileA, RefusedTruncationLeavesTheContents) {
         SetLastError(kMarker);
         EXPECT_EQ(Open(tree.Path("f.txt"), GENERIC_WRITE, kShareAll, disposition),
                   INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
     }
     CloseHandle(holder);
     EXPECT_EQ(tree.ReadFile("f.txt"), "precious");
@@ -163,7 +163,7 @@ TEST(FileHandles, ReadWriteSizeAndAccessChecks) {
     char buffer[32];
     SetLastError(kMarker);
     EXPECT_FALSE(ReadFile(writer, buffer, sizeof(buffer), &done, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(CloseHandle(writer));
 
     HANDLE reader = Open(tree.Path("f.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
@@ -177,12 +177,12 @@ TEST(FileHandles, ReadWriteSizeAndAccessChecks) {
     EXPECT_EQ(done, 0u);
     SetLastError(kMarker);
     EXPECT_FALSE(WriteFile(reader, "x", 1, &done, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(CloseHandle(reader));
 
     SetLastError(kMarker);
     EXPECT_FALSE(CloseHandle(reader));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 }
 
 TEST(FileHandles, IdentityOfFilesAndDirectories) {
@@ -227,7 +227,7 @@ TEST(FileAttributes, ReadOnlyStateAndMissingPaths) {
     EXPECT_NE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     SetLastError(kMarker);
     EXPECT_EQ(Open(file, GENERIC_WRITE, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
 
     // Archive only clears the read-only state: the file can be written again.
     EXPECT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_ARCHIVE));
@@ -257,40 +257,40 @@ TEST(Directories, CreateRemoveAndDelete) {
     EXPECT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
     SetLastError(kMarker);
     EXPECT_FALSE(CreateDirectoryA(dir.c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
     SetLastError(kMarker);
     EXPECT_FALSE(CreateDirectoryA(tree.Path("no\\dir").c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
 
     tree.WriteFile("dir\\f.txt", "x");
     SetLastError(kMarker);
     EXPECT_FALSE(RemoveDirectoryA(dir.c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIR_NOT_EMPTY));
     SetLastError(kMarker);
     EXPECT_FALSE(DeleteFileA(dir.c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
 
     std::string file = tree.Path("dir\\f.txt");
     HANDLE holder = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     SetLastError(kMarker);
     EXPECT_FALSE(DeleteFileA(file.c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
     CloseHandle(holder);
 
     EXPECT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
     SetLastError(kMarker);
     EXPECT_FALSE(DeleteFileA(file.c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_TRUE(DeleteFileA(file.c_str()));
     SetLastError(kMarker);
     EXPECT_FALSE(DeleteFileA(file.c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 
     EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
     SetLastError(kMarker);
     EXPECT_FALSE(RemoveDirectoryA(dir.c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(GetTempPathA, EndsInASeparatorAndReportsTheSizeNeeded) {

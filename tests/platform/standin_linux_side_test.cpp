@@ -62,6 +62,28 @@ TEST(PosixPaths, BackslashesAreSeparators) {
     EXPECT_NE(GetFileAttributesA(mixed.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST(PosixPaths, NamesAreFoundWithoutRegardToCase) {
+    TempTree tree;
+    tree.MakeDirectory("Data");
+    tree.WriteFile("Data\\Readme.TXT", "old");
+    tree.WriteFile("new.txt", "new");
+    EXPECT_NE(GetFileAttributesA(tree.Path("DATA\\readme.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    // Overwriting goes to the file that is there, not to a second one.
+    EXPECT_TRUE(
+        CopyFileA(tree.Path("NEW.TXT").c_str(), tree.Path("data\\README.txt").c_str(), FALSE));
+    EXPECT_EQ(tree.ReadFile("Data\\Readme.TXT"), "new");
+    struct stat info;
+    EXPECT_NE(stat((tree.Root() + "/data").c_str(), &info), 0);
+    // A new name is made as written.
+    tree.WriteFile("DATA\\Extra.txt", "x");
+    EXPECT_EQ(stat((tree.Root() + "/Data/Extra.txt").c_str(), &info), 0);
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("data\\readme.*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(data.cFileName, "Readme.TXT");
+    FindClose(find);
+}
+
 TEST(PosixPaths, ALinkToADirectoryShowsAsADirectory) {
     TempTree tree;
     tree.MakeDirectory("real");
@@ -88,6 +110,27 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectory) {
     // The links go first, so that removing the tree cannot follow them.
     unlink((tree.Root() + "/real/up").c_str());
     unlink((tree.Root() + "/link").c_str());
+}
+
+// Windows may crash on a freed handle; the stand-in recognises it.
+TEST(StaleHandles, AreRefused) {
+    TempTree tree;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(FindClose(find));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(FindClose(find));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(FindNextFileA(find, &data));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    // A find handle is no file handle.
+    find = FindFirstFileA(tree.Path("*").c_str(), &data);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CloseHandle(find));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(FindClose(find));
 }
 
 TEST(GetModuleFileNameA, IsTheRunningProgram) {

@@ -225,6 +225,9 @@ TEST_F(RegistryFileTest, MissingFileIsAnEmptyRegistry) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_ALL_ACCESS, &key),
               ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    EXPECT_EQ(key, HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 

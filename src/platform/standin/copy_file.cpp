@@ -60,8 +60,10 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
     if (!targetPath.IsValid())
         return Fail(targetPath.Error());
 
+    // The source is read along with writers that share reading, as Win32
+    // copies a file that another program is writing.
     FileOpenResult source = OpenFileObject(sourcePath.Text(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
     if (source.file == nullptr)
         return Fail(source.error);
     struct stat sourceInfo;

@@ -2,7 +2,70 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
+
+namespace {
+
+// Replaces component [begin, end) of path by the name in its parent
+// directory that matches it without regard to case, if there is one.
+bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
+    char saved = path[begin];
+    const char* parent = begin == 0 ? "." : path;
+    if (begin == 1)
+        parent = "/";
+    else if (begin > 1)
+        path[begin - 1] = '\0';
+    DIR* directory = opendir(parent);
+    if (begin > 1)
+        path[begin - 1] = '/';
+    path[begin] = saved;
+    if (directory == nullptr)
+        return false;
+    std::size_t length = end - begin;
+    bool found = false;
+    while (struct dirent* entry = readdir(directory)) {
+        if (std::strlen(entry->d_name) == length &&
+            strncasecmp(entry->d_name, path + begin, length) == 0) {
+            std::memcpy(path + begin, entry->d_name, length);
+            found = true;
+            break;
+        }
+    }
+    closedir(directory);
+    return found;
+}
+
+// Win32 names are not case-sensitive: where the path as written does not
+// exist, each component that is missing is looked up without regard to
+// case. What still cannot be found is left as written, for the caller to
+// create or to report.
+void ResolveCase(char* path) {
+    struct stat info;
+    if (lstat(path, &info) == 0 || errno != ENOENT)
+        return;
+    std::size_t length = std::strlen(path);
+    std::size_t begin = 0;
+    while (begin < length) {
+        while (begin < length && path[begin] == '/')
+            ++begin;
+        std::size_t end = begin;
+        while (end < length && path[end] != '/')
+            ++end;
+        if (end == begin)
+            break;
+        char kept = path[end];
+        path[end] = '\0';
+        bool exists = lstat(path, &info) == 0;
+        path[end] = kept;
+        if (!exists && !ResolveComponent(path, begin, end))
+            return;
+        begin = end;
+    }
+}
+
+} // namespace
 
 PosixPath::PosixPath(LPCSTR win32Path) : text_{}, error_(ERROR_SUCCESS) {
     if (win32Path == nullptr || win32Path[0] == '\0') {
@@ -16,6 +79,7 @@ PosixPath::PosixPath(LPCSTR win32Path) : text_{}, error_(ERROR_SUCCESS) {
     }
     for (std::size_t i = 0; i <= length; ++i)
         text_[i] = win32Path[i] == '\\' ? '/' : win32Path[i];
+    ResolveCase(text_);
 }
 
 DWORD MissingPathError(const char* posixPath) {

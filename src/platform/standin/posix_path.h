@@ -8,8 +8,10 @@
 
 class PosixPath {
   public:
-    // Copies the path with every '\\' turned into '/'. A null or overlong path
-    // leaves the object invalid with the Win32 error set by Error().
+    // Copies the path with every '\\' turned into '/', and where that does not
+    // exist, finds its missing components without regard to case, as Win32
+    // would. A null or overlong path leaves the object invalid with the
+    // Win32 error set by Error().
     explicit PosixPath(LPCSTR win32Path);
 
     bool IsValid() const { return error_ == ERROR_SUCCESS; }

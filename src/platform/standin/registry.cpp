@@ -121,6 +121,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY resul
     }
     if (subKey == nullptr)
         subKey = "";
+    if (subKey[0] == '\0' && RootName(key) != nullptr) {
+        *result = key; // a root always exists, and opens as itself
+        return ERROR_SUCCESS;
+    }
     std::size_t parentLength = std::strlen(parent);
     char* path = static_cast<char*>(std::malloc(parentLength + 1 + std::strlen(subKey) + 1));
     if (path == nullptr)
