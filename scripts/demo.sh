@@ -46,7 +46,7 @@ printf 'hidden\n' >"$package/.DS_Store"
 mkdir -p "$demo/bin"
 cat >"$demo/bin/notepad.exe" <<'SH'
 #!/bin/sh
-echo "[Notepad opens $1 maximized]"
+echo "[Notepad opens $1]"
 sed 's/^/    /' "$1"
 SH
 chmod +x "$demo/bin/notepad.exe"
@@ -57,7 +57,7 @@ echo
 echo "== Update package (started as $package/Update.exe)"
 (cd "$package" && find . -type f | sort | sed 's/^/  /')
 echo
-echo "== What the user sees"
+echo "== What the user sees (the message box, then Notepad)"
 (cd "$package" && UPDATE_REGISTRY_FILE="$demo/registry.reg" PATH="$demo/bin:$PATH" ./Update.exe 2>&1 | sed 's/^/  /')
 sleep 0.5
 echo

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: formatting, the Linux build, the sanitizer
-# build, and the Windows build under Wine.
+# build, a bounded fuzzing run, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +13,9 @@ for preset in linux sanitize; do
     cmake --build --preset "$preset"
     ctest --preset "$preset"
 done
+
+echo "== fuzz"
+bash scripts/fuzz.sh 60
 
 if [ -f scripts/test-windows.sh ]; then
     bash scripts/test-windows.sh

@@ -21,7 +21,9 @@ struct VisitedDirectory {
     }
 };
 
-bool IsNoMatchError(DWORD error) { return error == ERROR_FILE_NOT_FOUND; }
+bool IsNoMatchError(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND;
+}
 
 int CopyLevel(const TextString& source, const TextString& target, const char* pattern,
               const VisitedDirectory& visited, std::uint32_t& failures) {

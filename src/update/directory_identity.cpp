@@ -4,9 +4,8 @@ DirectoryIdentity IdentifyDirectory(const char* path) {
     DirectoryIdentity identity;
     // Directories open only with backup semantics; access 0 and full
     // sharing disturb nobody.
-    HANDLE handle =
-        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return identity;
     BY_HANDLE_FILE_INFORMATION information;

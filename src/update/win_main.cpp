@@ -51,7 +51,8 @@ bool HoldsProduct(const TextString& installDirectory, TextString& executablePath
 }
 
 bool FindInstallation(TextString& installDirectory, TextString& executablePath) {
-    installDirectory.Assign(ReadRegistryString(HKEY_LOCAL_MACHINE, kRegistryKey, kMachineValueName));
+    installDirectory.Assign(
+        ReadRegistryString(HKEY_LOCAL_MACHINE, kRegistryKey, kMachineValueName));
     if (HoldsProduct(installDirectory, executablePath))
         return true;
     installDirectory.Assign(ReadRegistryString(HKEY_CURRENT_USER, kRegistryKey, kUserValueName));
@@ -61,8 +62,8 @@ bool FindInstallation(TextString& installDirectory, TextString& executablePath) 
 // An exclusive open for writing fails with a sharing violation while the
 // product runs. Nothing is written.
 bool ProbeProduct(const TextString& executablePath, TextString& message) {
-    HANDLE probe = CreateFileA(executablePath.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               0, nullptr);
+    HANDLE probe =
+        CreateFileA(executablePath.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
         return true;

@@ -3,17 +3,35 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+
+const HeapWatch* g_watch = nullptr;
+
+} // namespace
+
 void* AllocateBlock(std::size_t size) {
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr)
         EndOnExhaustedHeap();
+    if (g_watch != nullptr && g_watch->allocated != nullptr)
+        g_watch->allocated(block, size, g_watch->context);
     return block;
 }
 
-void ReleaseBlock(void* block) { std::free(block); }
+void ReleaseBlock(void* block) {
+    if (g_watch != nullptr && g_watch->released != nullptr)
+        g_watch->released(block, g_watch->context);
+    std::free(block);
+}
 
 void EndOnExhaustedHeap() {
     std::fputs("Update: out of memory\n", stderr);
     std::fflush(stderr);
     std::_Exit(3);
+}
+
+const HeapWatch* WatchHeap(const HeapWatch* watch) {
+    const HeapWatch* previous = g_watch;
+    g_watch = watch;
+    return previous;
 }

@@ -5,4 +5,6 @@
 ScratchBuffer::ScratchBuffer(std::uint32_t size)
     : block_(static_cast<char*>(AllocateBlock(size))), size_(size) {}
 
-ScratchBuffer::~ScratchBuffer() { ReleaseBlock(block_); }
+ScratchBuffer::~ScratchBuffer() {
+    ReleaseBlock(block_);
+}

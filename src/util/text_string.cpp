@@ -9,11 +9,15 @@ namespace {
 // The shared empty text: one read-only zero byte, never written or freed.
 const char kEmptyText[1] = {0};
 
-std::uint32_t TextLength(const char* text) { return static_cast<std::uint32_t>(lstrlenA(text)); }
+std::uint32_t TextLength(const char* text) {
+    return static_cast<std::uint32_t>(lstrlenA(text));
+}
 
 } // namespace
 
-const char* TextString::EmptyText() { return kEmptyText; }
+const char* TextString::EmptyText() {
+    return kEmptyText;
+}
 
 TextString::TextString() : length_(0), capacity_(0), data_(const_cast<char*>(kEmptyText)) {}
 
@@ -36,7 +40,9 @@ TextString::TextString(std::int32_t value, unsigned radix) : TextString() {
     Assign(text);
 }
 
-TextString::~TextString() { Clear(); }
+TextString::~TextString() {
+    Clear();
+}
 
 void TextString::MakeBuffer(std::uint32_t count) {
     if (count == 0) {

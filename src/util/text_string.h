@@ -92,6 +92,11 @@ class TextString {
 
     static const char* EmptyText();
 
+    // The two byte runs one behind the other, in one buffer of exactly their
+    // summed size; the concatenation forms of + rest on it.
+    static TextString Concatenation(std::uint32_t leftCount, const char* left,
+                                    std::uint32_t rightCount, const char* right);
+
   private:
     void MakeBuffer(std::uint32_t count);
 

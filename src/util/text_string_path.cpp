@@ -4,14 +4,20 @@
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
-bool IsLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
+bool IsLeadByte(char c) {
+    return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE;
+}
 
 // Bytes of the character at `text` under the ANSI code page: a lead byte and
 // its trail byte are one character; a lead byte before the terminator is
 // taken alone.
-std::size_t CharacterSize(const char* text) { return (IsLeadByte(text[0]) && text[1] != 0) ? 2 : 1; }
+std::size_t CharacterSize(const char* text) {
+    return (IsLeadByte(text[0]) && text[1] != 0) ? 2 : 1;
+}
 
 const std::size_t kComponentLimit = 255;
 

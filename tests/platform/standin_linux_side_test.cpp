@@ -107,9 +107,13 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectory) {
     EXPECT_EQ(viaLink.nFileIndexLow, direct.nFileIndexLow);
     EXPECT_EQ(viaLink.nFileIndexHigh, direct.nFileIndexHigh);
     EXPECT_EQ(viaLink.dwVolumeSerialNumber, direct.dwVolumeSerialNumber);
-    // The links go first, so that removing the tree cannot follow them.
-    unlink((tree.Root() + "/real/up").c_str());
-    unlink((tree.Root() + "/link").c_str());
+    // Removing a link to a directory removes the link, as for a directory
+    // symlink on Windows, and leaves what it leads to.
+    tree.WriteFile("real\\kept.txt", "kept");
+    EXPECT_TRUE(RemoveDirectoryA(tree.Path("link").c_str()));
+    EXPECT_FALSE(tree.Exists("link"));
+    EXPECT_EQ(tree.ReadFile("real\\kept.txt"), "kept");
+    // The link back to the parent stays: removing the tree must not follow it.
 }
 
 // Windows may crash on a freed handle; the stand-in recognises it.

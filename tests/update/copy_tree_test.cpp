@@ -5,7 +5,7 @@
 #include "copy_tree.h"
 #include "platform/win32_api.h"
 #include "pump_messages.h"
-#include "scratch_tree.h"
+#include "temp_tree.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ struct Copy {
     std::uint32_t failures;
 };
 
-Copy CopyPackage(const ScratchTree& tree, const std::string& target = "install") {
+Copy CopyPackage(const TempTree& tree, const std::string& target = "install") {
     std::uint32_t failures = 12345;
     const int count = CopyTree(TextString(tree.Path("package").c_str()),
                                TextString(tree.Path(target).c_str()), "*.*", &failures);
@@ -22,34 +22,34 @@ Copy CopyPackage(const ScratchTree& tree, const std::string& target = "install")
 }
 
 TEST(CopyTree, CopiesNestedFilesAndCountsOnlyFiles) {
-    ScratchTree tree;
-    tree.Write("package\\readme.txt", "r");
-    tree.Write("package\\Data\\map.dat", "m");
-    tree.Write("package\\Data\\Deep\\er\\x", "x");
+    TempTree tree;
+    tree.WriteFile("package\\readme.txt", "r");
+    tree.WriteFile("package\\Data\\map.dat", "m");
+    tree.WriteFile("package\\Data\\Deep\\er\\x", "x");
     tree.MakeDirectory("package\\Empty");
     tree.MakeDirectory("install");
     const Copy copy = CopyPackage(tree);
     EXPECT_EQ(copy.count, 3);
     EXPECT_EQ(copy.failures, 0u);
-    EXPECT_EQ(tree.Read("install\\readme.txt"), "r");
-    EXPECT_EQ(tree.Read("install\\Data\\map.dat"), "m");
-    EXPECT_EQ(tree.Read("install\\Data\\Deep\\er\\x"), "x");
+    EXPECT_EQ(tree.ReadFile("install\\readme.txt"), "r");
+    EXPECT_EQ(tree.ReadFile("install\\Data\\map.dat"), "m");
+    EXPECT_EQ(tree.ReadFile("install\\Data\\Deep\\er\\x"), "x");
     EXPECT_TRUE(tree.Exists("install\\Empty"));
 }
 
 TEST(CopyTree, SkipsItsOwnNameInAnyCaseAndDotNames) {
-    ScratchTree tree;
+    TempTree tree;
     tree.MakeDirectory("install");
     const char* const skipped[] = {
-        "package\\Update.exe",        "package\\A\\UPDATE.EXE", "package\\A\\B\\update.Exe",
-        "package\\.profile",          "package\\.svn\\entries", "package\\A\\.x\\y",
+        "package\\Update.exe", "package\\A\\UPDATE.EXE", "package\\A\\B\\update.Exe",
+        "package\\.profile",   "package\\.svn\\entries", "package\\A\\.x\\y",
     };
     for (const char* name : skipped)
-        tree.Write(name, "skip");
-    tree.Write("package\\A\\B\\Update.exe.txt", "kept");
+        tree.WriteFile(name, "skip");
+    tree.WriteFile("package\\A\\B\\Update.exe.txt", "kept");
     const Copy copy = CopyPackage(tree);
     EXPECT_EQ(copy.count, 1);
-    EXPECT_EQ(tree.Read("install\\A\\B\\Update.exe.txt"), "kept");
+    EXPECT_EQ(tree.ReadFile("install\\A\\B\\Update.exe.txt"), "kept");
     for (const char* name : skipped) {
         const std::string installed = std::string("install") + (name + 7);
         EXPECT_FALSE(tree.Exists(installed)) << installed;
@@ -58,24 +58,24 @@ TEST(CopyTree, SkipsItsOwnNameInAnyCaseAndDotNames) {
 }
 
 TEST(CopyTree, EntersExistingDirectoriesAndOverwrites) {
-    ScratchTree tree;
-    tree.Write("install\\Data\\map.dat", "old map");
-    tree.Write("install\\Data\\keep.dat", "untouched");
-    tree.Write("package\\Data\\map.dat", "new map");
+    TempTree tree;
+    tree.WriteFile("install\\Data\\map.dat", "old map");
+    tree.WriteFile("install\\Data\\keep.dat", "untouched");
+    tree.WriteFile("package\\Data\\map.dat", "new map");
     for (const char* target : {"install", "install\\", "install/"}) {
         const Copy copy = CopyPackage(tree, target);
         EXPECT_EQ(copy.count, 1) << target;
-        EXPECT_EQ(tree.Read("install\\Data\\map.dat"), "new map");
-        EXPECT_EQ(tree.Read("install\\Data\\keep.dat"), "untouched");
+        EXPECT_EQ(tree.ReadFile("install\\Data\\map.dat"), "new map");
+        EXPECT_EQ(tree.ReadFile("install\\Data\\keep.dat"), "untouched");
     }
 }
 
 TEST(CopyTree, RefusedTargetIsNotCountedAndStopsNothing) {
-    ScratchTree tree;
-    tree.Write("package\\a.txt", "new a");
-    tree.Write("package\\b.txt", "new b");
-    tree.Write("package\\c.txt", "new c");
-    tree.Write("install\\b.txt", "old b");
+    TempTree tree;
+    tree.WriteFile("package\\a.txt", "new a");
+    tree.WriteFile("package\\b.txt", "new b");
+    tree.WriteFile("package\\c.txt", "new c");
+    tree.WriteFile("install\\b.txt", "old b");
     // Held open without sharing, the target cannot be written.
     HANDLE held = CreateFileA(tree.Path("install\\b.txt").c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
@@ -84,12 +84,12 @@ TEST(CopyTree, RefusedTargetIsNotCountedAndStopsNothing) {
     CloseHandle(held);
     EXPECT_EQ(copy.count, 2);
     EXPECT_EQ(copy.failures, 1u);
-    EXPECT_EQ(tree.Read("install\\b.txt"), "old b");
-    EXPECT_EQ(tree.Read("install\\c.txt"), "new c");
+    EXPECT_EQ(tree.ReadFile("install\\b.txt"), "old b");
+    EXPECT_EQ(tree.ReadFile("install\\c.txt"), "new c");
 }
 
 TEST(CopyTree, MissingSourceCopiesNothingAndIsAFailure) {
-    ScratchTree tree;
+    TempTree tree;
     tree.MakeDirectory("install");
     const Copy copy = CopyPackage(tree);
     EXPECT_EQ(copy.count, 0);
@@ -97,18 +97,18 @@ TEST(CopyTree, MissingSourceCopiesNothingAndIsAFailure) {
 }
 
 TEST(CopyTree, TargetInsideThePackageIsNotCopiedIntoItself) {
-    ScratchTree tree;
-    tree.Write("package\\a.txt", "a");
-    tree.Write("package\\install\\old.txt", "old");
+    TempTree tree;
+    tree.WriteFile("package\\a.txt", "a");
+    tree.WriteFile("package\\install\\old.txt", "old");
     const Copy copy = CopyPackage(tree, "package\\install");
     EXPECT_EQ(copy.count, 1);
-    EXPECT_EQ(tree.Read("package\\install\\a.txt"), "a");
+    EXPECT_EQ(tree.ReadFile("package\\install\\a.txt"), "a");
     EXPECT_FALSE(tree.Exists("package\\install\\install"));
 }
 
 TEST(CopyTree, DrainsTheMessageQueue) {
-    ScratchTree tree;
-    tree.Write("package\\Update.exe", "me");
+    TempTree tree;
+    tree.WriteFile("package\\Update.exe", "me");
     tree.MakeDirectory("install");
     MSG message;
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE); // makes sure the thread has a queue

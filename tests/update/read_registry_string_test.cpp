@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "read_registry_string.h"
-#include "scratch_tree.h"
+#include "temp_tree.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ const char kKey[] = "SOFTWARE\\Quorvane Software\\Brenvolt\\1.0";
 class RegistryFile {
   public:
     explicit RegistryFile(const std::string& body) {
-        path_ = tree_.Path("registry.reg");
+        path_ = tree_.Root() + "/registry.reg"; // a POSIX path: it is read with fopen
         std::ofstream(path_, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n\r\n"
                                                << body;
         setenv("UPDATE_REGISTRY_FILE", path_.c_str(), 1);
@@ -23,7 +23,7 @@ class RegistryFile {
     ~RegistryFile() { unsetenv("UPDATE_REGISTRY_FILE"); }
 
   private:
-    ScratchTree tree_;
+    TempTree tree_;
     std::string path_;
 };
 

@@ -20,14 +20,16 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kDone2[] = "Info: Es wurden 2 Dateien kopiert.\nDas Update wurde korrekt installiert.\n";
+// The message box line is the caption, ": " and the text, then a newline;
+// two of the texts end in a line break of their own.
 const char kNotFound[] =
     "Error: Das Update konnte nicht installiert werden, da das Programm nicht\ngefunden "
-    "wurde.\n\nInstallieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n";
-const char kRunning[] =
-    "Error: Sie m\xC3\xBCssen erst Brenvolt schlie\xC3\x9F"
-    "en,\nbevor Sie das Update installieren.\n";
-const char kCannotOpen[] = "Error: Ein Fehler ist w\xC3\xA4hrend dem Update aufgetreten.\n\n"
-                           "Installieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n";
+    "wurde.\n\nInstallieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
+const char kRunning[] = "Error: Sie m\xC3\xBCssen erst Brenvolt schlie\xC3\x9F"
+                        "en,\nbevor Sie das Update installieren.\n";
+const char kCannotOpen[] =
+    "Error: Ein Fehler ist w\xC3\xA4hrend dem Update aufgetreten.\n\n"
+    "Installieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -41,7 +43,9 @@ void WriteAll(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
 
 // Escapes a value for a .reg file.
 std::string RegValue(const std::string& text) {
@@ -72,9 +76,8 @@ class UpdateRun : public ::testing::Test {
         fs::create_directories(install_);
         fs::create_directories(root_ / "bin");
         fs::create_directories(root_ / "cwd");
-        WriteAll(root_ / "bin" / "notepad.exe",
-                 "#!/bin/sh\nprintf '%s|%s\\n' \"$PWD\" \"$*\" >> " +
-                     Quoted((root_ / "notes.txt").string()) + "\n");
+        WriteAll(root_ / "bin" / "notepad.exe", "#!/bin/sh\nprintf '%s|%s\\n' \"$PWD\" \"$*\" >> " +
+                                                    Quoted((root_ / "notes.txt").string()) + "\n");
         fs::permissions(root_ / "bin" / "notepad.exe", fs::perms::owner_all);
         fs::copy_file(UPDATE_EXE_PATH, package_ / "Update.exe");
     }
@@ -164,7 +167,7 @@ TEST_F(UpdateRun, FallsThroughToCurrentUserWhenTheMachineValueIsEmptyOrWrong) {
     Product();
     WriteAll(package_ / "a.txt", "a");
     WriteAll(package_ / "b.txt", "b");
-    for (const std::string machineValue : {std::string(), (root_ / "elsewhere").string()}) {
+    for (const std::string& machineValue : {std::string(), (root_ / "elsewhere").string()}) {
         fs::create_directories(root_ / "elsewhere");
         Registry(machineValue, install_.string());
         if (machineValue.empty()) {
@@ -314,6 +317,24 @@ TEST_F(UpdateRun, CutModulePathCopiesNothing) {
     EXPECT_EQ(run.messageBox, kCannotOpen);
     EXPECT_FALSE(fs::exists(install_ / "a.txt"));
     EXPECT_FALSE(fs::exists(install_ / "b.txt"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {
+    // Every file would be copied onto itself: each copy is refused, and no
+    // file is truncated on the way.
+    Registry(package_.string());
+    WriteAll(package_ / "BV.EXE", "product");
+    WriteAll(package_ / "data.txt", "data");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox,
+              "Error: Es wurden 0 Dateien kopiert.\n2 Dateien konnten nicht kopiert werden.\n\n"
+              "Das Update wurde nicht vollst\xC3\xA4ndig installiert.\n");
+    EXPECT_EQ(ReadAll(package_ / "BV.EXE"), "product");
+    EXPECT_EQ(ReadAll(package_ / "data.txt"), "data");
 }
 
 } // namespace

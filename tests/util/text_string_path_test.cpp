@@ -6,7 +6,9 @@
 
 namespace {
 
-std::string Bytes(const TextString& s) { return std::string(s.GetText(), s.GetLength()); }
+std::string Bytes(const TextString& s) {
+    return std::string(s.GetText(), s.GetLength());
+}
 
 struct SplitCase {
     const char* path;
@@ -109,8 +111,11 @@ TEST(TextStringPath, ComponentsAreCutTo255Characters) {
 
 TEST(TextStringPath, EnsureTrailingSeparator) {
     const char* const cases[][2] = {
-        {"C:\\dir", "C:\\dir\\"}, {"C:\\dir/", "C:\\dir/"}, {"C:\\dir\\", "C:\\dir\\"},
-        {"C:", "C:\\"},           {"", "\\"},
+        {"C:\\dir", "C:\\dir\\"},
+        {"C:\\dir/", "C:\\dir/"},
+        {"C:\\dir\\", "C:\\dir\\"},
+        {"C:", "C:\\"},
+        {"", "\\"},
     };
     for (const auto& c : cases) {
         TextString s(c[0]);

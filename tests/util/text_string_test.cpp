@@ -8,7 +8,9 @@
 
 namespace {
 
-std::string Bytes(const TextString& s) { return std::string(s.GetText(), s.GetLength()); }
+std::string Bytes(const TextString& s) {
+    return std::string(s.GetText(), s.GetLength());
+}
 
 void ExpectNoBuffer(const TextString& s) {
     EXPECT_EQ(s.GetLength(), 0u);

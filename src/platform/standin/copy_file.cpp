@@ -1,7 +1,7 @@
 // CopyFileA writes over an existing target in place, as Win32 does: the
-// same file is truncated and rewritten, keeping its identity, which for
-// many small files is also much faster than writing a new file and renaming
-// it over the old one.
+// same file is truncated and rewritten, keeping its identity (and, for
+// many small files, faster than writing a new file and renaming it over the
+// old one: bench/copy_file_bench.cpp compares the two).
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>

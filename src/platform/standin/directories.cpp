@@ -65,6 +65,16 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
         SetLastError(path.Error());
         return FALSE;
     }
+    // A link to a directory goes as a link, as a directory symlink or
+    // junction does on Windows; what it leads to stays.
+    struct stat linkInfo, targetInfo;
+    if (lstat(path.Text(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode) &&
+        stat(path.Text(), &targetInfo) == 0 && S_ISDIR(targetInfo.st_mode)) {
+        if (unlink(path.Text()) == 0)
+            return TRUE;
+        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
+        return FALSE;
+    }
     if (rmdir(path.Text()) != 0) {
         int error = errno;
         SetLastError(error == ENOTDIR  ? ERROR_DIRECTORY

@@ -33,6 +33,9 @@ std::string TempTree::Path(const std::string& relative) const {
 }
 
 void TempTree::WriteFile(const std::string& relative, const std::string& contents) const {
+    const std::size_t separator = relative.rfind('\\');
+    if (separator != std::string::npos)
+        MakeDirectory(relative.substr(0, separator));
     HANDLE file = CreateFileA(Path(relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << relative << " error " << GetLastError();
@@ -59,7 +62,16 @@ std::string TempTree::ReadFile(const std::string& relative) const {
 }
 
 void TempTree::MakeDirectory(const std::string& relative) const {
-    EXPECT_TRUE(CreateDirectoryA(Path(relative).c_str(), nullptr)) << relative;
+    for (std::size_t at = relative.find('\\'); at != std::string::npos;
+         at = relative.find('\\', at + 1))
+        CreateDirectoryA(Path(relative.substr(0, at)).c_str(), nullptr);
+    EXPECT_TRUE(CreateDirectoryA(Path(relative).c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS)
+        << relative;
+}
+
+bool TempTree::Exists(const std::string& relative) const {
+    return GetFileAttributesA(Path(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void RemoveTree(const std::string& path) {
@@ -76,8 +88,13 @@ void RemoveTree(const std::string& path) {
     if (find != INVALID_HANDLE_VALUE) {
         do {
             std::string name = data.cFileName;
-            if (name != "." && name != "..")
-                RemoveTree(path + "\\" + name);
+            const std::string child = path + "\\" + name;
+            if (name == "." || name == "..")
+                continue;
+            // Removing a directory first takes a link as a link.
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                !RemoveDirectoryA(child.c_str()))
+                RemoveTree(child);
         } while (FindNextFileA(find, &data));
         FindClose(find);
     }

@@ -1,0 +1,57 @@
+# Runs the texttable tool: a listing survives build and dump unchanged, and
+# malformed input gives a one-line error and a non-zero exit.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+
+# Written as the tool writes listings, so that dump must give it back byte
+# for byte. \\ is one backslash in CMake.
+set(listing "Hallo Welt\n\nzwei\\nZeilen\\r\\0Ende\nBack\\\\slash \\x01\\x7F\n")
+file(WRITE ${WORK}/good.txt "${listing}")
+
+function(run expectSuccess)
+  execute_process(COMMAND ${TOOL} ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out
+                  ERROR_VARIABLE err)
+  set(out "${out}" PARENT_SCOPE)
+  set(err "${err}" PARENT_SCOPE)
+  if(expectSuccess AND NOT code EQUAL 0)
+    message(FATAL_ERROR "texttable ${ARGN}: exit ${code}: ${err}")
+  endif()
+  if(NOT expectSuccess)
+    if(code EQUAL 0)
+      message(FATAL_ERROR "texttable ${ARGN}: succeeded on bad input")
+    endif()
+    string(REGEX MATCHALL "\n" breaks "${err}")
+    list(LENGTH breaks lines)
+    if(NOT lines EQUAL 1 OR NOT err MATCHES "^texttable: ")
+      message(FATAL_ERROR "texttable ${ARGN}: not a one-line error: '${err}'")
+    endif()
+  endif()
+endfunction()
+
+run(TRUE build ${WORK}/good.txt ${WORK}/good.tbl)
+run(TRUE dump ${WORK}/good.tbl)
+if(NOT out STREQUAL listing)
+  message(FATAL_ERROR "round trip changed the listing:\n'${listing}'\n'${out}'")
+endif()
+
+file(WRITE ${WORK}/bad_escape.txt "gut\nschlecht \\q\n")
+run(FALSE build ${WORK}/bad_escape.txt ${WORK}/bad.tbl)
+if(NOT err MATCHES "line 2: bad escape")
+  message(FATAL_ERROR "bad escape not named: ${err}")
+endif()
+if(EXISTS ${WORK}/bad.tbl)
+  message(FATAL_ERROR "a table was written from a bad listing")
+endif()
+
+run(FALSE build ${WORK}/missing.txt ${WORK}/bad.tbl)
+run(FALSE dump ${WORK}/missing.tbl)
+file(WRITE ${WORK}/short.tbl "zu kurz")
+run(FALSE dump ${WORK}/short.tbl)
+# Entry table offset and count "AAAA" and "BBBB": far past the end.
+file(WRITE ${WORK}/past_end.tbl "0000AAAA0000BBBB")
+run(FALSE dump ${WORK}/past_end.tbl)
+
+execute_process(COMMAND ${TOOL} frobnicate RESULT_VARIABLE code OUTPUT_QUIET ERROR_QUIET)
+if(NOT code EQUAL 2)
+  message(FATAL_ERROR "a wrong command line gave exit ${code}, not 2")
+endif()
