@@ -48,6 +48,12 @@ if [ ! -f "$prepared" ]; then
     ) 9>"$WINEPREFIX/../.$(basename "$WINEPREFIX").lock"
 fi
 
+# Tests write scratch files into the current directory, which (the build
+# directory) that user may not write to: they run in the prefix's drive C:.
+if [ ${#as_wine_user[@]} -gt 0 ] && ! "${as_wine_user[@]}" test -w .; then
+    cd "$WINEPREFIX/drive_c"
+fi
+
 if [ -n "$locale" ]; then
     exec "${as_wine_user[@]}" env LANG="$locale" LC_ALL="$locale" wine "$@"
 fi
