@@ -29,6 +29,7 @@ failed_scenarios=()
 scenario=
 problems=0
 output=
+driver_status=
 
 problem() {
     echo "    FAIL: $*"
@@ -71,8 +72,14 @@ user_value() {
         problem "reg add HKCU failed"
 }
 
+run_driver() {
+    output="$(wine "$driver_exe" "$@" 2>/dev/null | tr -d '\r')"
+    driver_status=${PIPESTATUS[0]}
+}
+
 run_update() {
-    output="$(wine "$driver_exe" "$@" 'C:\Patch\Update.exe' 2>/dev/null | tr -d '\r')"
+    run_driver "$@" 'C:\Patch\Update.exe'
+    [ "$driver_status" = 0 ] || problem "the driver exited with $driver_status"
 }
 
 # --- checks
@@ -136,6 +143,24 @@ wine reg query "HKLM\\SOFTWARE\\Wow6432Node\\Quorvane Software\\Brenvolt\\1.0" /
 if wine reg query "HKLM\\$key" /ve /reg:64 >/dev/null 2>&1; then
     problem "the value is visible in the 64-bit view too; the view would not be tested"
 fi
+end
+
+# --- the driver itself: a run without a message box fails, and never hangs
+
+begin "driver: a program that ends without a message box fails"
+run_driver 'C:\windows\system32\hostname.exe'
+[ "$driver_status" = 2 ] || problem "the driver exited with $driver_status, expected 2"
+expect boxes 0
+expect result no-message-box
+end
+
+begin "driver: a program that shows no message box is stopped at the timeout"
+started=$(date +%s)
+run_driver --timeout 3 'C:\windows\system32\notepad.exe'
+[ "$driver_status" = 2 ] || problem "the driver exited with $driver_status, expected 2"
+[ $(($(date +%s) - started)) -lt 20 ] || problem "the driver took longer than 20 s"
+expect boxes 0
+expect result no-message-box
 end
 
 # --- scenarios
