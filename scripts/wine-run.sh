@@ -51,6 +51,10 @@ fi
 # Tests write scratch files into the current directory, which (the build
 # directory) that user may not write to: they run in the prefix's drive C:.
 if [ ${#as_wine_user[@]} -gt 0 ] && ! "${as_wine_user[@]}" test -w .; then
+    program="$1"
+    shift
+    [ -e "$program" ] && program="$(realpath "$program")"
+    set -- "$program" "$@"
     cd "$WINEPREFIX/drive_c"
 fi
 

@@ -13,7 +13,12 @@
 
 class TextTable;
 
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__GNUC__) && !defined(__clang__)
+// gnu_printf: the C99 dialect of the vsnprintf that Format uses, also where
+// GCC's plain printf means the system C runtime's older one.
+#define TEXT_STRING_PRINTF_FORMAT(formatIndex, firstArg)                                           \
+    __attribute__((format(gnu_printf, formatIndex, firstArg)))
+#elif defined(__clang__)
 #define TEXT_STRING_PRINTF_FORMAT(formatIndex, firstArg)                                           \
     __attribute__((format(printf, formatIndex, firstArg)))
 #else
