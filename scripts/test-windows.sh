@@ -12,7 +12,7 @@ for tool in wine wineboot wineserver Xvfb i686-w64-mingw32-g++-posix i686-w64-mi
     command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" = 0 ]; then
-    scripts/install-deps.sh
+    scripts/install-deps.sh || echo "== windows: installing the missing packages failed" >&2
     missing=()
     for tool in wine wineboot wineserver Xvfb i686-w64-mingw32-g++-posix i686-w64-mingw32-windres; do
         command -v "$tool" >/dev/null || missing+=("$tool")
