@@ -76,18 +76,9 @@ std::string ReadText(HWND box) {
     return WindowText(GetDlgItem(box, kTextId));
 }
 
-std::string IdentifyIcon(HWND box) {
-    HWND iconControl = nullptr;
-    for (int id : kIconIds)
-        if (iconControl == nullptr)
-            iconControl = GetDlgItem(box, id);
-    if (iconControl == nullptr || !IsWindowVisible(iconControl))
-        return "none";
-    // The box must be drawn and on top before its pixels are read.
-    SetForegroundWindow(box);
-    UpdateWindow(box);
-    Sleep(200);
+namespace {
 
+std::string MatchIcon(HWND iconControl) {
     RECT area;
     GetWindowRect(iconControl, &area);
     HDC screen = GetDC(nullptr);
@@ -107,6 +98,27 @@ std::string IdentifyIcon(HWND box) {
         }
     }
     ReleaseDC(nullptr, screen);
+    return match;
+}
+
+} // namespace
+
+std::string IdentifyIcon(HWND box) {
+    HWND iconControl = nullptr;
+    for (int id : kIconIds)
+        if (iconControl == nullptr)
+            iconControl = GetDlgItem(box, id);
+    if (iconControl == nullptr || !IsWindowVisible(iconControl))
+        return "none";
+    // The box must be drawn and on top before its pixels are read; a box
+    // that is still being drawn gets a few more chances.
+    SetForegroundWindow(box);
+    std::string match = "unknown";
+    for (int attempt = 0; attempt < 5 && match == "unknown"; ++attempt) {
+        UpdateWindow(box);
+        Sleep(200);
+        match = MatchIcon(iconControl);
+    }
     return match;
 }
 
