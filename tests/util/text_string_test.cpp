@@ -64,7 +64,7 @@ TEST(TextStringAssign, OwnTextAndNull) {
     EXPECT_EQ(s.GetCapacity(), 6u);
 }
 
-TEST(TextStringAppend, SelfAppendDoublesWithAndWithoutRoom) {
+TEST(TextStringAppend, SelfAppendDoublesAndTheZeroCharacterCounts) {
     TextString s("ab");
     s.Append(s);
     ExpectExact(s, "abab");
@@ -73,15 +73,13 @@ TEST(TextStringAppend, SelfAppendDoublesWithAndWithoutRoom) {
     roomy.Append(roomy);
     EXPECT_EQ(Bytes(roomy), "abab");
     EXPECT_EQ(roomy.GetCapacity(), 8u);
-}
 
-TEST(TextStringAppend, ZeroCharacterCountsButTextReadsAsBefore) {
-    TextString s("ab");
+    // The zero character counts, but the text reads as before.
     s.Append('\0');
-    EXPECT_EQ(s.GetLength(), 3u);
-    EXPECT_STREQ(s.GetText(), "ab");
+    EXPECT_EQ(s.GetLength(), 5u);
+    EXPECT_STREQ(s.GetText(), "abab");
     s.Append('c');
-    EXPECT_EQ(Bytes(s), std::string("ab\0c", 4));
+    EXPECT_EQ(Bytes(s), std::string("abab\0c", 6));
 }
 
 TEST(TextStringAppend, OtherForms) {
@@ -114,7 +112,6 @@ TEST(TextStringInteger, TextsInEachRadix) {
                  {255, 2, "11111111"},
                  {INT_MIN, 10, "-2147483648"},
                  {INT_MAX, 10, "2147483647"},
-                 {-1, 2, "11111111111111111111111111111111"},
                  {INT_MIN, 2, "10000000000000000000000000000000"},
                  {35, 36, "z"},
                  {-1, 36, "1z141z3"},
@@ -158,10 +155,11 @@ struct DerivedCase {
     std::string expected;
 };
 
-TEST(TextStringConcatenation, AllForms) {
+TEST(TextStringDerived, ConcatenationAndSubstrings) {
     TextString holder("xyz");
     holder.Assign(""); // length 0, but keeps a buffer
-    const TextString empty, ab("ab"), cd("cd"), innerZero = WithBytes(std::string("a\0b", 3));
+    const TextString empty, ab("ab"), cd("cd"), abc("abc"),
+        innerZero = WithBytes(std::string("a\0b", 3));
     const char* const nullText = nullptr;
     const DerivedCase cases[] = {
         {"empty + empty", empty + empty, ""},
@@ -182,16 +180,6 @@ TEST(TextStringConcatenation, AllForms) {
         {"empty + 0", empty + 0, "0"},
         {"INT_MIN + empty", INT_MIN + empty, "-2147483648"},
         {"INT_MAX + string", INT_MAX + ab, "2147483647ab"},
-    };
-    for (const DerivedCase& c : cases)
-        ExpectExact(c.result, c.expected, c.what);
-    EXPECT_EQ(Bytes(ab), "ab") << "operands are unchanged";
-    EXPECT_EQ(Bytes(innerZero), std::string("a\0b", 3)) << "operands are unchanged";
-}
-
-TEST(TextStringSubstring, ClampsOverTheLengthBytes) {
-    const TextString abc("abc"), empty, innerZero = WithBytes(std::string("a\0bc", 4));
-    const DerivedCase cases[] = {
         {"Left(0)", abc.Left(0), ""},
         {"Left(2)", abc.Left(2), "ab"},
         {"Left(UINT32_MAX)", abc.Left(UINT32_MAX), "abc"},
@@ -207,11 +195,12 @@ TEST(TextStringSubstring, ClampsOverTheLengthBytes) {
         {"Mid(2, 5)", abc.Mid(2, 5), "c"},
         {"empty Right(3)", empty.Right(3), ""},
         {"inner zero Mid(1, 2)", innerZero.Mid(1, 2), std::string("\0b", 2)},
-        {"inner zero Left(9)", innerZero.Left(9), std::string("a\0bc", 4)},
+        {"inner zero Left(9)", innerZero.Left(9), std::string("a\0b", 3)},
     };
     for (const DerivedCase& c : cases)
         ExpectExact(c.result, c.expected, c.what);
-    EXPECT_EQ(Bytes(abc), "abc") << "the source is unchanged";
+    EXPECT_EQ(Bytes(ab) + Bytes(abc), "ababc") << "operands are unchanged";
+    EXPECT_EQ(Bytes(innerZero), std::string("a\0b", 3)) << "operands are unchanged";
 }
 
 // The search ends at the first zero byte.
