@@ -29,19 +29,21 @@ std::string ThreeEntries() {
            "alphabetagamma";
 }
 
+// The text of an entry; with no entry, the length must be left alone. A null
+// length gives the same text.
 std::string TextOf(const TextTable& table, std::uint32_t id) {
-    std::uint32_t length = 0;
+    std::uint32_t length = 7;
     const char* text = table.Lookup(id, &length);
+    EXPECT_EQ(table.Lookup(id, nullptr), text) << id;
+    if (text == TextTable::EmptyText())
+        return length == 7 ? "<none>" : "<none, but a length>";
     return std::string(text, length);
 }
 
 void ExpectNoEntries(const TextTable& table, const char* what, std::uint32_t entryCount = 0) {
     EXPECT_EQ(table.GetEntryCount(), entryCount) << what;
-    for (std::uint32_t id : {0u, 999u, 1000u, 1002u, 1003u, 4294967295u}) {
-        std::uint32_t length = 7;
-        EXPECT_EQ(table.Lookup(id, &length), TextTable::EmptyText()) << what << ": " << id;
-        EXPECT_EQ(length, 7u) << what << ": " << id;
-    }
+    for (std::uint32_t id : {0u, 999u, 1000u, 1002u, 1003u, 4294967295u})
+        EXPECT_EQ(TextOf(table, id), "<none>") << what << ": " << id;
 }
 
 class ScopedHeapWatch {
@@ -57,40 +59,28 @@ class ScopedHeapWatch {
     const HeapWatch* previous_;
 };
 
-TEST(TextTable, TablesWithNoEntries) {
+TEST(TextTable, Lookup) {
     ScratchFile zero("text_table_zero.tbl", Header(16, 0) + "tail");
-    EXPECT_EQ(TextTable::EmptyText()[0], '\0');
-    EXPECT_NE(TextTable::EmptyText(), TextString::EmptyText());
-
     TextTable never, counted0;
-    EXPECT_EQ(never.Lookup(1000, nullptr), TextTable::EmptyText());
     ExpectNoEntries(never, "never loaded");
     EXPECT_TRUE(counted0.Load(zero.Name()));
     ExpectNoEntries(counted0, "EntryCount 0");
-}
+    // The table's own empty text, not the strings'.
+    EXPECT_EQ(TextTable::EmptyText()[0], '\0');
+    EXPECT_NE(TextTable::EmptyText(), TextString::EmptyText());
 
-TEST(TextTable, LookupOfThreeEntries) {
     ScratchFile file("text_table_three.tbl", ThreeEntries());
     TextTable table;
     ASSERT_TRUE(table.Load(file.Name()));
     EXPECT_EQ(table.GetEntryCount(), 3u);
     const struct {
         std::uint32_t id;
-        const char* text; // null: no entry
+        const char* text;
     } cases[] = {
-        {1000, "alpha"}, {1001, "beta"},         {1002, "gamma"}, {999, nullptr},
-        {1003, nullptr}, {4294967295u, nullptr}, {0, nullptr},    {1000 + 0x80000000u, nullptr}};
-    for (const auto& c : cases) {
-        std::uint32_t length = 7;
-        const char* text = table.Lookup(c.id, &length);
-        EXPECT_EQ(table.Lookup(c.id, nullptr), text) << c.id;
-        EXPECT_EQ(text == TextTable::EmptyText(), c.text == nullptr) << c.id;
-        if (c.text != nullptr) {
-            EXPECT_EQ(std::string(text, length), c.text) << c.id;
-        } else {
-            EXPECT_EQ(length, 7u) << c.id;
-        }
-    }
+        {1000, "alpha"},  {1001, "beta"}, {1002, "gamma"},         {999, "<none>"},
+        {1003, "<none>"}, {0, "<none>"},  {4294967295u, "<none>"}, {1000 + 0x80000000u, "<none>"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(TextOf(table, c.id), c.text) << c.id;
     // In place: the texts follow each other as in the file.
     EXPECT_EQ(table.Lookup(1001, nullptr), table.Lookup(1000, nullptr) + 5);
 }
@@ -112,9 +102,7 @@ TEST(TextTable, SharedOverlappingAndEmptyTextsPointIntoTheFile) {
     // last one starts at the file's very end.
     EXPECT_EQ(t.Lookup(1003, nullptr), whole + 6);
     EXPECT_EQ(t.Lookup(1004, nullptr), whole - 16 + bytes.size());
-    std::uint32_t length = 7;
-    t.Lookup(1004, &length);
-    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(TextOf(t, 1004), "");
 }
 
 // The heap reuses addresses, so a release is matched against the blocks
