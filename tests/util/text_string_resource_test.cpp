@@ -45,11 +45,12 @@ TEST(StringResources, LoadStringA) {
     };
     for (const auto& c : cases) {
         char buffer[2000];
-        std::memset(buffer, 'x', sizeof buffer);
+        std::memset(buffer, 'x', sizeof buffer - 1);
+        buffer[sizeof buffer - 1] = '\0';
         SetLastError(kMarker);
         EXPECT_EQ(LoadStringA(c.instance, c.id, buffer, c.bufferMax), c.copied) << c.what;
         EXPECT_EQ(GetLastError(), c.lastError) << c.what;
-        EXPECT_EQ(std::string(buffer, std::strlen(buffer)), c.text) << c.what;
+        EXPECT_EQ(std::string(buffer), c.text) << c.what;
     }
     char unwritten[4] = {'x', 'x', 'x', 0};
     EXPECT_EQ(LoadStringA(self, kPresentId, unwritten, 0), -1);
