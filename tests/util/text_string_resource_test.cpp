@@ -4,22 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "test_bytes.h"
 #include "text_string.h"
 
 namespace {
 
-const UINT kPresentId = 100;
-const UINT kEmptyId = 101;
-const UINT kLongId = 102;
-const UINT kEscapesId = 103;
-const UINT kMissingInBlockId = 104;
-const UINT kMissingBlockId = 4000;
-
+const UINT kPresentId = 100, kEmptyId = 101, kLongId = 102, kEscapesId = 103;
+const UINT kMissingInBlockId = 104, kMissingBlockId = 4000;
 const DWORD kMarker = 0xdeadbeef;
-
-std::string Bytes(const TextString& s) {
-    return std::string(s.GetText(), s.GetLength());
-}
 
 // A hundred of each letter a to k.
 std::string LongText(std::size_t length) {
@@ -29,75 +21,62 @@ std::string LongText(std::size_t length) {
     return text;
 }
 
-struct LoadCase {
-    const char* what;
-    UINT id;
-    int bufferMax;
-    int copied;
-    std::string text;
-    DWORD lastError;
-};
-
 TEST(StringResources, LoadStringA) {
     const HINSTANCE self = GetModuleHandleA(nullptr);
-    const LoadCase cases[] = {
-        {"present", kPresentId, 64, 12, "Present text", kMarker},
-        {"cut to the buffer", kPresentId, 5, 4, "Pres", kMarker},
-        {"room for the terminator only", kPresentId, 1, 0, "", kMarker},
-        {"id by its low word", 0x10000 + kPresentId, 64, 12, "Present text", kMarker},
-        {"empty resource", kEmptyId, 64, 0, "", kMarker},
-        {"missing in a block", kMissingInBlockId, 64, 0, "", kMarker},
-        {"missing block", kMissingBlockId, 64, 0, "", ERROR_RESOURCE_NAME_NOT_FOUND},
-        {"long", kLongId, 2000, 1100, LongText(1100), kMarker},
-        {"escapes", kEscapesId, 64, 39, "Say \"hi\",\tthen C:\\dir\n// not a comment?", kMarker},
+    const struct {
+        const char* what;
+        HINSTANCE instance;
+        UINT id;
+        int bufferMax, copied;
+        std::string text;
+        DWORD lastError;
+    } cases[] = {
+        {"present", self, kPresentId, 64, 12, "Present text", kMarker},
+        {"null instance is the program", nullptr, kPresentId, 64, 12, "Present text", kMarker},
+        {"cut to the buffer", self, kPresentId, 5, 4, "Pres", kMarker},
+        {"room for the terminator only", self, kPresentId, 1, 0, "", kMarker},
+        {"id by its low word", self, 0x10000 + kPresentId, 64, 12, "Present text", kMarker},
+        {"empty resource", self, kEmptyId, 64, 0, "", kMarker},
+        {"missing in a block", self, kMissingInBlockId, 64, 0, "", kMarker},
+        {"missing block", self, kMissingBlockId, 64, 0, "", ERROR_RESOURCE_NAME_NOT_FOUND},
+        {"long", self, kLongId, 2000, 1100, LongText(1100), kMarker},
+        {"escapes", self, kEscapesId, 64, 39, "Say \"hi\",\tthen C:\\dir\n// not a comment?",
+         kMarker},
     };
-    for (const LoadCase& c : cases) {
+    for (const auto& c : cases) {
         char buffer[2000];
-        std::memset(buffer, 'x', sizeof buffer);
+        std::memset(buffer, 'x', sizeof buffer - 1);
+        buffer[sizeof buffer - 1] = '\0';
         SetLastError(kMarker);
-        EXPECT_EQ(LoadStringA(self, c.id, buffer, c.bufferMax), c.copied) << c.what;
+        EXPECT_EQ(LoadStringA(c.instance, c.id, buffer, c.bufferMax), c.copied) << c.what;
         EXPECT_EQ(GetLastError(), c.lastError) << c.what;
-        EXPECT_EQ(std::string(buffer, std::strlen(buffer)), c.text) << c.what;
+        EXPECT_EQ(std::string(buffer), c.text) << c.what;
     }
+    char unwritten[4] = {'x', 'x', 'x', 0};
+    EXPECT_EQ(LoadStringA(self, kPresentId, unwritten, 0), -1);
+    EXPECT_STREQ(unwritten, "xxx");
 }
-
-TEST(StringResources, NullInstanceIsTheProgram) {
-    char buffer[64];
-    EXPECT_EQ(LoadStringA(nullptr, kPresentId, buffer, sizeof buffer), 12);
-    EXPECT_STREQ(buffer, "Present text");
-}
-
-TEST(StringResources, ZeroSizedBufferIsNotWritten) {
-    char buffer[4] = {'x', 'x', 'x', 0};
-    EXPECT_EQ(LoadStringA(GetModuleHandleA(nullptr), kPresentId, buffer, 0), -1);
-    EXPECT_STREQ(buffer, "xxx");
-}
-
-struct ResourceTextCase {
-    const char* what;
-    UINT id;
-    bool loaded;
-    std::string text;
-};
 
 TEST(TextStringResource, LoadResourceText) {
-    const ResourceTextCase cases[] = {
+    const struct {
+        const char* what;
+        UINT id;
+        bool loaded;
+        std::string text;
+    } cases[] = {
         {"present", kPresentId, true, "Present text"},
         {"missing", kMissingInBlockId, false, "before"},
         {"missing block", kMissingBlockId, false, "before"},
         {"empty resource", kEmptyId, false, "before"},
         {"longer than 1023", kLongId, true, LongText(1023)},
     };
-    for (const ResourceTextCase& c : cases) {
+    for (const auto& c : cases) {
         TextString s("before");
         const char* const before = s.GetText();
         EXPECT_EQ(s.LoadResourceText(c.id, GetModuleHandleA(nullptr)), c.loaded) << c.what;
         EXPECT_EQ(Bytes(s), c.text) << c.what;
-        if (!c.loaded) {
-            EXPECT_EQ(s.GetText(), before) << c.what << ": the buffer is kept";
-        }
+        EXPECT_TRUE(c.loaded || s.GetText() == before) << c.what << ": the buffer is kept";
     }
-
     TextString none;
     EXPECT_FALSE(none.LoadResourceText(kMissingBlockId, GetModuleHandleA(nullptr)));
     EXPECT_FALSE(none.HoldsBuffer());
@@ -107,9 +86,8 @@ TEST(TextStringResource, LoadResourceText) {
 // standard error as "<caption>: <text>".
 #ifndef _WIN32
 TEST(TextStringResource, ShowInMessageBox) {
-    const TextString s("Es wurden 3 Dateien kopiert.");
     ::testing::internal::CaptureStderr();
-    s.ShowInMessageBox();
+    TextString("Es wurden 3 Dateien kopiert.").ShowInMessageBox();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Output: Es wurden 3 Dateien kopiert.\n");
     EXPECT_EQ(GetActiveWindow(), nullptr);
 }
