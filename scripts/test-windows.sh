@@ -80,7 +80,13 @@ echo "== windows: tests under Wine"
 ctest --preset windows
 
 echo "== windows: update scenarios under Wine"
-"${as_wine_user[@]}" bash tests/wine/run-scenarios.sh build/windows/src/update/Update.exe \
-    build/windows/tests/wine/update_driver.exe
+# The Wine user may not read the checkout (a clone under /root, say): what it
+# runs is staged in the scratch folder, which it owns.
+stage="$scratch/stage"
+mkdir -p "$stage"
+cp tests/wine/run-scenarios.sh build/windows/src/update/Update.exe \
+    build/windows/tests/wine/update_driver.exe "$stage/"
+chmod -R a+rX "$stage"
+(cd "$stage" && "${as_wine_user[@]}" bash ./run-scenarios.sh ./Update.exe ./update_driver.exe)
 
 echo "== windows: the Wine part took $(($(date +%s) - started)) s"

@@ -48,17 +48,23 @@ if [ ! -f "$prepared" ]; then
     ) 9>"$WINEPREFIX/../.$(basename "$WINEPREFIX").lock"
 fi
 
-# Tests write scratch files into the current directory, which (the build
-# directory) that user may not write to: they run in the prefix's drive C:.
-if [ ${#as_wine_user[@]} -gt 0 ] && ! "${as_wine_user[@]}" test -w .; then
-    program="$1"
+# That user may not read the build directory (a checkout under /root, say),
+# nor write to it, where tests write scratch files: the program is staged in
+# the prefix's drive C: and runs there.
+if [ ${#as_wine_user[@]} -gt 0 ] && [ -f "${1:-}" ]; then
+    program="$(realpath "$1")"
     shift
-    [ -e "$program" ] && program="$(realpath "$program")"
-    set -- "$program" "$@"
-    cd "$WINEPREFIX/drive_c"
+    stage="$(mktemp -d "$WINEPREFIX/drive_c/run.XXXXXX")"
+    trap 'rm -rf "$stage"' EXIT
+    cp "$program" "$stage/"
+    chown -R "$user:$user" "$stage"
+    cd "$stage"
+    set -- "$stage/$(basename "$program")" "$@"
 fi
 
+# No exec: the staged copy is removed when the program ends.
 if [ -n "$locale" ]; then
-    exec "${as_wine_user[@]}" env LANG="$locale" LC_ALL="$locale" wine "$@"
+    "${as_wine_user[@]}" env LANG="$locale" LC_ALL="$locale" wine "$@"
+else
+    "${as_wine_user[@]}" wine "$@"
 fi
-exec "${as_wine_user[@]}" wine "$@"
