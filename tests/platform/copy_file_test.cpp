@@ -25,80 +25,68 @@ FILETIME LastWriteTime(const std::string& path) {
     return data.ftLastWriteTime;
 }
 
-TEST(CopyFileA, OverwritesWithShorterContentsAndKeepsTimeAndReadOnly) {
+TEST(CopyFileA, KeepsTheLastWriteTimeAndTheReadOnlyAttribute) {
     TempTree tree;
-    tree.WriteFile("src.txt", "new");
+    tree.WriteFile("src.txt", "");
+    ASSERT_TRUE(SetFileAttributesA(tree.Path("src.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    tree.WriteFile("old.txt", "a much longer old text");
-    EXPECT_TRUE(Copy(tree, "src.txt", "old.txt"));
-    EXPECT_EQ(tree.ReadFile("old.txt"), "new");
+    tree.WriteFile("dst.txt", "old");
+    EXPECT_TRUE(Copy(tree, "src.txt", "dst.txt"));
+    EXPECT_EQ(tree.ReadFile("dst.txt"), "");
     FILETIME source = LastWriteTime(tree.Path("src.txt"));
-    FILETIME target = LastWriteTime(tree.Path("old.txt"));
+    FILETIME target = LastWriteTime(tree.Path("dst.txt"));
     EXPECT_EQ(source.dwLowDateTime, target.dwLowDateTime);
     EXPECT_EQ(source.dwHighDateTime, target.dwHighDateTime);
-
-    tree.WriteFile("empty.txt", "");
-    ASSERT_TRUE(SetFileAttributesA(tree.Path("empty.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_TRUE(Copy(tree, "empty.txt", "old.txt"));
-    EXPECT_EQ(tree.ReadFile("old.txt"), "");
-    EXPECT_NE(GetFileAttributesA(tree.Path("old.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_NE(GetFileAttributesA(tree.Path("dst.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
-TEST(CopyFileA, RefusalsLeaveTheTargetUntouched) {
+TEST(CopyFileA, OverwritesOrRefusesBeforeTheTargetIsTouched) {
     TempTree tree;
     tree.WriteFile("src.txt", "new");
     tree.WriteFile("dir\\inner.txt", "inner");
     tree.WriteFile("ro.txt", "old");
     ASSERT_TRUE(SetFileAttributesA(tree.Path("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    const char* const old = "a much longer old text";
     struct Case {
         const char* from;
         const char* to;
         BOOL failIfExists;
-        DWORD error;
+        DWORD error;                // 0 when it copies
+        const char* held = nullptr; // held open during the copy
+        DWORD access = 0, share = 0;
     } cases[] = {
-        {"src.txt", "target.txt", TRUE, ERROR_FILE_EXISTS},
-        {"missing.txt", "target.txt", FALSE, ERROR_FILE_NOT_FOUND},
-        {"dir", "target.txt", FALSE, ERROR_ACCESS_DENIED},
+        {"src.txt", "dst.txt", FALSE, 0},
+        {"src.txt", "dst.txt", TRUE, ERROR_FILE_EXISTS},
+        {"missing.txt", "dst.txt", FALSE, ERROR_FILE_NOT_FOUND},
+        {"dir", "dst.txt", FALSE, ERROR_ACCESS_DENIED},
         {"src.txt", "dir", FALSE, ERROR_ACCESS_DENIED},
         {"src.txt", "ro.txt", FALSE, ERROR_ACCESS_DENIED},
-        {"target.txt", "target.txt", FALSE, ERROR_SHARING_VIOLATION},
+        {"dst.txt", "dst.txt", FALSE, ERROR_SHARING_VIOLATION},
+        {"src.txt", "dst.txt", FALSE, ERROR_SHARING_VIOLATION, "dst.txt", GENERIC_READ,
+         FILE_SHARE_READ},
+        {"src.txt", "dst.txt", FALSE, 0, "dst.txt", 0, 0},
+        {"src.txt", "dst.txt", FALSE, ERROR_SHARING_VIOLATION, "src.txt", GENERIC_READ, 0},
+        // A file being written is read along.
+        {"src.txt", "dst.txt", FALSE, 0, "src.txt", GENERIC_WRITE, kShareAll},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.from << " to " << c.to);
-        tree.WriteFile("target.txt", "old");
-        EXPECT_WIN32_FAILURE(Copy(tree, c.from, c.to, c.failIfExists), false, c.error);
-        EXPECT_EQ(tree.ReadFile("target.txt"), "old");
+        SCOPED_TRACE(testing::Message()
+                     << c.from << " to " << c.to << " holding " << (c.held ? c.held : "nothing")
+                     << std::hex << " " << c.access << "/" << c.share);
+        tree.WriteFile("dst.txt", old);
+        HANDLE holder = c.held ? Open(tree.Path(c.held), c.access, c.share) : nullptr;
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        if (c.error == 0) {
+            EXPECT_TRUE(Copy(tree, c.from, c.to, c.failIfExists));
+        } else {
+            EXPECT_WIN32_FAILURE(Copy(tree, c.from, c.to, c.failIfExists), false, c.error);
+        }
+        if (holder != nullptr)
+            CloseHandle(holder);
+        EXPECT_EQ(tree.ReadFile("dst.txt"), c.error == 0 ? "new" : old);
     }
     EXPECT_EQ(tree.ReadFile("ro.txt"), "old");
     EXPECT_EQ(tree.ReadFile("dir\\inner.txt"), "inner");
-}
-
-TEST(CopyFileA, HonoursTheShareModesOfOpenHandles) {
-    struct Case {
-        const char* held;
-        DWORD access;
-        DWORD share;
-        bool copies;
-    } cases[] = {
-        {"dst.txt", GENERIC_READ, FILE_SHARE_READ, false},   {"dst.txt", 0, 0, true},
-        {"src.txt", GENERIC_WRITE, kShareAll, true}, // a file being written is read along
-        {"src.txt", GENERIC_WRITE, FILE_SHARE_WRITE, false}, {"src.txt", GENERIC_READ, 0, false},
-    };
-    TempTree tree;
-    tree.WriteFile("src.txt", "new");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.held << " " << std::hex << c.access << "/" << c.share);
-        tree.WriteFile("dst.txt", "old");
-        HANDLE holder = Open(tree.Path(c.held), c.access, c.share);
-        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-        if (c.copies) {
-            EXPECT_TRUE(Copy(tree, "src.txt", "dst.txt"));
-        } else {
-            EXPECT_WIN32_FAILURE(Copy(tree, "src.txt", "dst.txt"), false, ERROR_SHARING_VIOLATION);
-        }
-        CloseHandle(holder);
-        EXPECT_EQ(tree.ReadFile("dst.txt"), c.copies ? "new" : "old");
-    }
 }
 
 } // namespace

@@ -13,27 +13,23 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-struct Found {
-    Names names; // in the order delivered
-    DWORD firstError = 0;
-    DWORD endError = ERROR_SUCCESS;
-};
-
-Found FindAll(const std::string& pattern) {
-    Found found;
+// The names in the order delivered, and the error that FindFirstFileA or the
+// last FindNextFileA left.
+Names FindAll(const std::string& pattern, DWORD* error) {
+    Names names;
     WIN32_FIND_DATAA data;
     SetLastError(kMarker);
     HANDLE find = FindFirstFileA(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
-        found.firstError = GetLastError();
-        return found;
+        *error = GetLastError();
+        return names;
     }
     do
-        found.names.push_back(data.cFileName);
+        names.push_back(data.cFileName);
     while (FindNextFileA(find, &data));
-    found.endError = GetLastError();
+    *error = GetLastError();
     EXPECT_TRUE(FindClose(find));
-    return found;
+    return names;
 }
 
 Names SortedWithoutDots(Names names) {
@@ -56,37 +52,35 @@ class FindTest : public testing::Test {
 
 TEST_F(FindTest, PatternsMatchAsOnWindows) {
     const Names all = {".hidden", "Data", "README2.TXT", "a.b.c", "noext", "readme.txt", "x"};
+    const DWORD kEnd = ERROR_NO_MORE_FILES;
     struct Case {
         const char* pattern;
         Names names; // sorted, without "." and ".."
-        DWORD error; // of FindFirstFileA when nothing matches
+        DWORD error;
     } cases[] = {
-        {"*.*", all, 0},
-        {"*", all, 0},
-        {"*.txt", {"README2.TXT", "readme.txt"}, 0},
-        {"READ*", {"README2.TXT", "readme.txt"}, 0},
-        {"?oext", {"noext"}, 0},
-        {"noext.*", {"noext"}, 0},
-        {"a.?.c", {"a.b.c"}, 0},
-        {"*.c", {"a.b.c"}, 0},
-        {"data", {"Data"}, 0},
-        {"readme?.txt", {"README2.TXT"}, 0},
+        {"*.*", all, kEnd},
+        {"*", all, kEnd},
+        {"*.txt", {"README2.TXT", "readme.txt"}, kEnd},
+        {"READ*", {"README2.TXT", "readme.txt"}, kEnd},
+        {"?oext", {"noext"}, kEnd},
+        {"noext.*", {"noext"}, kEnd},
+        {"a.?.c", {"a.b.c"}, kEnd},
+        {"*.c", {"a.b.c"}, kEnd},
+        {"data", {"Data"}, kEnd},
+        {"readme?.txt", {"README2.TXT"}, kEnd},
         {"nomatch*", {}, ERROR_FILE_NOT_FOUND},
         {"nowhere\\*.*", {}, ERROR_PATH_NOT_FOUND},
         {"Data\\*.txt", {}, ERROR_FILE_NOT_FOUND},
     };
+    DWORD error = 0;
     for (const Case& c : cases) {
-        Found found = FindAll(tree.Path(c.pattern));
-        EXPECT_EQ(found.firstError, c.error) << c.pattern;
-        EXPECT_EQ(SortedWithoutDots(found.names), c.names) << c.pattern;
-        if (c.error == 0) {
-            EXPECT_EQ(found.endError, DWORD(ERROR_NO_MORE_FILES)) << c.pattern;
-        }
+        EXPECT_EQ(SortedWithoutDots(FindAll(tree.Path(c.pattern), &error)), c.names) << c.pattern;
+        EXPECT_EQ(error, c.error) << c.pattern;
     }
     // A directory's listing starts with its dot entries, once each.
-    Found found = FindAll(tree.Path("*.*"));
-    ASSERT_EQ(found.names.size(), all.size() + 2);
-    EXPECT_EQ(Names(found.names.begin(), found.names.begin() + 2), Names({".", ".."}));
+    Names found = FindAll(tree.Path("*.*"), &error);
+    ASSERT_EQ(found.size(), all.size() + 2);
+    EXPECT_EQ(Names(found.begin(), found.begin() + 2), Names({".", ".."}));
 }
 
 } // namespace
