@@ -31,7 +31,7 @@ TEST(GetModuleFileNameA, FullPathAndCutToTheBuffer) {
     EXPECT_TRUE(small[sizeof(small) - 1] == '\0' || small[sizeof(small) - 1] == path[5]);
 }
 
-TEST(Process, MissingKeyAndProgramNoActiveWindowAndNoText) {
+TEST(Process, MissingThingsAndEmptyAnswers) {
     HKEY key = nullptr;
     EXPECT_EQ(
         RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\No Such Vendor 4711", 0, KEY_ALL_ACCESS, &key),
