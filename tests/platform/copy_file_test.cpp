@@ -8,10 +8,9 @@
 
 #include "platform/win32_api.h"
 #include "temp_tree.h"
+#include "win32_check.h"
 
 namespace {
-
-const DWORD kMarker = 0xdeadbeef;
 
 bool Copy(const TempTree& tree, const char* from, const char* to, BOOL failIfExists = FALSE) {
     return CopyFileA(tree.Path(from).c_str(), tree.Path(to).c_str(), failIfExists) != FALSE;
@@ -26,110 +25,67 @@ FILETIME LastWriteTime(const std::string& path) {
     return data.ftLastWriteTime;
 }
 
-TEST(CopyFileA, CopiesAndOverwritesWithShorterContents) {
-    TempTree tree;
-    tree.WriteFile("src.txt", "new");
-    SetLastError(kMarker);
-    EXPECT_TRUE(Copy(tree, "src.txt", "fresh.txt"));
-    EXPECT_EQ(tree.ReadFile("fresh.txt"), "new");
-
-    tree.WriteFile("old.txt", "a much longer old text");
-    EXPECT_TRUE(Copy(tree, "src.txt", "old.txt"));
-    EXPECT_EQ(tree.ReadFile("old.txt"), "new");
-
-    tree.WriteFile("empty.txt", "");
-    EXPECT_TRUE(Copy(tree, "empty.txt", "old.txt"));
-    EXPECT_EQ(tree.ReadFile("old.txt"), "");
-}
-
 TEST(CopyFileA, KeepsTheLastWriteTimeAndTheReadOnlyAttribute) {
     TempTree tree;
-    tree.WriteFile("src.txt", "x");
+    tree.WriteFile("src.txt", "");
+    ASSERT_TRUE(SetFileAttributesA(tree.Path("src.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    tree.WriteFile("dst.txt", "y");
-    ASSERT_TRUE(Copy(tree, "src.txt", "dst.txt"));
+    EXPECT_TRUE(Copy(tree, "src.txt", "dst.txt"));
+    EXPECT_EQ(tree.ReadFile("dst.txt"), "");
     FILETIME source = LastWriteTime(tree.Path("src.txt"));
     FILETIME target = LastWriteTime(tree.Path("dst.txt"));
     EXPECT_EQ(source.dwLowDateTime, target.dwLowDateTime);
     EXPECT_EQ(source.dwHighDateTime, target.dwHighDateTime);
-
-    ASSERT_TRUE(SetFileAttributesA(tree.Path("src.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-    ASSERT_TRUE(Copy(tree, "src.txt", "ro-copy.txt"));
-    EXPECT_NE(GetFileAttributesA(tree.Path("ro-copy.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_NE(GetFileAttributesA(tree.Path("dst.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
-TEST(CopyFileA, RefusalsLeaveTheTargetUntouched) {
+TEST(CopyFileA, OverwritesOrRefusesBeforeTheTargetIsTouched) {
     TempTree tree;
     tree.WriteFile("src.txt", "new");
-    tree.MakeDirectory("dir");
     tree.WriteFile("dir\\inner.txt", "inner");
-
+    tree.WriteFile("ro.txt", "old");
+    ASSERT_TRUE(SetFileAttributesA(tree.Path("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    const char* const old = "a much longer old text";
     struct Case {
-        const char* label;
         const char* from;
         const char* to;
         BOOL failIfExists;
-        DWORD error;
+        DWORD error;                // 0 when it copies
+        const char* held = nullptr; // held open during the copy
+        DWORD access = 0, share = 0;
     } cases[] = {
-        {"target exists", "src.txt", "target.txt", TRUE, ERROR_FILE_EXISTS},
-        {"missing source", "missing.txt", "target.txt", FALSE, ERROR_FILE_NOT_FOUND},
-        {"source is a directory", "dir", "target.txt", FALSE, ERROR_ACCESS_DENIED},
-        {"target is a directory", "src.txt", "dir", FALSE, ERROR_ACCESS_DENIED},
-        {"copy onto itself", "target.txt", "target.txt", FALSE, ERROR_SHARING_VIOLATION},
+        {"src.txt", "dst.txt", FALSE, 0},
+        {"src.txt", "dst.txt", TRUE, ERROR_FILE_EXISTS},
+        {"missing.txt", "dst.txt", FALSE, ERROR_FILE_NOT_FOUND},
+        {"dir", "dst.txt", FALSE, ERROR_ACCESS_DENIED},
+        {"src.txt", "dir", FALSE, ERROR_ACCESS_DENIED},
+        {"src.txt", "ro.txt", FALSE, ERROR_ACCESS_DENIED},
+        {"dst.txt", "dst.txt", FALSE, ERROR_SHARING_VIOLATION},
+        {"src.txt", "dst.txt", FALSE, ERROR_SHARING_VIOLATION, "dst.txt", GENERIC_READ,
+         FILE_SHARE_READ},
+        {"src.txt", "dst.txt", FALSE, 0, "dst.txt", 0, 0},
+        {"src.txt", "dst.txt", FALSE, ERROR_SHARING_VIOLATION, "src.txt", GENERIC_READ, 0},
+        // A file being written is read along.
+        {"src.txt", "dst.txt", FALSE, 0, "src.txt", GENERIC_WRITE, kShareAll},
     };
     for (const Case& c : cases) {
-        tree.WriteFile("target.txt", "old");
-        SetLastError(kMarker);
-        EXPECT_FALSE(Copy(tree, c.from, c.to, c.failIfExists)) << c.label;
-        EXPECT_EQ(GetLastError(), c.error) << c.label;
-        EXPECT_EQ(tree.ReadFile("target.txt"), "old") << c.label;
-    }
-    EXPECT_EQ(tree.ReadFile("dir\\inner.txt"), "inner");
-}
-
-TEST(CopyFileA, ReadOnlyTargetIsRefused) {
-    TempTree tree;
-    tree.WriteFile("src.txt", "new");
-    tree.WriteFile("ro.txt", "old");
-    ASSERT_TRUE(SetFileAttributesA(tree.Path("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-    SetLastError(kMarker);
-    EXPECT_FALSE(Copy(tree, "src.txt", "ro.txt"));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(tree.ReadFile("ro.txt"), "old");
-}
-
-TEST(CopyFileA, HonoursTheShareModesOfOpenHandles) {
-    const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    struct Case {
-        const char* held;
-        DWORD access;
-        DWORD share;
-        bool copies;
-    } cases[] = {
-        {"dst.txt", GENERIC_READ, 0, false},
-        {"dst.txt", GENERIC_READ, FILE_SHARE_READ, false},
-        {"dst.txt", 0, 0, true},
-        {"src.txt", GENERIC_WRITE, kShareAll, true}, // a file being written is read along
-        {"src.txt", GENERIC_WRITE, FILE_SHARE_WRITE, false},
-        {"src.txt", GENERIC_READ, FILE_SHARE_READ, true},
-        {"src.txt", GENERIC_READ, 0, false},
-    };
-    TempTree tree;
-    tree.WriteFile("src.txt", "new");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.held << " " << std::hex << c.access << "/" << c.share);
-        tree.WriteFile("dst.txt", "old");
-        HANDLE holder = CreateFileA(tree.Path(c.held).c_str(), c.access, c.share, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+        SCOPED_TRACE(testing::Message()
+                     << c.from << " to " << c.to << " holding " << (c.held ? c.held : "nothing")
+                     << std::hex << " " << c.access << "/" << c.share);
+        tree.WriteFile("dst.txt", old);
+        HANDLE holder = c.held ? Open(tree.Path(c.held), c.access, c.share) : nullptr;
         ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-        SetLastError(kMarker);
-        EXPECT_EQ(Copy(tree, "src.txt", "dst.txt"), c.copies);
-        if (!c.copies) {
-            EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+        if (c.error == 0) {
+            EXPECT_TRUE(Copy(tree, c.from, c.to, c.failIfExists));
+        } else {
+            EXPECT_WIN32_FAILURE(Copy(tree, c.from, c.to, c.failIfExists), false, c.error);
         }
-        CloseHandle(holder);
-        EXPECT_EQ(tree.ReadFile("dst.txt"), c.copies ? "new" : "old");
+        if (holder != nullptr)
+            CloseHandle(holder);
+        EXPECT_EQ(tree.ReadFile("dst.txt"), c.error == 0 ? "new" : old);
     }
+    EXPECT_EQ(tree.ReadFile("ro.txt"), "old");
+    EXPECT_EQ(tree.ReadFile("dir\\inner.txt"), "inner");
 }
 
 } // namespace
