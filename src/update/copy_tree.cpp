@@ -27,11 +27,16 @@ bool IsNoMatchError(DWORD error) {
 
 int CopyLevel(const TextString& source, const TextString& target, const char* pattern,
               const VisitedDirectory& visited, std::uint32_t& failures) {
-    TextString searchPath(source);
-    searchPath.EnsureTrailingSeparator().Append(pattern);
+    // Both directories end in a separator once per level; the two paths are
+    // reused for every entry and grow only for a longer name.
+    TextString sourceDirectory(source), targetDirectory(target);
+    sourceDirectory.EnsureTrailingSeparator();
+    targetDirectory.EnsureTrailingSeparator();
+    TextString sourcePath(sourceDirectory), targetPath;
+    sourcePath.Append(pattern);
 
     WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(searchPath.GetText(), &entry);
+    HANDLE search = FindFirstFileA(sourcePath.GetText(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         if (!IsNoMatchError(GetLastError()))
             ++failures;
@@ -43,10 +48,8 @@ int CopyLevel(const TextString& source, const TextString& target, const char* pa
         if (entry.cFileName[0] == '.')
             continue;
         if (lstrcmpiA(entry.cFileName, update_texts::kOwnFileName) != 0) {
-            TextString sourcePath(source);
-            sourcePath.EnsureTrailingSeparator().Append(entry.cFileName);
-            TextString targetPath(target);
-            targetPath.EnsureTrailingSeparator().Append(entry.cFileName);
+            sourcePath.Assign(sourceDirectory).Append(entry.cFileName);
+            targetPath.Assign(targetDirectory).Append(entry.cFileName);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 const VisitedDirectory level{IdentifyDirectory(sourcePath.GetText()), &visited};
                 if (!visited.Holds(level.identity)) {

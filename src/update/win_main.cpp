@@ -25,16 +25,12 @@ bool FindPackageRoot(TextString& ownDirectory) {
     if (length == 0 || length >= kModulePathBufferSize)
         return false;
     ownDirectory.Assign(length, modulePath.GetBlock());
+    // The components add up to the whole path unless one was cut.
+    TextString fileName, extension;
+    ownDirectory.SplitPath(nullptr, nullptr, &fileName, &extension);
     ownDirectory.SplitPath(&ownDirectory, &ownDirectory, nullptr, nullptr);
-
-    // What follows the directory must be the bare file name.
-    const char* fullPath = modulePath.GetBlock();
-    for (std::uint32_t i = 0; i < ownDirectory.GetLength(); ++i)
-        if (ownDirectory.GetText()[i] != fullPath[i])
-            return false;
-    for (const char* rest = fullPath + ownDirectory.GetLength(); *rest != 0; ++rest)
-        if (*rest == '\\' || *rest == '/')
-            return false;
+    if (ownDirectory.GetLength() + fileName.GetLength() + extension.GetLength() != length)
+        return false;
     ownDirectory.EnsureTrailingSeparator();
     return true;
 }

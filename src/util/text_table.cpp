@@ -54,10 +54,7 @@ TextTable::~TextTable() {
 }
 
 void TextTable::Release() {
-    if (contents_ != nullptr) {
-        ReleaseBlock(contents_);
-        contents_ = nullptr;
-    }
+    FreeContents();
     if (fileHandle_ != nullptr && fileHandle_ != INVALID_HANDLE_VALUE)
         CloseHandle(fileHandle_);
 }

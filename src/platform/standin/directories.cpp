@@ -10,10 +10,8 @@
 
 BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     PosixPath path(fileName);
-    if (!path.IsValid()) {
-        SetLastError(path.Error());
+    if (!path.CheckValid())
         return FALSE;
-    }
     struct stat info;
     if (lstat(path.Text(), &info) != 0) {
         SetLastError(Win32ErrorFromErrno(errno, path.Text()));
@@ -45,10 +43,8 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
 
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
     PosixPath path(pathName);
-    if (!path.IsValid()) {
-        SetLastError(path.Error());
+    if (!path.CheckValid())
         return FALSE;
-    }
     if (mkdir(path.Text(), 0777) != 0) {
         int error = errno;
         SetLastError(error == EEXIST   ? ERROR_ALREADY_EXISTS
@@ -61,10 +57,8 @@ BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
     PosixPath path(pathName);
-    if (!path.IsValid()) {
-        SetLastError(path.Error());
+    if (!path.CheckValid())
         return FALSE;
-    }
     // A link to a directory goes as a link, as a directory symlink or
     // junction does on Windows; what it leads to stays.
     struct stat linkInfo, targetInfo;

@@ -5,6 +5,17 @@
 
 #include "posix_path.h"
 
+namespace {
+
+bool StatPath(const PosixPath& path, struct stat& info) {
+    if (stat(path.Text(), &info) == 0)
+        return true;
+    SetLastError(Win32ErrorFromErrno(errno, path.Text()));
+    return false;
+}
+
+} // namespace
+
 DWORD AttributesFromStatus(const struct stat& info) {
     if (S_ISDIR(info.st_mode))
         return FILE_ATTRIBUTE_DIRECTORY;
@@ -16,29 +27,21 @@ DWORD AttributesFromStatus(const struct stat& info) {
 
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
     PosixPath path(fileName);
-    if (!path.IsValid()) {
-        SetLastError(path.Error());
+    if (!path.CheckValid())
         return INVALID_FILE_ATTRIBUTES;
-    }
     struct stat info;
-    if (stat(path.Text(), &info) != 0) {
-        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
+    if (!StatPath(path, info))
         return INVALID_FILE_ATTRIBUTES;
-    }
     return AttributesFromStatus(info);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
     PosixPath path(fileName);
-    if (!path.IsValid()) {
-        SetLastError(path.Error());
+    if (!path.CheckValid())
         return FALSE;
-    }
     struct stat info;
-    if (stat(path.Text(), &info) != 0) {
-        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
+    if (!StatPath(path, info))
         return FALSE;
-    }
     // A directory's read-only attribute means nothing for its contents on
     // Win32; its permissions are left alone.
     if (S_ISDIR(info.st_mode))

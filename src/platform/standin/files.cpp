@@ -11,10 +11,8 @@
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD flags, HANDLE) {
     PosixPath path(fileName);
-    if (!path.IsValid()) {
-        SetLastError(path.Error());
+    if (!path.CheckValid())
         return INVALID_HANDLE_VALUE;
-    }
     FileOpenResult opened = OpenFileObject(path.Text(), access, shareMode, disposition, flags);
     if (opened.file == nullptr) {
         SetLastError(opened.error);
@@ -26,13 +24,23 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
     return &opened.file->header;
 }
 
-DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+namespace {
+
+// The status of an open file; a bad handle sets ERROR_INVALID_HANDLE.
+bool StatHandle(HANDLE handle, struct stat& info) {
     FileObject* file = FileFromHandle(handle);
+    if (file != nullptr && fstat(file->fd, &info) == 0)
+        return true;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+}
+
+} // namespace
+
+DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
     struct stat info;
-    if (file == nullptr || fstat(file->fd, &info) != 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!StatHandle(handle, info))
         return INVALID_FILE_SIZE;
-    }
     unsigned long long size = static_cast<unsigned long long>(info.st_size);
     if (sizeHigh != nullptr)
         *sizeHigh = static_cast<DWORD>(size >> 32);
@@ -102,12 +110,9 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writ
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
-    FileObject* file = FileFromHandle(handle);
     struct stat info;
-    if (file == nullptr || fstat(file->fd, &info) != 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!StatHandle(handle, info))
         return FALSE;
-    }
     unsigned long long size = static_cast<unsigned long long>(info.st_size);
     unsigned long long index = static_cast<unsigned long long>(info.st_ino);
     unsigned long long device = static_cast<unsigned long long>(info.st_dev);

@@ -15,6 +15,12 @@ class PosixPath {
     explicit PosixPath(LPCSTR win32Path);
 
     bool IsValid() const { return error_ == ERROR_SUCCESS; }
+    // IsValid, and when not, the error becomes the thread's last error.
+    bool CheckValid() const {
+        if (!IsValid())
+            SetLastError(error_);
+        return IsValid();
+    }
     DWORD Error() const { return error_; }
     const char* Text() const { return text_; }
     char* MutableText() { return text_; }
