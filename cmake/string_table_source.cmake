@@ -150,7 +150,7 @@ endif()
 get_filename_component(rc_name "${RC_FILE}" NAME)
 file(WRITE "${OUTPUT}.tmp" "// Generated from ${rc_name} by string_table_source.cmake.
 
-#include \"platform/standin/string_resources.h\"
+#include \"platform/standin/user32/string_resources.h\"
 
 namespace {
 

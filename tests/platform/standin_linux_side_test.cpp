@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/name_pattern.h"
+#include "platform/standin/kernel32/name_pattern.h"
 #include "platform/win32_api.h"
 #include "temp_tree.h"
 #include "win32_check.h"

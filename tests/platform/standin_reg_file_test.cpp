@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/reg_file_parser.h"
+#include "platform/standin/advapi32/reg_file_parser.h"
 #include "platform/win32_api.h"
 #include "temp_tree.h"
 

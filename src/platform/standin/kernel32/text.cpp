@@ -1,7 +1,7 @@
 // Text functions of kernel32 over the stand-in's single-byte ANSI code page.
 #include <cstring>
 
-#include "windows.h"
+#include "../windows.h"
 
 int WINAPI lstrlenA(LPCSTR text) {
     return text == nullptr ? 0 : static_cast<int>(std::strlen(text));

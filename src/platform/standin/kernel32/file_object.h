@@ -4,7 +4,7 @@
 
 #include "handle_objects.h"
 #include "share_modes.h"
-#include "windows.h"
+#include "../windows.h"
 
 struct FileObject {
     HandleObject header;

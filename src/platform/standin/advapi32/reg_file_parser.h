@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "windows.h"
+#include "../windows.h"
 
 struct RegistryValue {
     char* name; // "" for the unnamed default value

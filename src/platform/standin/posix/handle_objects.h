@@ -3,7 +3,7 @@
 // answered with ERROR_INVALID_HANDLE instead of being dereferenced.
 #pragma once
 
-#include "windows.h"
+#include "../windows.h"
 
 enum class HandleKind { File, Find, RegistryKey };
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "windows.h"
+#include "../windows.h"
 
 int main(int argc, char** argv) {
     std::size_t length = 1;

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "windows.h"
+#include "../windows.h"
 
 // FILETIME counts 100-nanosecond steps since 1601-01-01 UTC.
 inline FILETIME FileTimeFromTimespec(const struct timespec& time) {

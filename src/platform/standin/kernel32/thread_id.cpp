@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "message_queues.h"
-#include "windows.h"
+#include "../windows.h"
 
 DWORD WINAPI GetCurrentThreadId() {
     DWORD id = static_cast<DWORD>(syscall(SYS_gettid));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "windows.h"
+#include "../windows.h"
 
 // The handle of the running program; never null, never dereferenced.
 inline HMODULE ProgramModuleHandle() {

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "windows.h"
+#include "../windows.h"
 
 struct StringResource {
     WORD id;

@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "module_handle.h"
-#include "windows.h"
+#include "../windows.h"
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
     if (moduleName != nullptr) {

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "windows.h"
+#include "../windows.h"
 
 class PosixPath {
   public:

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "windows.h"
+#include "../windows.h"
 
 // Gives the thread a message queue, so that messages may be posted to it.
 void NoteThreadSeen(DWORD threadId);

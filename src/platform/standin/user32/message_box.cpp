@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "cp1252.h"
-#include "windows.h"
+#include "../windows.h"
 
 namespace {
 

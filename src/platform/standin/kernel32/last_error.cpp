@@ -1,5 +1,5 @@
 // The last error is per thread, as on Win32.
-#include "windows.h"
+#include "../windows.h"
 
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;

@@ -12,7 +12,7 @@
 
 #include <sys/types.h>
 
-#include "windows.h"
+#include "../windows.h"
 
 struct ShareClaim {
     int lockFd = -1;
