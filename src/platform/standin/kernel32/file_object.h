@@ -2,9 +2,9 @@
 // by CreateFileA and CopyFileA so that both meet the same share modes.
 #pragma once
 
+#include "../windows.h"
 #include "handle_objects.h"
 #include "share_modes.h"
-#include "../windows.h"
 
 struct FileObject {
     HandleObject header;

@@ -2,8 +2,8 @@
 // program gets a fixed one.
 #include <unistd.h>
 
-#include "module_handle.h"
 #include "../windows.h"
+#include "module_handle.h"
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
     if (moduleName != nullptr) {

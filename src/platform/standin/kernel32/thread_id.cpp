@@ -1,8 +1,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "message_queues.h"
 #include "../windows.h"
+#include "message_queues.h"
 
 DWORD WINAPI GetCurrentThreadId() {
     DWORD id = static_cast<DWORD>(syscall(SYS_gettid));

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "cp1252.h"
 #include "../windows.h"
+#include "cp1252.h"
 
 namespace {
 
