@@ -44,6 +44,12 @@ if(EXISTS ${WORK}/bad.tbl)
 endif()
 
 run(FALSE build ${WORK}/missing.txt ${WORK}/bad.tbl)
+# A directory is no listing, not even an empty one.
+file(MAKE_DIRECTORY ${WORK}/listing_dir)
+run(FALSE build ${WORK}/listing_dir ${WORK}/bad.tbl)
+if(EXISTS ${WORK}/bad.tbl)
+  message(FATAL_ERROR "a table was written from a directory")
+endif()
 run(FALSE dump ${WORK}/missing.tbl)
 file(WRITE ${WORK}/short.tbl "zu kurz")
 run(FALSE dump ${WORK}/short.tbl)
