@@ -95,11 +95,13 @@ bool LoadKey(const char* keyPath, RegistryKeyContents* contents) {
         return false;
     }
     std::size_t textLength = 0;
-    char* text = DecodeRegFileText(bytes, length, &textLength);
-    std::free(bytes);
-    if (text == nullptr)
-        return false;
     RegFileError error = {0, ""};
+    char* text = DecodeRegFileText(bytes, length, &textLength, &error);
+    std::free(bytes);
+    if (text == nullptr) {
+        ReportMalformed(filePath, error);
+        return false;
+    }
     if (!ParseRegFile(text, textLength, keyPath, contents, &error))
         ReportMalformed(filePath, error);
     std::free(text);
