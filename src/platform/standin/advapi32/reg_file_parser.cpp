@@ -1,6 +1,7 @@
-// Reading one key's values out of a .reg file, in four layers:
+// Reading one key's values out of a .reg file, in layers:
 //   - the pieces of a line: blanks, comments, quoted texts, hex digits;
 //   - key paths: which sections name the key, its parents or other keys;
+//   - lines: the file cut into numbered physical lines;
 //   - value data: a quoted text, dword:, hex: or hex(N): (over lines);
 //   - the key's values as the file defines, redefines and deletes them.
 // RegFile walks the lines and ties the layers together. Every step takes
@@ -124,6 +125,126 @@ struct KeyPath {
     }
 };
 
+// ---- Lines ----------------------------------------------------------------
+
+// The file's physical lines, one after the other, with their numbers.
+class Lines {
+  public:
+    Lines(const char* text, std::size_t length) : next_(text), end_(text + length) {}
+
+    bool Next(Line* line) {
+        if (next_ >= end_)
+            return false;
+        const char* begin = next_;
+        const char* stop = static_cast<const char*>(std::memchr(begin, '\n', end_ - begin));
+        next_ = stop == nullptr ? end_ : stop + 1;
+        if (stop == nullptr)
+            stop = end_;
+        while (stop > begin && (stop[-1] == '\r' || IsBlank(stop[-1])))
+            --stop;
+        line->begin = SkipBlanks(begin, stop);
+        line->end = stop;
+        ++number_;
+        return true;
+    }
+
+    // The number of the last line read; 0 before the first.
+    unsigned Number() const { return number_; }
+
+  private:
+    const char* next_;
+    const char* end_;
+    unsigned number_ = 0;
+};
+
+// ---- Value data -----------------------------------------------------------
+// Each reader takes the data from `at` to the line's end and, on a
+// malformed one, returns false with the reason.
+
+struct ValueData {
+    DWORD type = REG_NONE;
+    std::string bytes;
+};
+
+bool Fail(const char* why, const char** reason) {
+    *reason = why;
+    return false;
+}
+
+// "text": a string value, stored with its terminator.
+bool ReadString(const char* at, const char* end, ValueData* data, const char** reason) {
+    at = ReadQuoted(at, end, &data->bytes, reason);
+    if (at == nullptr)
+        return false;
+    if (!OnlyTrailing(at, end))
+        return Fail("text after a quoted value", reason);
+    data->bytes.push_back('\0');
+    data->type = REG_SZ;
+    return true;
+}
+
+// dword:1 to 8 hex digits, stored little-endian.
+bool ReadDword(const char* at, const char* end, ValueData* data, const char** reason) {
+    std::uint32_t value = 0;
+    int digits = 0;
+    for (; at < end && HexDigit(*at) >= 0; ++at, ++digits)
+        value = value * 16 + static_cast<std::uint32_t>(HexDigit(*at));
+    if (digits == 0 || digits > 8 || !OnlyTrailing(at, end))
+        return Fail("dword value that is not 1 to 8 hexadecimal digits", reason);
+    for (int i = 0; i < 4; ++i)
+        data->bytes.push_back(static_cast<char>(value >> (8 * i)));
+    data->type = REG_DWORD;
+    return true;
+}
+
+// hex:01,02,... or hex(N):..., continued over the next lines while a line
+// ends in '\'.
+bool ReadHex(const char* at, const char* end, Lines* lines, ValueData* data, const char** reason) {
+    data->type = REG_BINARY;
+    if (at < end && *at == '(') {
+        data->type = 0;
+        int digits = 0;
+        for (++at; at < end && HexDigit(*at) >= 0; ++at, ++digits)
+            data->type = data->type * 16 + static_cast<DWORD>(HexDigit(*at));
+        if (digits == 0 || digits > 8 || at == end || *at != ')')
+            return Fail("hex(type) value with a malformed type", reason);
+        ++at;
+    }
+    if (at == end || *at != ':')
+        return Fail("hex value without ':'", reason);
+    for (++at;;) {
+        at = SkipBlanks(at, end);
+        if (at == end)
+            return true;
+        if (*at == '\\' && OnlyTrailing(at + 1, end)) {
+            Line next;
+            if (!lines->Next(&next))
+                return Fail("hex value continued past the end of the file", reason);
+            at = next.begin;
+            end = next.end;
+            continue;
+        }
+        if (at + 1 >= end || HexDigit(at[0]) < 0 || HexDigit(at[1]) < 0)
+            return Fail("hex value with something other than two-digit bytes", reason);
+        data->bytes.push_back(static_cast<char>(HexDigit(at[0]) * 16 + HexDigit(at[1])));
+        at = SkipBlanks(at + 2, end);
+        if (at < end && *at == ',')
+            ++at;
+        else if (!(at == end || (*at == '\\' && OnlyTrailing(at + 1, end))))
+            return Fail("hex value bytes not separated by ','", reason);
+    }
+}
+
+bool ReadData(const char* at, const char* end, Lines* lines, ValueData* data, const char** reason) {
+    if (*at == '"')
+        return ReadString(at, end, data, reason);
+    if (StartsWithNoCase(at, end, "dword:"))
+        return ReadDword(at + 6, end, data, reason);
+    if (StartsWithNoCase(at, end, "hex"))
+        return ReadHex(at + 3, end, lines, data, reason);
+    return Fail("value data that is neither a quoted text, dword: nor hex:", reason);
+}
+
 // ---- The key's values -----------------------------------------------------
 
 struct Value {
@@ -210,19 +331,19 @@ class KeyValues {
 class RegFile {
   public:
     RegFile(const char* text, std::size_t length, const char* keyPath)
-        : next_(text), end_(text + length), key_(keyPath, std::strlen(keyPath)) {}
+        : lines_(text, length), key_(keyPath, std::strlen(keyPath)) {}
 
     // Reads every line; on a malformed one, false with its number.
     bool Read(RegFileError* error) {
         Line line;
-        while (NextLine(&line)) {
+        while (lines_.Next(&line)) {
             if (!ReadLine(line)) {
-                *error = RegFileError{lineNumber_, reason_};
+                *error = RegFileError{lines_.Number(), reason_};
                 return false;
             }
         }
         if (!sawHeader_) {
-            *error = RegFileError{lineNumber_ == 0 ? 1 : lineNumber_, kNoHeader};
+            *error = RegFileError{lines_.Number() == 0 ? 1 : lines_.Number(), kNoHeader};
             return false;
         }
         return true;
@@ -235,27 +356,6 @@ class RegFile {
     static constexpr const char* kNoHeader =
         "no \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\" header";
 
-    bool NextLine(Line* line) {
-        if (next_ >= end_)
-            return false;
-        const char* begin = next_;
-        const char* stop = static_cast<const char*>(std::memchr(begin, '\n', end_ - begin));
-        next_ = stop == nullptr ? end_ : stop + 1;
-        if (stop == nullptr)
-            stop = end_;
-        while (stop > begin && (stop[-1] == '\r' || IsBlank(stop[-1])))
-            --stop;
-        line->begin = SkipBlanks(begin, stop);
-        line->end = stop;
-        ++lineNumber_;
-        return true;
-    }
-
-    bool Fail(const char* reason) {
-        reason_ = reason;
-        return false;
-    }
-
     bool ReadLine(const Line& line) {
         if (line.begin == line.end || *line.begin == ';')
             return true;
@@ -265,13 +365,13 @@ class RegFile {
             return ReadSection(line);
         if (*line.begin == '@' || *line.begin == '"')
             return ReadValue(line);
-        return Fail("neither a [key] section nor a value");
+        return Fail("neither a [key] section nor a value", &reason_);
     }
 
     bool ReadHeader(const Line& line) {
         const std::string text(line.begin, line.end);
         sawHeader_ = text == "Windows Registry Editor Version 5.00" || text == "REGEDIT4";
-        return sawHeader_ || Fail(kNoHeader);
+        return sawHeader_ || Fail(kNoHeader, &reason_);
     }
 
     // [key] starts the key's section; [-key] deletes the key with all
@@ -281,9 +381,9 @@ class RegFile {
         while (close > line.begin && close[-1] != ']')
             --close;
         if (close == line.begin)
-            return Fail("key section without its closing ']'");
+            return Fail("key section without its closing ']'", &reason_);
         if (!OnlyTrailing(close, line.end))
-            return Fail("text after a key section");
+            return Fail("text after a key section", &reason_);
         const char* name = line.begin + 1;
         const bool deletion = name < close - 1 && *name == '-';
         if (deletion)
@@ -291,7 +391,8 @@ class RegFile {
         const KeyPath section(name, static_cast<std::size_t>(close - 1 - name));
         if (!section.HasKnownRoot())
             return Fail("key section that does not begin with a root key such as "
-                        "HKEY_LOCAL_MACHINE");
+                        "HKEY_LOCAL_MACHINE",
+                        &reason_);
         inSection_ = true;
         inKey_ = false;
         if (deletion) {
@@ -307,10 +408,11 @@ class RegFile {
         return true;
     }
 
-    // "name"=data or @=data, where data is "-" for a deletion.
+    // "name"=data or @=data, where data is "-" for a deletion. Values of
+    // other keys are read as well, so that the whole file is checked.
     bool ReadValue(const Line& line) {
         if (!inSection_)
-            return Fail("value before the first key section");
+            return Fail("value before the first key section", &reason_);
         const char* at = line.begin;
         std::string name;
         if (*at == '@')
@@ -319,99 +421,27 @@ class RegFile {
             return false;
         at = SkipBlanks(at, line.end);
         if (at == line.end || *at != '=')
-            return Fail("value name without '='");
+            return Fail("value name without '='", &reason_);
         at = SkipBlanks(at + 1, line.end);
         if (at == line.end)
-            return Fail("value without data");
+            return Fail("value without data", &reason_);
         if (*at == '-') {
             if (!OnlyTrailing(at + 1, line.end))
-                return Fail("text after a value deletion");
+                return Fail("text after a value deletion", &reason_);
             if (inKey_)
                 values_.Remove(name);
             return true;
         }
-        DWORD type = REG_NONE;
-        std::string data;
-        if (!ReadData(at, line.end, &type, &data))
+        ValueData data;
+        if (!ReadData(at, line.end, &lines_, &data, &reason_))
             return false;
         if (inKey_)
-            values_.Set(std::move(name), type, std::move(data));
+            values_.Set(std::move(name), data.type, std::move(data.bytes));
         return true;
     }
 
-    bool ReadData(const char* at, const char* end, DWORD* type, std::string* data) {
-        if (*at == '"') {
-            at = ReadQuoted(at, end, data, &reason_);
-            if (at == nullptr)
-                return false;
-            if (!OnlyTrailing(at, end))
-                return Fail("text after a quoted value");
-            data->push_back('\0'); // a string value holds its terminator
-            *type = REG_SZ;
-            return true;
-        }
-        if (StartsWithNoCase(at, end, "dword:"))
-            return ReadDword(at + 6, end, type, data);
-        if (StartsWithNoCase(at, end, "hex"))
-            return ReadHex(at + 3, end, type, data);
-        return Fail("value data that is neither a quoted text, dword: nor hex:");
-    }
-
-    // dword:1 to 8 hex digits, stored little-endian.
-    bool ReadDword(const char* at, const char* end, DWORD* type, std::string* data) {
-        std::uint32_t value = 0;
-        int digits = 0;
-        for (; at < end && HexDigit(*at) >= 0; ++at, ++digits)
-            value = value * 16 + static_cast<std::uint32_t>(HexDigit(*at));
-        if (digits == 0 || digits > 8 || !OnlyTrailing(at, end))
-            return Fail("dword value that is not 1 to 8 hexadecimal digits");
-        for (int i = 0; i < 4; ++i)
-            data->push_back(static_cast<char>(value >> (8 * i)));
-        *type = REG_DWORD;
-        return true;
-    }
-
-    // hex:01,02,... or hex(N):..., continued over lines ending in '\'.
-    bool ReadHex(const char* at, const char* end, DWORD* type, std::string* data) {
-        *type = REG_BINARY;
-        if (at < end && *at == '(') {
-            *type = 0;
-            int digits = 0;
-            for (++at; at < end && HexDigit(*at) >= 0; ++at, ++digits)
-                *type = *type * 16 + static_cast<DWORD>(HexDigit(*at));
-            if (digits == 0 || digits > 8 || at == end || *at != ')')
-                return Fail("hex(type) value with a malformed type");
-            ++at;
-        }
-        if (at == end || *at != ':')
-            return Fail("hex value without ':'");
-        for (++at;;) {
-            at = SkipBlanks(at, end);
-            if (at == end)
-                return true;
-            if (*at == '\\' && OnlyTrailing(at + 1, end)) {
-                Line next;
-                if (!NextLine(&next))
-                    return Fail("hex value continued past the end of the file");
-                at = next.begin;
-                end = next.end;
-                continue;
-            }
-            if (at + 1 >= end || HexDigit(at[0]) < 0 || HexDigit(at[1]) < 0)
-                return Fail("hex value with something other than two-digit bytes");
-            data->push_back(static_cast<char>(HexDigit(at[0]) * 16 + HexDigit(at[1])));
-            at = SkipBlanks(at + 2, end);
-            if (at < end && *at == ',')
-                ++at;
-            else if (!(at == end || (*at == '\\' && OnlyTrailing(at + 1, end))))
-                return Fail("hex value bytes not separated by ','");
-        }
-    }
-
-    const char* next_;
-    const char* end_;
+    Lines lines_;
     const KeyPath key_;
-    unsigned lineNumber_ = 0;
     const char* reason_ = "";
     bool sawHeader_ = false;
     bool inSection_ = false;
