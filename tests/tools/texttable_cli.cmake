@@ -51,6 +51,13 @@ if(EXISTS ${WORK}/bad.tbl)
   message(FATAL_ERROR "a table was written from a directory")
 endif()
 run(FALSE dump ${WORK}/missing.tbl)
+run(FALSE dump ${WORK}/listing_dir)
+# From a pipe, which cannot seek, the table is read whole.
+execute_process(COMMAND sh -c "cat '${WORK}/good.tbl' | '${TOOL}' dump /dev/stdin"
+                RESULT_VARIABLE code OUTPUT_VARIABLE out)
+if(NOT code EQUAL 0 OR NOT out STREQUAL listing)
+  message(FATAL_ERROR "dump from a pipe: exit ${code}, '${out}'")
+endif()
 file(WRITE ${WORK}/short.tbl "zu kurz")
 run(FALSE dump ${WORK}/short.tbl)
 # Entry table offset and count "AAAA" and "BBBB": far past the end.

@@ -192,13 +192,33 @@ int Dump(const std::string& tablePath) {
     std::FILE* file = std::fopen(tablePath.c_str(), "rb");
     if (file == nullptr)
         return Fail(tablePath, Reason("cannot read", errno));
-    std::uint64_t size = 0;
-    if (!SizeOf(file, &size)) {
-        const int error = errno;
+#ifndef _WIN32
+    struct stat info;
+    if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
         std::fclose(file);
-        return Fail(tablePath, Reason("cannot read", error));
+        return Fail(tablePath, Reason("cannot read", EISDIR));
     }
-    const ReadAt read = [file](std::uint64_t offset, std::size_t count, char* out) {
+#endif
+    // A table that cannot be read piece by piece (a pipe) is read whole.
+    std::string whole;
+    std::uint64_t size = 0;
+    const bool seekable = SizeOf(file, &size);
+    if (!seekable) {
+        char chunk[65536];
+        std::size_t count;
+        while ((count = std::fread(chunk, 1, sizeof(chunk), file)) > 0)
+            whole.append(chunk, count);
+        size = whole.size();
+        if (std::ferror(file)) {
+            const int error = errno;
+            std::fclose(file);
+            return Fail(tablePath, Reason("cannot read", error));
+        }
+    }
+    const ReadAt read = [file, seekable, &whole](std::uint64_t offset, std::size_t count,
+                                                 char* out) {
+        if (!seekable)
+            return whole.copy(out, count, static_cast<std::size_t>(offset)) == count;
         return SeekTo(file, offset) && std::fread(out, 1, count, file) == count;
     };
     // Written as text, as listings are read.
