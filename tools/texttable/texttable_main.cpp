@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -244,10 +245,15 @@ int Dump(const std::string& tablePath) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 3 && args[0] == "build")
-        return Build(args[1], args[2]);
-    if (args.size() == 2 && args[0] == "dump")
-        return Dump(args[1]);
+    try {
+        if (args.size() == 3 && args[0] == "build")
+            return Build(args[1], args[2]);
+        if (args.size() == 2 && args[0] == "dump")
+            return Dump(args[1]);
+    } catch (const std::bad_alloc&) {
+        // A text larger than the process can hold, in a 32-bit build.
+        return Fail(args.back(), "out of memory");
+    }
     std::cerr << "usage: texttable build <listing> <table-file>\n"
                  "       texttable dump <table-file>\n";
     return 2;
