@@ -14,6 +14,7 @@
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -251,7 +252,9 @@ int main(int argc, char** argv) {
         if (args.size() == 2 && args[0] == "dump")
             return Dump(args[1]);
     } catch (const std::bad_alloc&) {
-        // A text larger than the process can hold, in a 32-bit build.
+        return Fail(args.back(), "out of memory");
+    } catch (const std::length_error&) {
+        // A text longer than a string can be, in a 32-bit build.
         return Fail(args.back(), "out of memory");
     }
     std::cerr << "usage: texttable build <listing> <table-file>\n"
