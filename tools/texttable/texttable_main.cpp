@@ -110,15 +110,12 @@ class TableBeside {
         name_ = name.data();
 #ifdef _WIN32
         _setmode(descriptor, _O_BINARY);
+        file_ = _fdopen(descriptor, "wb");
 #else
         // The mode an ordinary new file gets, not mkstemp's private one.
         const mode_t mask = umask(0);
         umask(mask);
         fchmod(descriptor, 0666 & ~mask);
-#endif
-#ifdef _WIN32
-        file_ = _fdopen(descriptor, "wb");
-#else
         file_ = fdopen(descriptor, "wb");
 #endif
         if (file_ == nullptr) {
