@@ -112,10 +112,13 @@ class TableBeside {
         _setmode(descriptor, _O_BINARY);
         file_ = _fdopen(descriptor, "wb");
 #else
-        // The mode an ordinary new file gets, not mkstemp's private one.
+        // The old table's mode, or the one an ordinary new file gets; not
+        // mkstemp's private one.
         const mode_t mask = umask(0);
         umask(mask);
-        fchmod(descriptor, 0666 & ~mask);
+        struct stat old;
+        const bool replacing = stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+        fchmod(descriptor, replacing ? old.st_mode & 0777 : 0666 & ~mask);
         file_ = fdopen(descriptor, "wb");
 #endif
         if (file_ == nullptr) {
