@@ -61,7 +61,7 @@ wine_route_qemu_missing() {
     local missing=()
     [ -x "$wine_route_qemu" ] || missing+=(qemu-user-static)
     [ -e "$wine_route_preloader" ] || missing+=(wine32-preloader:i386)
-    printf '%s\n' "${missing[@]}"
+    [ ${#missing[@]} -eq 0 ] || printf '%s\n' "${missing[@]}"
 }
 
 # Runs "$@" in a new user and mount namespace with uids and gids 0-65535
