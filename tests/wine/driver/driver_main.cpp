@@ -101,15 +101,12 @@ void ReportNotes(DWORD parentId) {
     const std::vector<DWORD> notes = FindChildProcesses(parentId, "notepad.exe");
     Report("notepad-count", std::to_string(notes.size()));
     for (DWORD id : notes) {
+        Report("notepad-command", ReadCommandLine(id));
         std::vector<std::string> windows;
         for (DWORD waited = 0; windows.empty() && waited < kWindowTimeoutMs; waited += kPollMs) {
             Sleep(kPollMs);
             windows = DescribeWindows(id);
         }
-        // Read once it has a window: a process just created may not have
-        // its parameters in place yet (seen under emulation, where start-up
-        // is slow).
-        Report("notepad-command", ReadCommandLine(id));
         for (const std::string& window : windows)
             Report("notepad-window", window);
         EndProcess(id);
