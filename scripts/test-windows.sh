@@ -31,6 +31,7 @@ qemu_left_out=(
     "TextStringPath.MakePath|SEH: NULL parts (lstrlenA)"
     "TextStringPathDbcs.*|a skipped test ends the program under qemu; these skip in code page 1252 and run in util_tests_cp932"
     "FileHandles.IdentityOfDirectories|GetFileInformationByHandle on a directory now and then never returns under qemu"
+    "scenarios: Notepad's command line|qemu places the 32-bit address space one page up (vm.mmap_min_addr), so wineserver reads another process's memory at the wrong place"
 )
 
 # The Wine part proper: runs on the route's Wine (in the qemu namespace for
@@ -107,7 +108,10 @@ wine_part() {
         echo "== windows: left out under qemu (SEH: an access violation reaches Wine as an illegal instruction):"
         for entry in "${qemu_left_out[@]}"; do
             echo "   ${entry%%|*}: ${entry#*|}"
-            filter="$filter${filter:+:}${entry%%|*}"
+            case "$entry" in
+            scenarios:*) ;; # tests/wine/run-scenarios.sh leaves it out itself
+            *) filter="$filter${filter:+:}${entry%%|*}" ;;
+            esac
         done
         # GoogleTest reads its filter from the environment; a test that
         # names its own filter (the code page 932 run) is unaffected.
