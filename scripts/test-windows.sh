@@ -105,7 +105,7 @@ wine_part() {
 
     if [ "$route" = qemu ]; then
         local filter="" entry
-        echo "== windows: left out under qemu (SEH: an access violation reaches Wine as an illegal instruction):"
+        echo "== windows: left out under qemu, each for its reason (SEH: structured exception handling):"
         for entry in "${qemu_left_out[@]}"; do
             echo "   ${entry%%|*}: ${entry#*|}"
             case "$entry" in
