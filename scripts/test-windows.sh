@@ -21,7 +21,7 @@ wine_timeout="${UPDATE_WINE_TIMEOUT:-120}"
 
 # Left out under qemu, each for its reason; they run on every other route.
 # Most need Win32's structured exception handling: under qemu an access
-# violation inside a system call reaches Wine as an illegal instruction,
+# violation inside a Win32 function reaches Wine as an illegal instruction,
 # which Wine's handlers do not take, so the whole test program dies.
 qemu_left_out=(
     "Process.MissingThingsAndEmptyAnswers|SEH: lstrlenA(NULL) returns 0"
