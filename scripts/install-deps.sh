@@ -7,6 +7,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
     wine wine32 wine64 xvfb xauth
+    strace hyperfine
 )
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
