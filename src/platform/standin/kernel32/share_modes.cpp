@@ -83,15 +83,18 @@ void LowerAll(int fd) {
     LockCall(fd, F_OFD_SETLK, F_UNLCK, 0, kFlagCount);
 }
 
-// A pause of 0.1 to 0.4 ms, different for each process and attempt.
+// A pause of 0.1 ms for each attempt so far and up to 0.3 ms more, different
+// in each process and at each moment, so that two opens that met each other
+// do not meet again.
 void PauseBeforeRetry(int attempt) {
-    static thread_local unsigned state = 0;
-    if (state == 0)
-        state = static_cast<unsigned>(getpid()) * 2654435761u ^
-                static_cast<unsigned>(std::clock()) ^ 1u;
-    state = state * 1103515245u + 12345u;
-    struct timespec pause = {0, 100000 + static_cast<long>((state >> 8) % 300000)};
-    pause.tv_nsec += attempt * 50000;
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned mix =
+        static_cast<unsigned>(now.tv_nsec) ^ static_cast<unsigned>(getpid()) * 2654435761u;
+    mix ^= mix >> 15;
+    mix *= 2246822519u;
+    mix ^= mix >> 13;
+    struct timespec pause = {0, 100000L * attempt + static_cast<long>(mix % 300000)};
     nanosleep(&pause, nullptr);
 }
 

@@ -19,8 +19,9 @@
 // file it claims for reading as well (a writer with O_RDWR). A read-only
 // file is opened for reading as before; a running executable too, and an
 // open of it for writing is refused by the kernel (ETXTBSY) before any flag
-// is raised. A file that may be written but not read gives no descriptor to
-// keep the flags on: its open for data access fails (ERROR_ACCESS_DENIED).
+// is raised. A file that its user may write or delete but not read (root
+// reads every file) gives no descriptor to keep the flags on: an open of it
+// for data access, and its deletion, fail with ERROR_ACCESS_DENIED.
 //
 // The flag bytes lie at the very end of the offset range, where no file has
 // data: they never meet a read or a write, nor the locks that programs take
