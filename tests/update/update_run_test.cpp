@@ -364,23 +364,28 @@ TEST_F(UpdateRun, SpecialFileInThePackageIsAFailedCopy) {
         const char* name;
         mode_t type;
     } cases[] = {{"pipe.dat", S_IFIFO}, {"zero.dat", S_IFCHR}};
+    bool deviceSkipped = false;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.type == S_IFCHR && geteuid() != 0) {
+            deviceSkipped = true; // only root makes devices
+            continue;
+        }
         Registry(install_.string());
         Product();
         WriteAll(package_ / "a.txt", "a");
         const fs::path special = package_ / c.name;
         // A character device like /dev/zero, which would fill the target.
-        if (mknod(special.c_str(), c.type | 0644, c.type == S_IFCHR ? makedev(1, 5) : 0) != 0) {
-            ADD_FAILURE() << "cannot make " << special << " (needs root for a device)";
-            continue;
-        }
+        ASSERT_EQ(mknod(special.c_str(), c.type | 0644, c.type == S_IFCHR ? makedev(1, 5) : 0), 0)
+            << special;
         const RunResult run = Run(false);
         EXPECT_EQ(run.messageBox, kOneFailed);
         EXPECT_FALSE(fs::exists(fs::symlink_status(install_ / c.name)));
         EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
         fs::remove(special);
     }
+    if (deviceSkipped)
+        GTEST_SKIP() << "the device case needs root";
 }
 
 // A product file or a registry file that is a FIFO or a device is a file
