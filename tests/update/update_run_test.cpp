@@ -324,14 +324,14 @@ TEST_F(UpdateRun, CutModulePathCopiesNothing) {
 namespace {
 
 TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {
-    // Every file would be copied onto itself: each copy is refused, and no
-    // file is truncated on the way.
+    // Every file would be copied onto itself: the package is not entered,
+    // which is one failure, and no file is touched.
     Registry(package_.string());
     WriteAll(package_ / "BV.EXE", "product");
     WriteAll(package_ / "data.txt", "data");
     const RunResult run = Run(false);
     EXPECT_EQ(run.messageBox,
-              "Error: Es wurden 0 Dateien kopiert.\n2 Dateien konnten nicht kopiert werden.\n\n"
+              "Error: Es wurden 0 Dateien kopiert.\n1 Dateien konnten nicht kopiert werden.\n\n"
               "Das Update wurde nicht vollst\xC3\xA4ndig installiert.\n");
     EXPECT_EQ(ReadAll(package_ / "BV.EXE"), "product");
     EXPECT_EQ(ReadAll(package_ / "data.txt"), "data");
