@@ -194,11 +194,17 @@ bool TreeCopy::ReplaceFile(const TextString& source, const TextString& target,
         return false;
 
     // A new file only: no other file is ever written into. It takes the
-    // source's attributes and last-write time, which the rename keeps.
-    if (!CopyFileA(source.GetText(), temporary.GetText(), TRUE)) {
+    // source's attributes and last-write time, which the rename keeps. A
+    // file of that name is ours (it carries our process id): one whose
+    // removal failed earlier, or one of a stopped run that had our id.
+    BOOL copied = CopyFileA(source.GetText(), temporary.GetText(), TRUE);
+    if (!copied && GetLastError() == ERROR_FILE_EXISTS) {
+        RemoveTemporaryFile(temporary.GetText());
+        copied = CopyFileA(source.GetText(), temporary.GetText(), TRUE);
+    }
+    if (!copied) {
         const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS) // not ours to remove
-            RemoveTemporaryFile(temporary.GetText());
+        RemoveTemporaryFile(temporary.GetText());
         SetLastError(error);
         return false;
     }

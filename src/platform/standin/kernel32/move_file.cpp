@@ -124,8 +124,13 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
 
     if (flags & MOVEFILE_WRITE_THROUGH)
         SyncFile(sourcePath.Text());
-    if (std::rename(sourcePath.Text(), targetPath.Text()) != 0) {
-        const int renameError = errno;
+    const int renamed = std::rename(sourcePath.Text(), targetPath.Text());
+    const int renameError = errno;
+    // The replaced file is gone: its claim goes at once, before a new file
+    // can be given its inode number and meet the claim.
+    ReleaseShareAccess(&claims.target);
+    ReleaseShareAccess(&claims.source);
+    if (renamed != 0) {
         if (renameError == EXDEV)
             return Fail(ERROR_NOT_SAME_DEVICE);
         if (renameError == ENOENT)
