@@ -180,7 +180,8 @@ int TreeCopy::CopySubdirectory(const TextString& source, const TextString& targe
     return CopyLevel(source, target, level);
 }
 
-// Replaces target by a copy of source, or leaves it as it was.
+// Replaces target by a copy of source, or leaves it as it was; on failure
+// the last error tells why.
 bool TreeCopy::ReplaceFile(const TextString& source, const TextString& target,
                            const TextString& temporary) {
     // The refusals of an overwriting copy come first, before anything is
