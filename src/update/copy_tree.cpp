@@ -25,8 +25,30 @@ bool IsNoMatchError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND;
 }
 
+void ReportFile(const CopyReporter* reporter, const TextString& target, DWORD error) {
+    if (reporter != nullptr && reporter->file != nullptr)
+        reporter->file(reporter->context, target, error);
+}
+
+void ReportDirectory(const CopyReporter* reporter, const TextString& path, CopyStep step,
+                     DWORD error) {
+    if (reporter != nullptr && reporter->directory != nullptr)
+        reporter->directory(reporter->context, path, step, error);
+}
+
+// A target directory that could not be made is reported unless it is there
+// already: a file in its way fails with the same error as a directory.
+void ReportUnlessDirectory(const CopyReporter* reporter, const TextString& target, DWORD error) {
+    if (reporter == nullptr)
+        return;
+    const DWORD attributes = GetFileAttributesA(target.GetText());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        ReportDirectory(reporter, target, CopyStep::kMakeTargetDirectory, error);
+}
+
 int CopyLevel(const TextString& source, const TextString& target, const char* pattern,
-              const VisitedDirectory& visited, std::uint32_t& failures) {
+              const VisitedDirectory& visited, std::uint32_t& failures,
+              const CopyReporter* reporter) {
     // Both directories end in a separator once per level; the two paths are
     // reused for every entry and grow only for a longer name.
     TextString sourceDirectory(source), targetDirectory(target);
@@ -38,8 +60,11 @@ int CopyLevel(const TextString& source, const TextString& target, const char* pa
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(sourcePath.GetText(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
-        if (!IsNoMatchError(GetLastError()))
+        const DWORD error = GetLastError();
+        if (!IsNoMatchError(error)) {
             ++failures;
+            ReportDirectory(reporter, source, CopyStep::kReadPackageDirectory, error);
+        }
         return 0;
     }
 
@@ -53,19 +78,25 @@ int CopyLevel(const TextString& source, const TextString& target, const char* pa
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 const VisitedDirectory level{IdentifyDirectory(sourcePath.GetText()), &visited};
                 if (!visited.Holds(level.identity)) {
-                    CreateDirectoryA(targetPath.GetText(), nullptr);
-                    count += CopyLevel(sourcePath, targetPath, pattern, level, failures);
+                    if (!CreateDirectoryA(targetPath.GetText(), nullptr))
+                        ReportUnlessDirectory(reporter, targetPath, GetLastError());
+                    count += CopyLevel(sourcePath, targetPath, pattern, level, failures, reporter);
                 }
             } else if (CopyFileA(sourcePath.GetText(), targetPath.GetText(), FALSE)) {
                 ++count;
+                ReportFile(reporter, targetPath, ERROR_SUCCESS);
             } else {
                 ++failures;
+                ReportFile(reporter, targetPath, GetLastError());
             }
         }
         PumpMessages();
     } while (FindNextFileA(search, &entry));
-    if (GetLastError() != ERROR_NO_MORE_FILES)
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES) {
         ++failures;
+        ReportDirectory(reporter, source, CopyStep::kReadPackageDirectory, error);
+    }
     FindClose(search);
     return count;
 }
@@ -73,11 +104,11 @@ int CopyLevel(const TextString& source, const TextString& target, const char* pa
 } // namespace
 
 int CopyTree(const TextString& source, const TextString& target, const char* pattern,
-             std::uint32_t* failures) {
+             std::uint32_t* failures, const CopyReporter* reporter) {
     const VisitedDirectory targetRoot{IdentifyDirectory(target.GetText()), nullptr};
     const VisitedDirectory sourceRoot{IdentifyDirectory(source.GetText()), &targetRoot};
     std::uint32_t failed = 0;
-    const int count = CopyLevel(source, target, pattern, sourceRoot, failed);
+    const int count = CopyLevel(source, target, pattern, sourceRoot, failed, reporter);
     if (failures != nullptr)
         *failures = failed;
     return count;

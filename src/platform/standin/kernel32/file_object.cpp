@@ -10,11 +10,22 @@
 
 namespace {
 
+// Opening never waits, as on Win32: a FIFO without a reader on the other
+// side fails at once instead of blocking. Later reads and writes block as
+// usual.
 int OpenRetrying(const char* path, int flags, mode_t mode) {
     int fd;
     do {
-        fd = open(path, flags | O_CLOEXEC, mode);
+        fd = open(path, flags | O_CLOEXEC | O_NONBLOCK, mode);
     } while (fd < 0 && errno == EINTR);
+    if (fd >= 0 && (flags & O_PATH) == 0) {
+        const int status = fcntl(fd, F_GETFL);
+        if (status == -1 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+            close(fd);
+            errno = EIO;
+            return -1;
+        }
+    }
     return fd;
 }
 
