@@ -36,6 +36,11 @@ void ReportDirectory(const CopyReporter* reporter, const TextString& path, CopyS
         reporter->directory(reporter->context, path, step, error);
 }
 
+bool Skips(const CopyReporter* reporter, const char* name, const TextString& source) {
+    return reporter != nullptr && reporter->skip != nullptr &&
+           reporter->skip(reporter->context, name, source);
+}
+
 // A target directory that could not be made is reported unless it is there
 // already: a file in its way fails with the same error as a directory.
 void ReportUnlessDirectory(const CopyReporter* reporter, const TextString& target, DWORD error) {
@@ -82,6 +87,8 @@ int CopyLevel(const TextString& source, const TextString& target, const char* pa
                         ReportUnlessDirectory(reporter, targetPath, GetLastError());
                     count += CopyLevel(sourcePath, targetPath, pattern, level, failures, reporter);
                 }
+            } else if (Skips(reporter, entry.cFileName, sourcePath)) {
+                // left out on the reporter's word
             } else if (CopyFileA(sourcePath.GetText(), targetPath.GetText(), FALSE)) {
                 ++count;
                 ReportFile(reporter, targetPath, ERROR_SUCCESS);

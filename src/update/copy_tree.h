@@ -11,7 +11,7 @@ enum class CopyStep {
 };
 
 // Told of each file that CopyTree copies or fails to copy and of each
-// directory it cannot read or make, as it happens; a log listens. Either
+// directory it cannot read or make, as it happens; a log listens. Any
 // function may be null; `context` is handed back to them.
 struct CopyReporter {
     void* context;
@@ -20,6 +20,10 @@ struct CopyReporter {
     void (*file)(void* context, const TextString& target, DWORD error);
     // The package directory not read, or the target directory not made.
     void (*directory)(void* context, const TextString& path, CopyStep step, DWORD error);
+    // Asked before each package file is copied, with its name and path:
+    // true leaves it out (the log being written, say), neither copied nor
+    // counted nor reported.
+    bool (*skip)(void* context, const char* name, const TextString& source);
 };
 
 // Copies every file of `source` matching `pattern`, and recursively of its

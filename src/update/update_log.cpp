@@ -40,6 +40,10 @@ void ReportDirectoryToLog(void* log, const TextString& path, CopyStep step, DWOR
     static_cast<UpdateLog*>(log)->DirectoryFailed(path, step, error);
 }
 
+bool SkipLogFile(void* log, const char* name, const TextString& source) {
+    return static_cast<const UpdateLog*>(log)->IsLogFile(name, source);
+}
+
 } // namespace
 
 void AppendErrorText(TextString& text, DWORD error) {
@@ -75,7 +79,33 @@ void UpdateLog::Open(const char* path) {
         failed_ = true;
         failure_.Assign(path_);
         AppendErrorText(failure_, error);
+        return;
     }
+    TextString extension;
+    path_.SplitPath(nullptr, nullptr, &name_, &extension);
+    name_.Append(extension);
+    if (!GetFileInformationByHandle(file_, &identity_))
+        name_.Clear(); // unknown: nothing is taken for the log
+}
+
+bool UpdateLog::IsLogFile(const char* name, const TextString& path) const {
+    if (file_ == INVALID_HANDLE_VALUE || name_.GetLength() == 0 ||
+        lstrcmpiA(name, name_.GetText()) != 0)
+        return false;
+    // Access 0 and full sharing: the open disturbs nobody and is refused by
+    // no share mode.
+    HANDLE other =
+        CreateFileA(path.GetText(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (other == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool same = GetFileInformationByHandle(other, &information) &&
+                      information.dwVolumeSerialNumber == identity_.dwVolumeSerialNumber &&
+                      information.nFileIndexHigh == identity_.nFileIndexHigh &&
+                      information.nFileIndexLow == identity_.nFileIndexLow;
+    CloseHandle(other);
+    return same;
 }
 
 void UpdateLog::Write(const TextString& text) {
@@ -149,5 +179,5 @@ void UpdateLog::Finished(const TextString& result, int exitCode) {
 }
 
 CopyReporter UpdateLog::Reporter() {
-    return CopyReporter{this, ReportFileToLog, ReportDirectoryToLog};
+    return CopyReporter{this, ReportFileToLog, ReportDirectoryToLog, SkipLogFile};
 }

@@ -36,8 +36,12 @@ class UpdateLog {
     void DirectoryFailed(const TextString& path, CopyStep step, DWORD error);
     void Finished(const TextString& result, int exitCode);
 
-    // Tells this log of every file and directory that CopyTree handles.
+    // Tells this log of every file and directory that CopyTree handles, and
+    // keeps the log itself out of the copy when it lies in the package.
     CopyReporter Reporter();
+
+    // Whether the file is this log (same name, then same file).
+    bool IsLogFile(const char* name, const TextString& path) const;
 
   private:
     void Write(const TextString& text);
@@ -45,6 +49,8 @@ class UpdateLog {
     HANDLE file_ = INVALID_HANDLE_VALUE;
     bool failed_ = false;
     TextString path_;
+    TextString name_; // the last component of the path
+    BY_HANDLE_FILE_INFORMATION identity_ = {};
     TextString failure_;
 };
 

@@ -129,7 +129,7 @@ TEST(CopyTree, TellsTheReporterOfEveryFileAndFailedDirectory) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     ReportedEvents events{tree.Path(""), {}};
-    const CopyReporter reporter{&events, RecordFile, RecordDirectory};
+    const CopyReporter reporter{&events, RecordFile, RecordDirectory, nullptr};
     std::uint32_t failures = 0;
     const int count =
         CopyTree(TextString(tree.Path("package").c_str()), TextString(tree.Path("install").c_str()),
@@ -154,13 +154,42 @@ TEST(CopyTree, TellsTheReporterOfEveryFileAndFailedDirectory) {
              "*.*", nullptr, &reporter);
     EXPECT_EQ(events.lines, std::vector<std::string>{"not read missing 3"});
 
-    // Either function may be missing.
-    const CopyReporter silent{&events, nullptr, nullptr};
+    // Any function may be missing.
+    const CopyReporter silent{&events, nullptr, nullptr, nullptr};
     events.lines.clear();
     EXPECT_EQ(CopyTree(TextString(tree.Path("package").c_str()),
                        TextString(tree.Path("install").c_str()), "*.*", nullptr, &silent),
               3);
     EXPECT_TRUE(events.lines.empty());
+}
+
+// Files that the reporter's skip names are left out: not copied, counted or
+// reported; their directories still are.
+TEST(CopyTree, FilesTheReporterSkipsAreLeftOut) {
+    TempTree tree;
+    tree.WriteFile("package\\update.log", "log");
+    tree.WriteFile("package\\Data\\update.log", "log");
+    tree.WriteFile("package\\Data\\kept.txt", "kept");
+    tree.MakeDirectory("install");
+    ReportedEvents events{tree.Path(""), {}};
+    const CopyReporter reporter{
+        &events, RecordFile, RecordDirectory,
+        [](void* context, const char* name, const TextString& source) {
+            ReportedEvents* seen = static_cast<ReportedEvents*>(context);
+            seen->lines.push_back(std::string("asked ") + name + " " + seen->Relative(source));
+            return std::string(source.GetText()).find("Data") == std::string::npos;
+        }};
+    const int count = CopyTree(TextString(tree.Path("package").c_str()),
+                               TextString(tree.Path("install").c_str()), "*.*", nullptr, &reporter);
+    EXPECT_EQ(count, 2);
+    std::sort(events.lines.begin(), events.lines.end());
+    const std::vector<std::string> expected = {
+        "asked kept.txt package\\Data\\kept.txt", "asked update.log package\\Data\\update.log",
+        "asked update.log package\\update.log",   "file install\\Data\\kept.txt 0",
+        "file install\\Data\\update.log 0",
+    };
+    EXPECT_EQ(events.lines, expected);
+    EXPECT_FALSE(tree.Exists("install\\update.log"));
 }
 
 } // namespace

@@ -545,6 +545,22 @@ TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
     EXPECT_FALSE(fs::exists(root_ / "missing"));
 }
 
+// A log in the package folder is not copied along (it could not be: it is
+// open for writing); a package file of the same name elsewhere still is.
+TEST_F(UnattendedRun, LogInThePackageIsNotCopied) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "Data" / "update.log", "a file of the product");
+    const RunResult run = Run(false, {"/S", "/LOG=" + (package_ / "update.log").string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(fs::exists(install_ / "update.log"));
+    EXPECT_EQ(ReadAll(install_ / "Data" / "update.log"), "a file of the product");
+    const std::vector<std::string> lines = LogLines(package_ / "update.log");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(),
+              "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; Exitcode 0");
+}
+
 TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
     Registry(install_.string());
     Product();
