@@ -29,6 +29,18 @@ int OpenRetrying(const char* path, int flags, mode_t mode) {
     return fd;
 }
 
+// Writing, truncating or creating does not follow a link that another user
+// owns: it may have been planted to send the write elsewhere (the stand-in
+// runs as root). The flags to open with: none for the caller's own link,
+// O_NOFOLLOW where there is no link, so that one put there after this look
+// is refused by the open; -1 refuses.
+int LinkFlagsForWriting(const char* posixPath) {
+    struct stat info;
+    if (lstat(posixPath, &info) != 0 || !S_ISLNK(info.st_mode))
+        return O_NOFOLLOW;
+    return info.st_uid == geteuid() ? 0 : -1;
+}
+
 FileOpenResult Failure(DWORD error) {
     return FileOpenResult{nullptr, error, false};
 }
@@ -49,6 +61,12 @@ FileOpenResult OpenFileObject(const char* posixPath, DWORD access, DWORD shareMo
         return Failure(ERROR_INVALID_PARAMETER);
 
     int mode = wanted.write ? (wanted.read ? O_RDWR : O_WRONLY) : O_RDONLY;
+    if (wanted.write || disposition != OPEN_EXISTING) {
+        const int linkFlags = LinkFlagsForWriting(posixPath);
+        if (linkFlags < 0)
+            return Failure(ERROR_ACCESS_DENIED);
+        mode |= linkFlags;
+    }
     // A file created with the read-only attribute is still written through
     // the handle that created it; only later opens are refused.
     mode_t createMode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
