@@ -165,10 +165,12 @@ void UpdateLog::FileCopied(const TextString& target, DWORD error) {
 }
 
 void UpdateLog::DirectoryFailed(const TextString& path, CopyStep step, DWORD error) {
-    TextString text(step == CopyStep::kReadPackageDirectory ? kLogDirectoryNotRead
-                                                            : kLogDirectoryNotMade);
+    TextString text(step == CopyStep::kReadPackageDirectory  ? kLogDirectoryNotRead
+                    : step == CopyStep::kMakeTargetDirectory ? kLogDirectoryNotMade
+                                                             : kLogDirectoryNotEntered);
     text.Append(path);
-    AppendErrorText(text, error);
+    if (error != ERROR_SUCCESS)
+        AppendErrorText(text, error);
     Write(text);
 }
 

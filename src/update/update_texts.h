@@ -68,6 +68,8 @@ inline constexpr const char kLogFileCopied[] = "Kopiert: ";
 inline constexpr const char kLogFileNotCopied[] = "Nicht kopiert: ";
 inline constexpr const char kLogDirectoryNotRead[] = "Verzeichnis nicht lesbar: ";
 inline constexpr const char kLogDirectoryNotMade[] = "Verzeichnis nicht angelegt: ";
+inline constexpr const char kLogDirectoryNotEntered[] =
+    "Verzeichnis ausgelassen, es f\xFChrt in die Installation: ";
 // Formatted with the result and the exit code.
 inline constexpr const char kLogFinishedFormat[] = "Ergebnis: %s; Exitcode %d";
 

@@ -19,12 +19,13 @@ std::string SystemText(DWORD error, DWORD language = 0) {
 // The log's lines pin some texts word for word; here every code that the
 // file calls give (from POSIX errors) must have one.
 TEST(StandinFormatMessageA, EveryErrorItGivesHasAText) {
-    for (DWORD error :
-         {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
-          ERROR_ALREADY_EXISTS, ERROR_DISK_FULL, ERROR_FILENAME_EXCED_RANGE,
-          ERROR_TOO_MANY_OPEN_FILES, ERROR_INVALID_HANDLE, ERROR_NOT_ENOUGH_MEMORY,
-          ERROR_NO_MORE_FILES, ERROR_WRITE_PROTECT, ERROR_FILE_EXISTS, ERROR_INVALID_PARAMETER,
-          ERROR_INVALID_NAME, ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY, ERROR_HANDLE_EOF})
+    for (DWORD error : {ERROR_FILE_NOT_FOUND,       ERROR_PATH_NOT_FOUND,      ERROR_ACCESS_DENIED,
+                        ERROR_SHARING_VIOLATION,    ERROR_ALREADY_EXISTS,      ERROR_DISK_FULL,
+                        ERROR_FILENAME_EXCED_RANGE, ERROR_TOO_MANY_OPEN_FILES, ERROR_INVALID_HANDLE,
+                        ERROR_NOT_ENOUGH_MEMORY,    ERROR_NO_MORE_FILES,       ERROR_WRITE_PROTECT,
+                        ERROR_FILE_EXISTS,          ERROR_INVALID_PARAMETER,   ERROR_INVALID_NAME,
+                        ERROR_DIR_NOT_EMPTY,        ERROR_DIRECTORY,           ERROR_HANDLE_EOF,
+                        ERROR_NOT_SAME_DEVICE,      ERROR_CANT_ACCESS_FILE})
         EXPECT_NE(SystemText(error), "<none>") << error;
 }
 

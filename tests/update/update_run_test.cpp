@@ -1,15 +1,20 @@
 // The built Update.exe run as a real process from a package folder, with a
 // test registry file and a recording notepad.exe first on PATH.
 #include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +26,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "file_locks_off.h"
 
 namespace fs = std::filesystem;
 
@@ -38,6 +45,9 @@ const char kCannotOpen[] =
     "Error: Ein Fehler ist w\xC3\xA4hrend dem Update aufgetreten.\n\n"
     "Installieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
 
+const char kOneFailed[] = "Error: Es wurden 1 Dateien kopiert.\n1 Dateien konnten nicht kopiert "
+                          "werden.\n\nDas Update wurde nicht vollst\xC3\xA4ndig installiert.\n";
+
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -48,6 +58,22 @@ std::string ReadAll(const fs::path& path) {
 void WriteAll(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string PartlyDone(int copied, int failed) {
+    return "Error: Es wurden " + std::to_string(copied) + " Dateien kopiert.\n" +
+           std::to_string(failed) +
+           " Dateien konnten nicht kopiert werden.\n\nDas Update wurde nicht vollst\xC3\xA4ndig "
+           "installiert.\n";
+}
+
+// The temporary files of the copy left in a directory.
+std::string TemporaryFiles(const fs::path& directory) {
+    std::string names;
+    for (const auto& entry : fs::directory_iterator(directory))
+        if (entry.path().filename().string().rfind(".Update-", 0) == 0)
+            names += entry.path().filename().string() + " ";
+    return names;
 }
 
 std::string Quoted(const std::string& text) {
@@ -127,17 +153,28 @@ class UpdateRun : public ::testing::Test {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 
-    RunResult Run(bool expectNotes, const std::vector<std::string>& arguments = {}) {
+    // Runs Update.exe with the arguments; a run that hangs is ended after a
+    // minute. Without file locks, as on a file system that has none.
+    RunResult Run(bool expectNotes, const std::vector<std::string>& arguments = {},
+                  bool withoutFileLocks = false) {
         const fs::path error = root_ / "stderr.txt";
         std::string command =
-            "cd " + Quoted((root_ / "cwd").string()) +
-            " && UPDATE_REGISTRY_FILE=" + Quoted((root_ / "registry.reg").string()) +
-            " PATH=" + Quoted((root_ / "bin").string()) + ":\"$PATH\" " +
+            "cd " + Quoted((root_ / "cwd").string()) + " && UPDATE_REGISTRY_FILE=" +
+            Quoted(registryFile_.empty() ? (root_ / "registry.reg").string() : registryFile_) +
+            " PATH=" + Quoted((root_ / "bin").string()) + ":\"$PATH\" timeout -s KILL 60 " +
             Quoted((package_ / "Update.exe").string());
         for (const std::string& argument : arguments)
             command += " " + Quoted(argument);
         command += " 2>" + Quoted(error.string());
-        const int status = std::system(command.c_str());
+        int status = -1;
+        const pid_t shell = fork();
+        if (shell == 0) {
+            if (withoutFileLocks && !TurnFileLocksOff())
+                _exit(125);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        waitpid(shell, &status, 0);
         RunResult result;
         if (WIFEXITED(status))
             result.exitCode = WEXITSTATUS(status);
@@ -156,6 +193,7 @@ class UpdateRun : public ::testing::Test {
     std::string NotesStarted() const { return (root_ / "cwd").string() + "|faq.txt\n"; }
 
     fs::path root_, package_, install_;
+    std::string registryFile_; // instead of root_/registry.reg
     pid_t productPid_ = -1;
 };
 
@@ -334,17 +372,248 @@ TEST_F(UpdateRun, CutModulePathCopiesNothing) {
 namespace {
 
 TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {
-    // Every file would be copied onto itself: each copy is refused, and no
-    // file is truncated on the way.
+    // Every file would be copied onto itself: the package is not entered,
+    // which is one failure, and no file is touched.
     Registry(package_.string());
     WriteAll(package_ / "BV.EXE", "product");
     WriteAll(package_ / "data.txt", "data");
     const RunResult run = Run(false);
     EXPECT_EQ(run.messageBox,
-              "Error: Es wurden 0 Dateien kopiert.\n2 Dateien konnten nicht kopiert werden.\n\n"
+              "Error: Es wurden 0 Dateien kopiert.\n1 Dateien konnten nicht kopiert werden.\n\n"
               "Das Update wurde nicht vollst\xC3\xA4ndig installiert.\n");
     EXPECT_EQ(ReadAll(package_ / "BV.EXE"), "product");
     EXPECT_EQ(ReadAll(package_ / "data.txt"), "data");
+}
+
+} // namespace
+
+namespace {
+
+// FIFOs and devices in the package cannot be copied, and are not read.
+TEST_F(UpdateRun, SpecialFileInThePackageIsAFailedCopy) {
+    struct Case {
+        const char* name;
+        mode_t type;
+    } cases[] = {{"pipe.dat", S_IFIFO}, {"zero.dat", S_IFCHR}};
+    bool deviceSkipped = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.type == S_IFCHR && geteuid() != 0) {
+            deviceSkipped = true; // only root makes devices
+            continue;
+        }
+        Registry(install_.string());
+        Product();
+        WriteAll(package_ / "a.txt", "a");
+        const fs::path special = package_ / c.name;
+        // A character device like /dev/zero, which would fill the target.
+        ASSERT_EQ(mknod(special.c_str(), c.type | 0644, c.type == S_IFCHR ? makedev(1, 5) : 0), 0)
+            << special;
+        const RunResult run = Run(false);
+        EXPECT_EQ(run.messageBox, kOneFailed);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(install_ / c.name)));
+        EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+        fs::remove(special);
+    }
+    if (deviceSkipped)
+        GTEST_SKIP() << "the device case needs root";
+}
+
+// A product file or a registry file that is a FIFO or a device is a file
+// that cannot be opened or read.
+TEST_F(UpdateRun, SpecialProductOrRegistryFileIsOneThatCannotBeOpened) {
+    WriteAll(package_ / "a.txt", "a");
+    Registry(install_.string());
+    ASSERT_EQ(mkfifo((install_ / "BV.EXE").c_str(), 0644), 0);
+    EXPECT_EQ(Run(false).messageBox, kCannotOpen);
+    fs::remove(install_ / "BV.EXE");
+
+    Product();
+    // What the run shows with a given registry file, but for its name.
+    auto shownWith = [this](const std::string& file) {
+        registryFile_ = file;
+        std::string shown = Run(false).messageBox;
+        for (std::size_t at; (at = shown.find(file)) != std::string::npos;)
+            shown.replace(at, file.size(), "<registry>");
+        return shown;
+    };
+    fs::create_directories(root_ / "unreadable.reg");
+    const std::string unreadable = shownWith((root_ / "unreadable.reg").string());
+    EXPECT_NE(unreadable.find(kNotFound), std::string::npos) << unreadable;
+    ASSERT_EQ(mkfifo((root_ / "fifo.reg").c_str(), 0644), 0);
+    EXPECT_EQ(shownWith((root_ / "fifo.reg").string()), unreadable);
+    EXPECT_EQ(shownWith("/dev/zero"), unreadable);
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+}
+
+// Where file locks do not work, share modes cannot be kept: the product
+// probe fails, and the run stops before it copies anything.
+TEST_F(UpdateRun, WithoutFileLocksTheRunIsRefused) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "a.txt", "a");
+    const RunResult run = Run(false, {}, true);
+    if (run.exitCode == 125)
+        GTEST_SKIP() << "file locks cannot be turned off here";
+    EXPECT_EQ(run.messageBox, kCannotOpen);
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+    EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "product");
+}
+
+} // namespace
+
+// --- an interrupted or failing update never leaves an installed file part old, part new
+
+namespace {
+
+// A small tmpfs, unmounted when the test ends.
+class SmallVolume {
+  public:
+    SmallVolume(const fs::path& mountPoint, const char* size) : path_(mountPoint) {
+        fs::create_directories(path_);
+        const std::string options = std::string("size=") + size;
+        mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        error_ = mounted_ ? 0 : errno;
+    }
+    ~SmallVolume() {
+        if (mounted_)
+            umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+    std::string Error() const { return std::strerror(error_); }
+
+  private:
+    fs::path path_;
+    bool mounted_;
+    int error_;
+};
+
+// Soft limits for the programs started while it lives: files may not grow
+// beyond maxFileSize (a program writing past it is ended by SIGXFSZ at
+// that very byte), and no core file is written.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t maxFileSize) {
+        getrlimit(RLIMIT_FSIZE, &savedSize_);
+        getrlimit(RLIMIT_CORE, &savedCore_);
+        struct rlimit size = savedSize_, core = savedCore_;
+        size.rlim_cur = maxFileSize;
+        core.rlim_cur = 0;
+        setrlimit(RLIMIT_FSIZE, &size);
+        setrlimit(RLIMIT_CORE, &core);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &savedSize_);
+        setrlimit(RLIMIT_CORE, &savedCore_);
+    }
+
+  private:
+    struct rlimit savedSize_, savedCore_;
+};
+
+std::string Filled(std::size_t size, char fill) {
+    std::string text(size, fill);
+    for (std::size_t i = 0; i < size; i += 4096)
+        text[i] = static_cast<char>('0' + (i / 4096) % 10); // a page out of place shows
+    return text;
+}
+
+TEST_F(UpdateRun, FullTargetVolumeLeavesEveryFileOldOrNew) {
+    const fs::path volume = root_ / "volume";
+    SmallVolume small(volume, "1m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
+                     << "); the full-volume case needs root with CAP_SYS_ADMIN";
+    install_ = volume / "install";
+    Registry(install_.string());
+    const std::string oldProduct = Filled(300 * 1024, 'o'), newProduct = Filled(600 * 1024, 'n');
+    const std::string oldData = Filled(200 * 1024, 'p'), newData = Filled(300 * 1024, 'm');
+    const std::string newMore = Filled(400 * 1024, 'q');
+    WriteAll(install_ / "BV.EXE", oldProduct);
+    WriteAll(install_ / "a.dat", oldData);
+    WriteAll(package_ / "BV.EXE", newProduct);
+    WriteAll(package_ / "a.dat", newData);
+    WriteAll(package_ / "b.dat", newMore);
+    // 1.3 MB of new files cannot all fit on 1 MB.
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.messageBox.rfind("Error: Es wurden ", 0), 0u) << run.messageBox;
+    const std::string product = ReadAll(install_ / "BV.EXE");
+    EXPECT_TRUE(product == oldProduct || product == newProduct) << product.size() << " bytes";
+    const std::string data = ReadAll(install_ / "a.dat");
+    EXPECT_TRUE(data == oldData || data == newData) << data.size() << " bytes";
+    if (fs::exists(install_ / "b.dat")) {
+        EXPECT_TRUE(ReadAll(install_ / "b.dat") == newMore) << "b.dat is not the new file";
+    }
+    EXPECT_EQ(TemporaryFiles(install_), "");
+    EXPECT_EQ(run.notes, "");
+}
+
+TEST_F(UpdateRun, RunKilledInTheMiddleOfAFileLeavesItOldAndTheNextRunCompletes) {
+    Registry(install_.string());
+    Product();
+    const std::string oldData = Filled(1 << 20, 'o'), newData = Filled(4 << 20, 'n');
+    WriteAll(install_ / "big.dat", oldData);
+    WriteAll(package_ / "big.dat", newData);
+    WriteAll(package_ / "small.txt", "small");
+    {
+        // Killed when the copy of big.dat reaches 2 MB.
+        FileSizeLimit limit(2 << 20);
+        const RunResult killed = Run(false);
+        EXPECT_NE(killed.exitCode, 0);
+        EXPECT_EQ(killed.messageBox.find("Es wurden"), std::string::npos) << killed.messageBox;
+    }
+    EXPECT_TRUE(ReadAll(install_ / "big.dat") == oldData) << "big.dat is not the old file";
+    EXPECT_NE(TemporaryFiles(install_), "") << "the run was not stopped inside the copy";
+
+    const RunResult next = Run(true);
+    EXPECT_EQ(next.messageBox, kDone2);
+    EXPECT_TRUE(ReadAll(install_ / "big.dat") == newData) << "big.dat is not the new file";
+    EXPECT_EQ(ReadAll(install_ / "small.txt"), "small");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+}
+
+TEST_F(UpdateRun, NameWithABackslashIsNotCopiedAndNothingOutsideIsWritten) {
+    // Read as a path, the name would lead from package/x to the root's
+    // secret.txt, and from deep/install/x to deep/secret.txt.
+    install_ = root_ / "deep" / "install";
+    Registry(install_.string());
+    Product();
+    WriteAll(root_ / "secret.txt", "outside both");
+    fs::create_directories(package_ / "x");
+    WriteAll(package_ / "x\\..\\..\\secret.txt", "inside the package");
+    WriteAll(package_ / "ok.txt", "ok");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 1));
+    EXPECT_FALSE(fs::exists(root_ / "deep" / "secret.txt"));
+    EXPECT_EQ(ReadAll(root_ / "secret.txt"), "outside both");
+    EXPECT_FALSE(fs::exists(install_ / "x\\..\\..\\secret.txt"));
+    EXPECT_EQ(ReadAll(install_ / "ok.txt"), "ok");
+}
+
+TEST_F(UpdateRun, LinkIntoTheInstallationIsNotCopiedIntoItself) {
+    Registry(install_.string());
+    Product();
+    WriteAll(install_ / "Data" / "map.dat", "old map");
+    WriteAll(package_ / "Data" / "map.dat", "new map");
+    fs::create_directory_symlink(install_ / "Data", package_ / "Data" / "l");
+    fs::create_directory_symlink(install_, package_ / "up");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 2));
+    EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "new map");
+    EXPECT_FALSE(fs::exists(install_ / "Data" / "l"));
+    EXPECT_FALSE(fs::exists(install_ / "up"));
+}
+
+TEST_F(UpdateRun, DirectoryThatCannotBeMadeCounts) {
+    Registry(install_.string());
+    Product();
+    fs::create_directories(package_ / "Empty");
+    WriteAll(install_ / "Empty", "a file in the way");
+    WriteAll(package_ / "ok.txt", "ok");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 1));
+    EXPECT_EQ(ReadAll(install_ / "Empty"), "a file in the way");
 }
 
 } // namespace
@@ -479,7 +748,8 @@ TEST_F(UnattendedRun, EachOutcomeHasItsExitCodeAndChangesWhatTheInteractiveRunCh
 
 TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     // Not under the first root, found under the second; one file copied,
-    // one refused, a directory that cannot be made and its file.
+    // one refused, a directory that cannot be made and its file, a link
+    // that leads into the installation.
     fs::create_directories(root_ / "old place");
     Registry((root_ / "old place").string(), install_.string());
     Product();
@@ -489,6 +759,7 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
     WriteAll(package_ / "Blocked" / "x.txt", "x");
     WriteAll(install_ / "Blocked", "a file where a directory belongs");
+    fs::create_directory_symlink(install_, package_ / "Up");
     fs::create_directories(root_ / "log folder");
     const fs::path log = root_ / "log folder" / "update log.txt";
 
@@ -498,7 +769,7 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "map");
 
     std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 8u) << ReadAll(log);
+    ASSERT_EQ(lines.size(), 9u) << ReadAll(log);
     EXPECT_EQ(lines[0], "Brenvolt-Update 1.0.0.0 gestartet; Paket: " + PackageRoot() +
                             "; Befehlszeile: /S \"/LOG=" + log.string() + "\"");
     EXPECT_EQ(lines[1],
@@ -515,12 +786,13 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
         "Nicht kopiert: " + target +
             "Blocked\\x.txt (Fehler 3: The system cannot find the path specified.)",
         "Nicht kopiert: " + target + "locked.txt (Fehler 5: Access is denied.)",
+        "Verzeichnis ausgelassen, es f\xFChrt in die Installation: " + PackageRoot() + "Up",
         "Verzeichnis nicht angelegt: " + target +
             "Blocked (Fehler 183: Cannot create a file when that file already exists.)",
     };
     EXPECT_EQ(copied, expected);
-    EXPECT_EQ(lines[7], "Ergebnis: Das Update wurde nicht vollst\xE4ndig installiert, 1 Dateien "
-                        "kopiert, 2 Fehler; Exitcode 82");
+    EXPECT_EQ(lines[8], "Ergebnis: Das Update wurde nicht vollst\xE4ndig installiert, 1 Dateien "
+                        "kopiert, 4 Fehler; Exitcode 82");
 }
 
 TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {

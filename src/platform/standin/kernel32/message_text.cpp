@@ -20,6 +20,7 @@ const SystemText kSystemTexts[] = {
     {ERROR_INVALID_HANDLE, "The handle is invalid."},
     {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
     {ERROR_BAD_FORMAT, "An attempt was made to load a program with an incorrect format."},
+    {ERROR_NOT_SAME_DEVICE, "The system cannot move the file to a different disk drive."},
     {ERROR_NO_MORE_FILES, "There are no more files."},
     {ERROR_WRITE_PROTECT, "The media is write protected."},
     {ERROR_SHARING_VIOLATION,
@@ -39,6 +40,7 @@ const SystemText kSystemTexts[] = {
     {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_RESOURCE_NAME_NOT_FOUND,
      "The specified resource name cannot be found in the image file."},
+    {ERROR_CANT_ACCESS_FILE, "The file cannot be accessed by the system."},
     {ERROR_RESOURCE_LANG_NOT_FOUND,
      "The specified resource language ID cannot be found in the image file."},
 };
