@@ -101,7 +101,7 @@ run_update_with() {
 }
 
 # run_silent [DRIVER OPTION]... -- [ARGUMENT]...: a run that must show no box.
-run_silent() { run_update_with --no-box --timeout 10 "$@"; }
+run_silent() { run_update_with --no-box --timeout 60 "$@"; }
 
 # --- checks
 

@@ -32,14 +32,16 @@
 
 namespace {
 
-const DWORD kExitTimeoutMs = 10000;
-const DWORD kWindowTimeoutMs = 5000;
+// Hang guards, not expectations: under qemu on a loaded machine a 32-bit
+// program may take several seconds to start or to end after its box.
+const DWORD kExitTimeoutMs = 60000;
+const DWORD kWindowTimeoutMs = 20000;
 const DWORD kPollMs = 50;
 
 struct Options {
     std::vector<std::string> holds;
     std::vector<std::string> attributes;
-    DWORD boxTimeoutMs = 20000;
+    DWORD boxTimeoutMs = 60000;
     bool noBox = false;
     std::string program;
     std::string arguments; // the rest of the command line, as given
