@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "copy_tree.h"
+#include "installation_lock.h"
 #include "platform/win32_api.h"
 #include "read_registry_string.h"
 #include "scratch_buffer.h"
@@ -82,7 +83,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         message.Format(kNotFoundFormat, kProductTitle);
     } else if (ProbeProduct(executablePath, message)) {
         std::uint32_t failures = 0;
+        InstallationLock lock(installDirectory); // waits for another run on it
         const int copied = CopyTree(ownDirectory, installDirectory, kSearchPattern, &failures);
+        lock.Release();
         if (failures == 0) {
             message.Format(kDoneFormat, copied);
             MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionInfo,
