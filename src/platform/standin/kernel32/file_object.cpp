@@ -63,25 +63,35 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The directory of path (O_PATH) and the name of the file in it, for the
-// removal at close; false when the name no longer leads to the open file
-// `opened` (it was removed or replaced in between), or the directory cannot
-// be opened.
-bool NoteDeleteOnClose(const char* path, const struct stat& opened, FileObject* file) {
+// Notes the directory of path (O_PATH) and the name of the file in it, for
+// the removal at close. kRemovedMeanwhile when the name no longer leads to
+// the open file `opened` (it was removed or replaced in between);
+// ERROR_ACCESS_DENIED when the name is a link (what it points at is never
+// deleted) or the directory cannot be opened.
+DWORD NoteDeleteOnClose(const char* path, const struct stat& opened, FileObject* file) {
     const char* slash = std::strrchr(path, '/');
     std::string directory = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
     const char* name = slash == nullptr ? path : slash + 1;
     int directoryFd = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (directoryFd < 0)
-        return false;
+        return ERROR_ACCESS_DENIED;
     struct stat named;
-    if (fstatat(directoryFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, opened)) {
+    DWORD error = ERROR_SUCCESS;
+    if (fstatat(directoryFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0)
+        error = kRemovedMeanwhile;
+    else if (S_ISLNK(named.st_mode))
+        error = ERROR_ACCESS_DENIED;
+    else if (!SameFile(named, opened))
+        error = kRemovedMeanwhile;
+    if (error == ERROR_SUCCESS) {
+        file->deleteDirectoryFd = directoryFd;
+        file->deleteName = strdup(name);
+        if (file->deleteName == nullptr)
+            error = ERROR_NOT_ENOUGH_MEMORY;
+    } else {
         close(directoryFd);
-        return false;
     }
-    file->deleteDirectoryFd = directoryFd;
-    file->deleteName = strdup(name);
-    return file->deleteName != nullptr;
+    return error;
 }
 
 FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
@@ -177,9 +187,12 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     file->canWrite = wanted.write;
     file->isDirectory = isDirectory;
     file->deleteDirectoryFd = -1;
-    if (deleteOnClose && !NoteDeleteOnClose(path.Text(), info, file)) {
-        DestroyFileObject(file);
-        return Failure(kRemovedMeanwhile);
+    if (deleteOnClose) {
+        DWORD noted = NoteDeleteOnClose(path.Text(), info, file);
+        if (noted != ERROR_SUCCESS) {
+            DestroyFileObject(file);
+            return Failure(noted);
+        }
     }
     result.file = file;
     result.error = ERROR_SUCCESS;
