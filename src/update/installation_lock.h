@@ -21,7 +21,9 @@
 // Making it waits while another run holds the lock (a sharing violation),
 // draining the thread's messages between attempts. When the lock cannot be
 // taken at all for another reason (a read-only or missing directory, no
-// right to create files there, a name that is a directory), the run goes on
+// right to create files there, a name that is a directory, a lock file whose
+// deletion is pending while someone keeps a handle to it without data
+// access, which anyone who may read the directory can), the run goes on
 // without it: the copy then meets the same condition and reports every file
 // it could not install, whereas refusing would need words of its own, and
 // would let whoever can keep the lock file from being opened stop every
