@@ -25,7 +25,8 @@
 // deletion is pending while someone keeps a handle to it without data
 // access, which anyone who may read the directory can), the run goes on
 // without it: the copy then meets the same condition and reports every file
-// it could not install, whereas refusing would need words of its own, and
+// it could not install (or, where nothing stands in its way, runs unlocked),
+// whereas refusing would need words of its own, and
 // would let whoever can keep the lock file from being opened stop every
 // update.
 class InstallationLock {
@@ -37,8 +38,6 @@ class InstallationLock {
 
     // Gives the lock up (deleting its file); again is harmless.
     void Release();
-    // Whether this run holds the lock.
-    bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
 
   private:
     HANDLE handle_;
