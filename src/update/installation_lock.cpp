@@ -11,8 +11,8 @@ const DWORD kRetryMilliseconds = 100;
 
 } // namespace
 
-InstallationLock::InstallationLock(const TextString& installDirectory)
-    : handle_(INVALID_HANDLE_VALUE) {
+void InstallationLock::Take(const TextString& installDirectory) {
+    Release();
     TextString path(installDirectory);
     path.EnsureTrailingSeparator().Append(kLockName);
     for (;;) {

@@ -18,7 +18,7 @@
 // - its name starts with a dot, which the copy never takes from a package,
 //   and is none of the copy's temporary names (".Update-<hex>.tmp").
 //
-// Making it waits while another run holds the lock (a sharing violation),
+// Taking it waits while another run holds the lock (a sharing violation),
 // draining the thread's messages between attempts. When the lock cannot be
 // taken at all for another reason (a read-only or missing directory, no
 // right to create files there, a name that is a directory, a lock file whose
@@ -31,11 +31,14 @@
 // update.
 class InstallationLock {
   public:
-    explicit InstallationLock(const TextString& installDirectory);
+    InstallationLock() : handle_(INVALID_HANDLE_VALUE) {}
     ~InstallationLock();
     InstallationLock(const InstallationLock&) = delete;
     InstallationLock& operator=(const InstallationLock&) = delete;
 
+    // Takes the lock on the installation, waiting while another run holds
+    // it (or goes on without it, as said above).
+    void Take(const TextString& installDirectory);
     // Gives the lock up (deleting its file); again is harmless.
     void Release();
 

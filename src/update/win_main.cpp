@@ -72,18 +72,26 @@ bool ProbeProduct(const TextString& executablePath, TextString& message) {
     return false;
 }
 
+// One run at a time on an installation: the probe and the copy wait for
+// any other run on it (installation_lock.h).
+bool LockAndProbeProduct(InstallationLock& lock, const TextString& installDirectory,
+                         const TextString& executablePath, TextString& message) {
+    lock.Take(installDirectory);
+    return ProbeProduct(executablePath, message);
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TextString ownDirectory, installDirectory, executablePath, message;
+    InstallationLock lock;
 
     if (!FindPackageRoot(ownDirectory)) {
         message.Format(kCannotOpenFormat, kProductTitle);
     } else if (!FindInstallation(installDirectory, executablePath)) {
         message.Format(kNotFoundFormat, kProductTitle);
-    } else if (ProbeProduct(executablePath, message)) {
+    } else if (LockAndProbeProduct(lock, installDirectory, executablePath, message)) {
         std::uint32_t failures = 0;
-        InstallationLock lock(installDirectory); // waits for another run on it
         const int copied = CopyTree(ownDirectory, installDirectory, kSearchPattern, &failures);
         lock.Release();
         if (failures == 0) {
@@ -95,6 +103,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
         message.Format(kPartlyDoneFormat, copied, static_cast<int>(failures));
     }
+    lock.Release();
     MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionError, MB_OK | MB_ICONWARNING);
     return 0;
 }
