@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "copy_tree.h"
 #include "exit_codes.h"
+#include "installation_lock.h"
 #include "platform/win32_api.h"
 #include "read_registry_string.h"
 #include "scratch_buffer.h"
@@ -84,6 +85,14 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
     return false;
 }
 
+// One run at a time on an installation: the probe and the copy wait for
+// any other run on it (installation_lock.h).
+bool LockAndProbeProduct(InstallationLock& lock, const TextString& installDirectory,
+                         const TextString& executablePath, Outcome& outcome, UpdateLog& log) {
+    lock.Take(installDirectory);
+    return ProbeProduct(executablePath, outcome, log);
+}
+
 int SilentExitCode(Outcome outcome) {
     switch (outcome) {
     case Outcome::kInstalled:
@@ -148,6 +157,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         log.Open(switches.logPath.GetText());
 
     TextString ownDirectory, installDirectory, executablePath, message, result;
+    InstallationLock lock;
     Outcome outcome = Outcome::kInstalled;
     int copied = 0;
     std::uint32_t failures = 0;
@@ -157,11 +167,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kCannotOpen;
     } else if (!FindInstallation(installDirectory, executablePath, log)) {
         outcome = Outcome::kNotFound;
-    } else if (ProbeProduct(executablePath, outcome, log)) {
+    } else if (LockAndProbeProduct(lock, installDirectory, executablePath, outcome, log)) {
         const CopyReporter reporter = log.Reporter();
         copied = CopyTree(ownDirectory, installDirectory, kSearchPattern, &failures, &reporter);
         outcome = failures == 0 ? Outcome::kInstalled : Outcome::kPartlyInstalled;
     }
+    // Released before any box: a box waiting for OK holds up no other run.
+    lock.Release();
     Describe(outcome, copied, failures, message, result);
 
     // Interactive runs end with 0, whatever happened.

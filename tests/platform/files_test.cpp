@@ -181,3 +181,61 @@ TEST(Directories, CreateRemoveAndDelete) {
 }
 
 } // namespace
+
+namespace {
+
+// The lock of an update run: a file opened without sharing and deleted on
+// close.
+const DWORD kDeleteOnClose = FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE;
+
+TEST(CreateFileA, DeleteOnCloseWithoutSharingIsHeldByOneHandleAndGoesWithIt) {
+    struct Case {
+        const char* before; // contents, or null for no file
+        DWORD error;        // after the first open
+    } cases[] = {{nullptr, ERROR_SUCCESS}, {"left", ERROR_ALREADY_EXISTS}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before != nullptr ? c.before : "<none>");
+        TempTree tree;
+        if (c.before != nullptr)
+            tree.WriteFile("lock", c.before);
+        const std::string path = tree.Path("lock");
+        SetLastError(kMarker);
+        HANDLE held = Open(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, kDeleteOnClose);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_TRUE(tree.Exists("lock"));
+        // Every other open for data, and deleting it, meet the holder.
+        EXPECT_WIN32_FAILURE(
+            Open(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, kDeleteOnClose),
+            INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);
+        EXPECT_WIN32_FAILURE(Open(path, GENERIC_READ, kShareAll), INVALID_HANDLE_VALUE,
+                             ERROR_SHARING_VIOLATION);
+        EXPECT_WIN32_FAILURE(DeleteFileA(path.c_str()), FALSE, ERROR_SHARING_VIOLATION);
+        EXPECT_TRUE(CloseHandle(held));
+        EXPECT_FALSE(tree.Exists("lock"));
+        // Free again: the next holder makes it anew.
+        held = Open(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, kDeleteOnClose);
+        EXPECT_NE(held, INVALID_HANDLE_VALUE);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_FALSE(tree.Exists("lock"));
+    }
+}
+
+TEST(CreateFileA, DeleteOnCloseIsRefusedOnAReadOnlyFileAndADirectory) {
+    TempTree tree;
+    tree.WriteFile("ro", "keep");
+    ASSERT_TRUE(SetFileAttributesA(tree.Path("ro").c_str(), FILE_ATTRIBUTE_READONLY));
+    tree.MakeDirectory("dir");
+    for (const char* name : {"ro", "dir"}) {
+        SCOPED_TRACE(name);
+        EXPECT_WIN32_FAILURE(
+            Open(tree.Path(name), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, kDeleteOnClose),
+            INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ(tree.ReadFile("ro"), "keep");
+    EXPECT_TRUE(tree.Exists("dir"));
+    SetFileAttributesA(tree.Path("ro").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+} // namespace

@@ -292,3 +292,65 @@ TEST(CopyFileA, PermissionsTravelButNoSetIdBits) {
 }
 
 } // namespace
+
+namespace {
+
+const DWORD kLockFlags = FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE;
+
+HANDLE OpenLock(const std::string& path) {
+    return Open(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, kLockFlags);
+}
+
+// A holder that ends without closing (as a killed one does) leaves its
+// delete-on-close file behind, for its owner alone: no other user can open
+// it to hold it, and the next opener takes it at once and removes it.
+TEST(DeleteOnClose, LeftoverOfAKilledHolderBlocksNoOneAndServesNoOtherUser) {
+    TempTree tree;
+    ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+    const std::string path = tree.Path(".lock");
+    const std::string posixPath = tree.Root() + "/.lock";
+    pid_t child = fork();
+    if (child == 0)
+        _exit(OpenLock(path) != INVALID_HANDLE_VALUE ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    struct stat left = {};
+    ASSERT_EQ(lstat(posixPath.c_str(), &left), 0);
+    EXPECT_EQ(left.st_mode & 07777, 0600u);
+    if (geteuid() == 0) {
+        EXPECT_EQ(InChild([&] {
+                      return BecomeUser(kNobody) ? OpenOutcome(path, GENERIC_READ, kShareAll)
+                                                 : "<no such user>";
+                  }),
+                  "error 5");
+    }
+    SetLastError(kMarker);
+    HANDLE lock = OpenLock(path);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_TRUE(CloseHandle(lock));
+    EXPECT_FALSE(tree.Exists(".lock"));
+}
+
+// Only the file that was opened is removed at close, not one that took its
+// name meanwhile; a link planted at its name is not opened.
+TEST(DeleteOnClose, RemovesOnlyTheFileItOpened) {
+    TempTree tree;
+    const std::string path = tree.Path(".lock");
+    const std::string posixPath = tree.Root() + "/.lock";
+    HANDLE lock = OpenLock(path);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    tree.WriteFile("other", "other");
+    ASSERT_EQ(rename((tree.Root() + "/other").c_str(), posixPath.c_str()), 0);
+    EXPECT_TRUE(CloseHandle(lock));
+    EXPECT_EQ(tree.ReadFile(".lock"), "other");
+
+    tree.WriteFile("target", "target");
+    ASSERT_EQ(unlink(posixPath.c_str()), 0);
+    ASSERT_EQ(symlink("target", posixPath.c_str()), 0);
+    EXPECT_WIN32_FAILURE(OpenLock(path), INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(tree.ReadFile("target"), "target");
+}
+
+} // namespace

@@ -1,6 +1,8 @@
 // The built Update.exe run as a real process from a package folder, with a
 // test registry file and a recording notepad.exe first on PATH.
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -565,12 +568,18 @@ TEST_F(UpdateRun, RunKilledInTheMiddleOfAFileLeavesItOldAndTheNextRunCompletes) 
     }
     EXPECT_TRUE(ReadAll(install_ / "big.dat") == oldData) << "big.dat is not the old file";
     EXPECT_NE(TemporaryFiles(install_), "") << "the run was not stopped inside the copy";
+    // Its lock file stays, for its owner alone, and holds no one up: the
+    // next run (ended after a minute if it hung) takes it and removes it.
+    struct stat lock = {};
+    ASSERT_EQ(lstat((install_ / ".Update.lock").c_str(), &lock), 0);
+    EXPECT_EQ(lock.st_mode & 07777, 0600u);
 
     const RunResult next = Run(true);
     EXPECT_EQ(next.messageBox, kDone2);
     EXPECT_TRUE(ReadAll(install_ / "big.dat") == newData) << "big.dat is not the new file";
     EXPECT_EQ(ReadAll(install_ / "small.txt"), "small");
     EXPECT_EQ(TemporaryFiles(install_), "");
+    EXPECT_FALSE(fs::exists(install_ / ".Update.lock"));
 }
 
 TEST_F(UpdateRun, NameWithABackslashIsNotCopiedAndNothingOutsideIsWritten) {
@@ -904,6 +913,155 @@ TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     EXPECT_EQ(lines[2], "Kopiert: " + install_.string() + "\\faq.txt");
     EXPECT_EQ(lines[3], "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; "
                         "Exitcode 0");
+}
+
+} // namespace
+
+// --- one update at a time on an installation
+
+namespace {
+
+const char kLockName[] = ".Update.lock";
+
+// Update.exe started from a package without being waited for.
+class StartedRun {
+  public:
+    StartedRun(const fs::path& package, const fs::path& registry, const fs::path& root,
+               const fs::path& error)
+        : error_(error) {
+        const std::string command = "cd " + Quoted((root / "cwd").string()) +
+                                    " && UPDATE_REGISTRY_FILE=" + Quoted(registry.string()) +
+                                    " PATH=" + Quoted((root / "bin").string()) +
+                                    ":\"$PATH\" exec " + Quoted((package / "Update.exe").string()) +
+                                    " 2>" + Quoted(error.string());
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~StartedRun() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t Pid() const { return pid_; }
+
+    // Whether it has ended (without waiting).
+    bool Ended() {
+        if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_)
+            pid_ = -1;
+        return pid_ <= 0;
+    }
+    // Waits for its end, for at most a minute; -1 when it did not end or
+    // exit.
+    int Finish() {
+        for (int i = 0; i < 600 && !Ended(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Ended() && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    }
+    std::string MessageBox() const { return ReadAll(error_); }
+
+  private:
+    fs::path error_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+};
+
+// Waits until a temporary file of the copy is made in directory (or a
+// minute has passed); true when one was.
+bool AwaitTemporaryFile(const fs::path& directory, StartedRun& run) {
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch < 0)
+        return false;
+    inotify_add_watch(watch, directory.c_str(), IN_CREATE);
+    bool seen = false;
+    for (int i = 0; i < 60000 && !seen && !run.Ended(); ++i) {
+        struct pollfd ready = {watch, POLLIN, 0};
+        if (poll(&ready, 1, 1) <= 0)
+            continue;
+        alignas(struct inotify_event) char buffer[4096];
+        const ssize_t length = read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+            if (event->len > 0 && std::strncmp(event->name, ".Update-", 8) == 0)
+                seen = true;
+            at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+        }
+    }
+    close(watch);
+    return seen;
+}
+
+TEST_F(UpdateRun, TwoOverlappingRunsLeaveTheInstallationAsTheSecondPackageHasIt) {
+    Registry(install_.string());
+    Product();
+    WriteAll(install_ / "a.dat", "old a");
+    WriteAll(install_ / "z.dat", "old z");
+    const std::string firstBig = Filled(64 << 20, 'f');
+    WriteAll(package_ / "a.dat", "first a");
+    WriteAll(package_ / "big.dat", firstBig);
+    WriteAll(package_ / "z.dat", "first z");
+    const fs::path second = root_ / "second";
+    fs::create_directories(second);
+    fs::copy_file(UPDATE_EXE_PATH, second / "Update.exe");
+    WriteAll(second / "a.dat", "second a");
+    WriteAll(second / "big.dat", "second big");
+    WriteAll(second / "z.dat", "second z");
+
+    // The first run is stopped inside the copy of a file; should it get
+    // through the big file before it is stopped, it is tried once more.
+    std::unique_ptr<StartedRun> first;
+    bool stopped = false;
+    for (int attempt = 0; attempt < 5 && !stopped; ++attempt) {
+        first = std::make_unique<StartedRun>(package_, root_ / "registry.reg", root_,
+                                             root_ / "first.txt");
+        if (AwaitTemporaryFile(install_, *first) && kill(first->Pid(), SIGSTOP) == 0) {
+            int status = 0;
+            stopped = waitpid(first->Pid(), &status, WUNTRACED) == first->Pid() &&
+                      WIFSTOPPED(status) && TemporaryFiles(install_) != "";
+        }
+        if (!stopped)
+            first.reset();
+    }
+    ASSERT_TRUE(stopped) << "the first run was never caught inside its copy";
+    ASSERT_TRUE(fs::exists(install_ / kLockName));
+
+    StartedRun secondRun(second, root_ / "registry.reg", root_, root_ / "second.txt");
+    // The second waits: nothing of its package arrives, and it does not end.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_FALSE(secondRun.Ended());
+    EXPECT_EQ(secondRun.MessageBox(), "");
+    for (const char* name : {"a.dat", "big.dat", "z.dat"}) {
+        EXPECT_EQ(ReadAll(install_ / name).rfind("second", 0), std::string::npos) << name;
+    }
+
+    kill(first->Pid(), SIGCONT);
+    const std::string done3 =
+        "Info: Es wurden 3 Dateien kopiert.\nDas Update wurde korrekt installiert.\n";
+    EXPECT_EQ(first->Finish(), 0);
+    EXPECT_EQ(first->MessageBox(), done3);
+    EXPECT_EQ(secondRun.Finish(), 0);
+    EXPECT_EQ(secondRun.MessageBox(), done3);
+    EXPECT_EQ(ReadAll(install_ / "a.dat"), "second a");
+    EXPECT_EQ(ReadAll(install_ / "big.dat"), "second big");
+    EXPECT_EQ(ReadAll(install_ / "z.dat"), "second z");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+    EXPECT_FALSE(fs::exists(install_ / kLockName));
+}
+
+TEST_F(UpdateRun, LockThatCannotBeTakenLetsTheCopyReportItself) {
+    // A name that is a directory cannot be opened as the lock; the run goes
+    // on without it and its copy tells the truth.
+    Registry(install_.string());
+    Product();
+    fs::create_directories(install_ / kLockName);
+    WriteAll(package_ / "a.txt", "a");
+    WriteAll(package_ / "faq.txt", "notes");
+    EXPECT_EQ(Run(true).messageBox, kDone2);
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+    EXPECT_TRUE(fs::is_directory(install_ / kLockName));
 }
 
 } // namespace

@@ -48,7 +48,7 @@ begin() {
     problems=0
     scenarios=$((scenarios + 1))
     echo "-- $scenario"
-    rm -rf "$drive_c/Brenvolt" "$drive_c/BrenvoltUser" "$drive_c/Patch" "$drive_c/Patch Logs"
+    rm -rf "$drive_c/Brenvolt" "$drive_c/BrenvoltUser" "$drive_c/Patch" "$drive_c/Patch2" "$drive_c/Patch Logs"
     wine reg delete "HKLM\\SOFTWARE\\Quorvane Software" /f /reg:32 >/dev/null 2>&1
     wine reg delete "HKCU\\SOFTWARE\\Quorvane Software" /f /reg:32 >/dev/null 2>&1
     mkdir -p "$drive_c/Patch"
@@ -425,6 +425,48 @@ run_update
 expect_box Info information "$(text_done 1)"
 expect_file Brenvolt/readme.txt "new readme"
 expect_no_temporary_files Brenvolt
+end
+
+begin "two runs at once: the second waits for the first, the installation ends as the second package has it"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+mkdir -p "$drive_c/Patch2"
+cp "$update_exe" "$drive_c/Patch2/Update.exe"
+# The first package takes long to copy: a large file and many small ones.
+head -c $((512 << 20)) /dev/zero >"$drive_c/Patch/big.dat"
+mkdir -p "$drive_c/Patch/Many" "$drive_c/Patch2/Many"
+for i in $(seq 1 400); do
+    echo "first" >"$drive_c/Patch/Many/f$i.txt"
+    echo "second" >"$drive_c/Patch2/Many/f$i.txt"
+done
+echo "second big" >"$drive_c/Patch2/big.dat"
+package_file readme.txt "first readme"
+printf 'second readme\n' >"$drive_c/Patch2/readme.txt"
+first_output="$drive_c/first-output.txt"
+(wine "$driver_exe" 'C:\Patch\Update.exe' 2>/dev/null | tr -d '\r' >"$first_output") &
+first_run=$!
+for _ in $(seq 1 1200); do
+    [ -e "$drive_c/Brenvolt/.Update.lock" ] || ! kill -0 "$first_run" 2>/dev/null && break
+    sleep 0.1
+done
+if [ -e "$drive_c/Brenvolt/.Update.lock" ] && kill -0 "$first_run" 2>/dev/null; then
+    run_driver 'C:\Patch2\Update.exe'
+    [ "$driver_status" = 0 ] || problem "the driver of the second run exited with $driver_status"
+    expect_box Info information "$(text_done 402)"
+else
+    problem "the first run was not seen holding the lock"
+fi
+wait "$first_run"
+output="$(cat "$first_output")"
+expect_box Info information "$(text_done 402)"
+rm -f "$first_output"
+expect_file Brenvolt/readme.txt "second readme"
+expect_file Brenvolt/big.dat "second big"
+mixed="$(grep -L '^second$' "$drive_c"/Brenvolt/Many/f*.txt | wc -l)"
+[ "$mixed" = 0 ] || problem "$mixed files of Many are not the second package's"
+expect_absent Brenvolt/.Update.lock
+expect_no_temporary_files Brenvolt
+expect_no_temporary_files Brenvolt/Many
 end
 
 begin "read-only target file (Wine as an ordinary user refuses it, as Windows does)"

@@ -101,6 +101,8 @@ typedef HINSTANCE HMODULE;
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
+#define DELETE 0x00010000L
 #define GENERIC_EXECUTE 0x20000000UL
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
@@ -248,6 +250,7 @@ DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPSTR buffer, DWORD size, va_list* arguments);
 void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
+void WINAPI Sleep(DWORD milliseconds);
 
 // advapi32
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 #include "share_modes.h"
@@ -64,10 +66,51 @@ DWORD OpenError(int error, const char* posixPath, DWORD disposition) {
     return Win32ErrorFromErrno(error, posixPath);
 }
 
-} // namespace
+// An open of a delete-on-close file that was removed between our open and
+// our share modes (its holder closed it): the open is made once more.
+const DWORD kRemovedMeanwhile = 0xFFFFFFFF;
+const int kDeleteOnCloseAttempts = 10;
 
-FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
-                              DWORD flags) {
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Notes the directory of path (O_PATH) and the name of the file in it, for
+// the removal at close. kRemovedMeanwhile when the name no longer leads to
+// the open file `opened` (it was removed or replaced in between);
+// ERROR_ACCESS_DENIED when the name is a link (what it points at is never
+// deleted) or the directory cannot be opened.
+DWORD NoteDeleteOnClose(const char* path, const struct stat& opened, FileObject* file) {
+    const char* slash = std::strrchr(path, '/');
+    std::string directory = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+    const char* name = slash == nullptr ? path : slash + 1;
+    int directoryFd = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd < 0)
+        return ERROR_ACCESS_DENIED;
+    struct stat named;
+    DWORD error = ERROR_SUCCESS;
+    if (fstatat(directoryFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0)
+        error = kRemovedMeanwhile;
+    else if (S_ISLNK(named.st_mode))
+        error = ERROR_ACCESS_DENIED;
+    else if (!SameFile(named, opened))
+        error = kRemovedMeanwhile;
+    if (error == ERROR_SUCCESS) {
+        file->deleteDirectoryFd = directoryFd;
+        file->deleteName = strdup(name);
+        if (file->deleteName == nullptr)
+            error = ERROR_NOT_ENOUGH_MEMORY;
+    } else {
+        close(directoryFd);
+    }
+    return error;
+}
+
+FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
+                        DWORD flags) {
+    const bool deleteOnClose = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    if (deleteOnClose)
+        access |= DELETE; // as Win32 adds it
     DataAccess wanted = DataAccessOf(access);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
         return Failure(ERROR_INVALID_PARAMETER);
@@ -81,6 +124,8 @@ FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DW
     // A file created with the read-only attribute is still written through
     // the handle that created it; only later opens are refused.
     mode_t createMode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    if (deleteOnClose)
+        createMode &= 0600; // see file_object.h
 
     // A new name must not exist in another case; other opens look the case
     // up only when the name as written is missing.
@@ -133,11 +178,13 @@ FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DW
     bool isDirectory = S_ISDIR(info.st_mode);
     if (!isDirectory && !S_ISREG(info.st_mode))
         return Failure(fd, ERROR_CANT_ACCESS_FILE);
-    if (isDirectory && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || wanted.write))
+    if (isDirectory && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || wanted.write || deleteOnClose))
         return Failure(fd, ERROR_ACCESS_DENIED);
-    // Root would be let through: the read-only attribute binds everyone.
+    // Root would be let through: the read-only attribute binds everyone,
+    // and a read-only file cannot be deleted either.
     bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-    if (existed && !isDirectory && (wanted.write || truncates) && !(info.st_mode & S_IWUSR))
+    if (existed && !isDirectory && (wanted.write || truncates || deleteOnClose) &&
+        !(info.st_mode & S_IWUSR))
         return Failure(fd, ERROR_ACCESS_DENIED);
 
     if (!isDirectory) {
@@ -156,13 +203,45 @@ FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DW
     file->canRead = wanted.read;
     file->canWrite = wanted.write;
     file->isDirectory = isDirectory;
+    file->deleteDirectoryFd = -1;
+    if (deleteOnClose) {
+        DWORD noted = NoteDeleteOnClose(path.Text(), info, file);
+        if (noted != ERROR_SUCCESS) {
+            DestroyFileObject(file);
+            return Failure(noted);
+        }
+    }
     result.file = file;
     result.error = ERROR_SUCCESS;
     result.existed = existed;
     return result;
 }
 
+} // namespace
+
+FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
+                              DWORD flags) {
+    for (int attempt = 0; attempt < kDeleteOnCloseAttempts; ++attempt) {
+        FileOpenResult result = OpenOnce(path, access, shareMode, disposition, flags);
+        if (result.file != nullptr || result.error != kRemovedMeanwhile)
+            return result;
+    }
+    // What Windows answers for a file whose deletion is pending.
+    return Failure(ERROR_ACCESS_DENIED);
+}
+
 void DestroyFileObject(FileObject* file) {
+    if (file->deleteName != nullptr) {
+        // Removed while our share modes still hold (see file_object.h).
+        struct stat opened, named;
+        if (fstat(file->fd, &opened) == 0 &&
+            fstatat(file->deleteDirectoryFd, file->deleteName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(opened, named))
+            unlinkat(file->deleteDirectoryFd, file->deleteName, 0);
+        std::free(file->deleteName);
+    }
+    if (file->deleteDirectoryFd >= 0)
+        close(file->deleteDirectoryFd);
     close(file->fd);
     std::free(file);
 }

@@ -14,6 +14,10 @@ struct FileObject {
     bool canRead;
     bool canWrite;
     bool isDirectory;
+    // FILE_FLAG_DELETE_ON_CLOSE: the directory it was opened in (O_PATH) and
+    // its name there; -1 and null otherwise.
+    int deleteDirectoryFd;
+    char* deleteName;
 };
 
 struct FileOpenResult {
@@ -31,6 +35,17 @@ struct FileOpenResult {
 FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
                               DWORD flags);
 
+// With FILE_FLAG_DELETE_ON_CLOSE the handle asks for delete access as well,
+// and the file is removed when the handle is closed, while its share modes
+// still hold, so that an open of that name at the same moment either meets
+// them or finds a new file. Only a name that still leads to the opened file
+// is removed (never one that someone put there since, nor what a link
+// points at). A killed process leaves the file behind, as Linux cannot
+// remove it for the process: a file created that way is made readable and
+// writable by its owner only, so that its leftover gives no other user a
+// descriptor to hold share modes on, and an open of the leftover finds the
+// share modes of the dead process gone.
+//
 // Closes the descriptor, which ends its share modes, and frees the object.
 void DestroyFileObject(FileObject* file);
 

@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <ctime>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -9,4 +11,11 @@ DWORD WINAPI GetCurrentThreadId() {
     // A thread that learns its id may be posted to: it has a queue from now on.
     NoteThreadSeen(id);
     return id;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    struct timespec left = {static_cast<time_t>(milliseconds / 1000),
+                            static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }
