@@ -16,15 +16,6 @@ bool Copy(const TempTree& tree, const char* from, const char* to, BOOL failIfExi
     return CopyFileA(tree.Path(from).c_str(), tree.Path(to).c_str(), failIfExists) != FALSE;
 }
 
-FILETIME LastWriteTime(const std::string& path) {
-    WIN32_FIND_DATAA data = {};
-    HANDLE find = FindFirstFileA(path.c_str(), &data);
-    EXPECT_NE(find, INVALID_HANDLE_VALUE) << path;
-    if (find != INVALID_HANDLE_VALUE)
-        FindClose(find);
-    return data.ftLastWriteTime;
-}
-
 TEST(CopyFileA, KeepsTheLastWriteTimeAndTheReadOnlyAttribute) {
     TempTree tree;
     tree.WriteFile("src.txt", "");

@@ -10,15 +10,6 @@
 
 namespace {
 
-FILETIME LastWriteTime(const std::string& path) {
-    WIN32_FIND_DATAA data = {};
-    HANDLE find = FindFirstFileA(path.c_str(), &data);
-    EXPECT_NE(find, INVALID_HANDLE_VALUE) << path;
-    if (find != INVALID_HANDLE_VALUE)
-        FindClose(find);
-    return data.ftLastWriteTime;
-}
-
 TEST(MoveFileExA, ReplacesOrRefusesLeavingBothFilesAsTheyWere) {
     TempTree tree;
     tree.WriteFile("dir\\inner.txt", "inner");
