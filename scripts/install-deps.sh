@@ -4,7 +4,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(
     cmake ninja-build g++ git clang clang-format libclang-rt-14-dev
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    googletest libgtest-dev libgmock-dev libbenchmark-dev rsync
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
     wine wine32 wine64 xvfb xauth
 )
