@@ -487,6 +487,8 @@ const Pair kPairs[] = {
 // where there are repetitions) against its goal.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    // Colours only for a terminal.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
