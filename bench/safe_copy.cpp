@@ -1,7 +1,7 @@
 // The practical limit for the update's copy on Linux: a bare,
 // single-threaded copier doing the same safe work and nothing else.
 //
-//   safe_copy <package> <installation>
+//   safe_copy [--durable] <package> <installation>
 //
 // Walks the package; creates each directory in the installation; copies
 // each file with copy_file_range into a new file beside its target, gives
@@ -10,6 +10,9 @@
 // real name. Like the update it skips names beginning with a dot and files
 // named Update.exe (in any case). Prints the number of files copied; any
 // failure is reported and makes the exit status 1.
+//
+// --durable adds what a write-through rename adds: the new file's data is
+// flushed (fsync) before the rename, and its directory after it.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +27,7 @@ namespace {
 
 long copied = 0;
 long failures = 0;
+bool durable = false;
 
 void Report(const std::string& what) {
     std::fprintf(stderr, "safe_copy: %s: %s\n", what.c_str(), std::strerror(errno));
@@ -83,10 +87,13 @@ void CopyFile(int sourceDir, int targetDir, const char* name, const std::string&
         struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
         done = fchmod(to, info.st_mode & 07777) == 0 && futimens(to, times) == 0;
     }
+    if (done && durable)
+        done = fsync(to) == 0;
     if (to >= 0 && close(to) != 0)
         done = false;
     close(from);
-    if (done && renameat(targetDir, temporary.c_str(), targetDir, name) == 0) {
+    if (done && renameat(targetDir, temporary.c_str(), targetDir, name) == 0 &&
+        (!durable || fsync(targetDir) == 0)) {
         ++copied;
         return;
     }
@@ -136,8 +143,13 @@ void CopyDirectory(int sourceDir, int targetDir, const std::string& where) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--durable") == 0) {
+        durable = true;
+        --argc;
+        ++argv;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: safe_copy <package> <installation>\n");
+        std::fprintf(stderr, "usage: safe_copy [--durable] <package> <installation>\n");
         return 2;
     }
     int source = open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -20,6 +20,8 @@
 # Update.exe's.
 #
 # Environment: BENCH_ROUNDS (default 5), BENCH_WINE_ROUNDS (default 3),
+# BENCH_DURABLE=1 (adds "safe_copy --durable", which flushes each file and
+# its directory as a write-through rename does),
 # BENCH_DIR (where the trees go, default /tmp; the copy's speed is that file
 # system's), BENCH_PARTS (default "library copy wine").
 set -euo pipefail
@@ -220,7 +222,8 @@ goals() {
     done
 }
 
-declare -A labels=([update]="Update.exe" [safe]="safe_copy" [rsync]="rsync -a -W" [cp]="cp -r"
+declare -A labels=([update]="Update.exe" [safe]="safe_copy" [durable]="safe_copy --durable"
+    [rsync]="rsync -a -W" [cp]="cp -r"
     [wupdate]="Update.exe (Wine)" [wloop]="CopyFileA loop" [xcopy]="xcopy /E /Y")
 
 # ------------------------------------------------------------------ Linux
@@ -235,6 +238,7 @@ run_update() {
     }
 }
 run_safe() { "$bin/bench/safe_copy" "$work/$1/package" "$install" >/dev/null; }
+run_durable() { "$bin/bench/safe_copy" --durable "$work/$1/package" "$install" >/dev/null; }
 run_rsync() { rsync -a --whole-file --exclude=/Update.exe "$work/$1/package/" "$install/"; }
 run_cp() {
     local entries=()
@@ -252,15 +256,17 @@ Windows Registry Editor Version 5.00
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
 @="$install"
 REG
+    linux_contenders=(update safe rsync cp)
+    [ "${BENCH_DURABLE:-0}" = 0 ] || linux_contenders=(update safe durable rsync cp)
     echo
     echo "== copy on Linux: $rounds rounds of each case"
     for tree in A B; do
         for mode in fresh overwrite; do
             echo "   $tree $mode ($(($(date +%s) - started)) s so far)"
-            measure $tree $mode "$rounds" reset_installation linux_is_right update safe rsync cp
+            measure $tree $mode "$rounds" reset_installation linux_is_right "${linux_contenders[@]}"
         done
     done
-    table "== copy on Linux" update update safe rsync cp
+    table "== copy on Linux" update "${linux_contenders[@]}"
     echo "goals:"
     goals update 1.1 safe
     goals update 1 rsync
