@@ -19,7 +19,9 @@
 # (diff -r). The tables give medians and each contender's time divided by
 # Update.exe's.
 #
-# Environment: BENCH_ROUNDS (default 5), BENCH_WINE_ROUNDS (default 3),
+# Environment: BENCH_ROUNDS (most rounds, default 5; fewer when a round
+# would end after BENCH_COPY_SECONDS, default 360, but never fewer than 3),
+# BENCH_WINE_ROUNDS and BENCH_WINE_SECONDS (the same under Wine, 3 and 600),
 # BENCH_DURABLE=1 (adds "safe_copy --durable", which flushes each file and
 # its directory as a write-through rename does),
 # BENCH_DIR (where the trees go, default /tmp; the copy's speed is that file
@@ -30,6 +32,8 @@ cd "$(dirname "$0")/.."
 root_dir=$(pwd)
 rounds=${BENCH_ROUNDS:-5}
 wine_rounds=${BENCH_WINE_ROUNDS:-3}
+copy_budget=${BENCH_COPY_SECONDS:-360}
+wine_budget=${BENCH_WINE_SECONDS:-600}
 parts=" ${BENCH_PARTS:-library copy wine} "
 started=$(date +%s)
 
@@ -131,36 +135,63 @@ microseconds() { # an EPOCHREALTIME reading
     echo $((10#$t))
 }
 
-# measure TREE MODE ROUNDS RESET CHECK CONTENDER...: runs every contender
-# ROUNDS times, the order turning by one each round; RESET makes the
-# installation, each contender is a function "run_NAME PACKAGE" that copies
-# and reports false on failure, CHECK judges the result. Seconds of the
-# counted runs go to $work/times/TREE-MODE-NAME.
-measure() {
-    local tree=$1 mode=$2 count=$3 reset=$4 check=$5
-    shift 5
+# measure_round ROUND RESET CHECK CONTENDER...: one round of all four
+# cases; each case runs every contender once, the order turning by one
+# place from round to round. RESET makes the installation; each contender
+# is a function "run_NAME TREE" that copies and returns false on failure;
+# CHECK judges the result. Seconds of the counted runs go to
+# $work/times/TREE-MODE-NAME.
+measure_round() {
+    local round=$1 reset=$2 check=$3
+    shift 3
     local contenders=("$@") n=$#
     mkdir -p "$work/times"
-    for ((round = 0; round < count; round++)); do
-        for ((i = 0; i < n; i++)); do
-            local name=${contenders[$(((round + i) % n))]}
-            $reset "$tree" "$mode"
-            local t0 t1
-            box_time=
-            t0=$EPOCHREALTIME
-            if ! "run_$name" "$tree"; then
-                echo "   $tree $mode $name, round $((round + 1)): the copy failed, time not counted"
-                continue
-            fi
-            t1=$EPOCHREALTIME
-            [ -z "$box_time" ] || t1=$box_time # a contender that knows when it was done
-            if ! $check "$tree"; then
-                echo "   $tree $mode $name, round $((round + 1)): the copy differs, time not counted"
-                continue
-            fi
-            awk -v us=$(($(microseconds "$t1") - $(microseconds "$t0"))) \
-                'BEGIN { printf "%.6f\n", us / 1e6 }' >>"$work/times/$tree-$mode-$name"
+    for tree in A B; do
+        for mode in fresh overwrite; do
+            for ((i = 0; i < n; i++)); do
+                local name=${contenders[$(((round + i) % n))]}
+                $reset "$tree" "$mode"
+                local t0 t1
+                box_time=
+                t0=$EPOCHREALTIME
+                if ! "run_$name" "$tree"; then
+                    echo "   $tree $mode ${labels[$name]}, round $((round + 1)): the copy failed," \
+                        "time not counted"
+                    continue
+                fi
+                t1=$EPOCHREALTIME
+                [ -z "$box_time" ] || t1=$box_time # a contender that knows when it was done
+                if ! $check "$tree"; then
+                    echo "   $tree $mode ${labels[$name]}, round $((round + 1)): the copy differs," \
+                        "time not counted"
+                    continue
+                fi
+                awk -v us=$(($(microseconds "$t1") - $(microseconds "$t0"))) \
+                    'BEGIN { printf "%.6f\n", us / 1e6 }' >>"$work/times/$tree-$mode-$name"
+            done
         done
+    done
+}
+
+# measure MOST-ROUNDS BUDGET RESET CHECK CONTENDER...: rounds until MOST
+# are done, or until another round would end after BUDGET seconds from now;
+# at least three.
+measure() {
+    local most=$1 budget=$2
+    shift 2
+    local begin now round_time
+    begin=$(date +%s)
+    for ((round = 0; round < most; round++)); do
+        now=$(date +%s)
+        if ((round >= 3)); then
+            round_time=$(((now - begin) / round))
+            if ((now - begin + round_time > budget)); then
+                echo "   stopped after $round rounds: another would pass the time budget"
+                break
+            fi
+        fi
+        echo "   round $((round + 1)) ($((now - started)) s since the start)"
+        measure_round "$round" "$@"
     done
 }
 
@@ -259,13 +290,8 @@ REG
     linux_contenders=(update safe rsync cp)
     [ "${BENCH_DURABLE:-0}" = 0 ] || linux_contenders=(update safe durable rsync cp)
     echo
-    echo "== copy on Linux: $rounds rounds of each case"
-    for tree in A B; do
-        for mode in fresh overwrite; do
-            echo "   $tree $mode ($(($(date +%s) - started)) s so far)"
-            measure $tree $mode "$rounds" reset_installation linux_is_right "${linux_contenders[@]}"
-        done
-    done
+    echo "== copy on Linux: up to $rounds rounds, ${copy_budget} s"
+    measure "$rounds" "$copy_budget" reset_installation linux_is_right "${linux_contenders[@]}"
     table "== copy on Linux" update "${linux_contenders[@]}"
     echo "goals:"
     goals update 1.1 safe
@@ -338,14 +364,9 @@ wine_part() {
     done
     printf '\\Update.exe\r\n' >"$work/xcopy-exclude.txt"
 
-    echo "== copy under Wine: $wine_rounds rounds of each case" \
+    echo "== copy under Wine: up to $wine_rounds rounds, ${wine_budget} s" \
         "(Update.exe is timed from its driver's start to its message box)"
-    for tree in A B; do
-        for mode in fresh overwrite; do
-            echo "   $tree $mode ($(($(date +%s) - started)) s so far)"
-            measure $tree $mode "$wine_rounds" reset_installation wine_is_right wupdate wloop xcopy
-        done
-    done
+    measure "$wine_rounds" "$wine_budget" reset_installation wine_is_right wupdate wloop xcopy
     table "== copy under Wine" wupdate wupdate wloop xcopy
     echo "goals:"
     goals wupdate 1.1 wloop
