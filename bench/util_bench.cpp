@@ -421,6 +421,11 @@ const std::string& LoadFilePath() {
 void LoadTextTable(benchmark::State& state) {
     const std::string& path = LoadFilePath();
     TextTable table;
+    const long blocks = CountAllocations([&] {
+        table.Load(path.c_str());
+        table.Reset();
+    });
+    state.counters["allocs"] = static_cast<double>(blocks);
     for (auto _ : state) {
         if (!table.Load(path.c_str()))
             state.SkipWithError("Load failed");
@@ -476,7 +481,7 @@ struct Pair {
     double goal;
 };
 const Pair kPairs[] = {
-    {"path building (per level of 100 entries)", "PathBuildTextString", "PathBuildStdString", 1.5},
+    {"path building (a level of 100 entries)", "PathBuildTextString", "PathBuildStdString", 1.5},
     {"Format", "FormatTextString", "FormatStdString", 0},
     {"SplitPath", "SplitPathTextString", "SplitPathStdString", 0},
     {"Lookup vs unordered_map", "LookupTextTable", "LookupHashMap", 1.0},
@@ -536,8 +541,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     static std::string Allocations(const Run& run) {
         auto found = run.counters.find("allocs");
-        return found != run.counters.end() ? std::to_string(static_cast<long>(found->second.value))
-                                           : "-";
+        if (found == run.counters.end())
+            return "-";
+        std::string text = std::to_string(static_cast<long>(found->second.value));
+        auto perEntry = run.counters.find("allocs/entry");
+        if (perEntry != run.counters.end()) {
+            char entry[32];
+            std::snprintf(entry, sizeof(entry), " (%.2f/entry)", perEntry->second.value);
+            text += entry;
+        }
+        return text;
     }
     std::map<std::string, Run> median_;
     std::map<std::string, Run> single_;
