@@ -1,6 +1,7 @@
 // The double-byte clauses of the path rules apply only under a double-byte
-// ANSI code page: the Windows build runs TextStringPathDbcs once more under
-// Wine with a Japanese locale; elsewhere those cases are skipped.
+// ANSI code page, so TextStringPathDbcs runs once more under code page 932:
+// under Wine with a Japanese locale, on the Linux stand-in with
+// UPDATE_ANSI_CODE_PAGE=932. In the plain runs those cases are skipped.
 #include <cstddef>
 #include <cstdlib>
 #include <string>
@@ -139,6 +140,32 @@ class TextStringPathDbcs : public ::testing::Test {
         ASSERT_TRUE(IsDBCSLeadByte(0x95));
     }
 };
+
+// What the path rules ask of the platform: which bytes lead a pair, at the
+// edges of the ranges. UPDATE_EXPECT_ACP names the code page the run must
+// have.
+TEST(AnsiCodePage, LeadBytesAtTheEdgesOfTheRanges) {
+    const UINT codePage = GetACP();
+    const char* expected = std::getenv("UPDATE_EXPECT_ACP");
+    if (expected != nullptr) {
+        ASSERT_EQ(codePage, static_cast<UINT>(std::atoi(expected)));
+    }
+    if (codePage != 1252 && codePage != 932)
+        GTEST_SKIP() << "no table for ANSI code page " << codePage;
+    const struct {
+        BYTE byte;
+        bool leads932;
+    } cases[] = {
+        {0x00, false}, {0x5C, false}, {0x7F, false}, {0x80, false}, {0x81, true},
+        {0x95, true},  {0x9F, true},  {0xA0, false}, {0xA1, false}, {0xDF, false},
+        {0xE0, true},  {0xEA, true},  {0xFC, true},  {0xFD, false}, {0xFF, false},
+    };
+    for (const auto& c : cases) {
+        const bool leads = codePage == 932 && c.leads932;
+        EXPECT_EQ(IsDBCSLeadByte(c.byte) != FALSE, leads)
+            << "byte 0x" << std::hex << int(c.byte) << " in code page " << std::dec << codePage;
+    }
+}
 
 TEST_F(TextStringPathDbcs, TrailByteIsNeitherSeparatorNorDot) {
     const std::string p = kPair;

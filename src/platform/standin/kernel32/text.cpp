@@ -1,20 +1,55 @@
-// Text functions of kernel32 over the stand-in's single-byte ANSI code page.
+// Text functions of kernel32 over the stand-in's ANSI code page.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "../windows.h"
+
+namespace {
+
+const UINT kWesternCodePage = 1252;
+const UINT kJapaneseCodePage = 932;
+
+// The ANSI code page is 1252, the code page of the program's texts, unless
+// UPDATE_ANSI_CODE_PAGE names 932 (Japanese). Wine takes it from the locale
+// instead; here the locale does not count, so that the program splits paths
+// alike for every user.
+UINT CodePageFromEnvironment() {
+    const char* value = std::getenv("UPDATE_ANSI_CODE_PAGE");
+    if (value == nullptr || *value == 0 || std::strcmp(value, "1252") == 0)
+        return kWesternCodePage;
+    if (std::strcmp(value, "932") == 0)
+        return kJapaneseCodePage;
+    std::fprintf(stderr,
+                 "UPDATE_ANSI_CODE_PAGE=%s is not a code page of this platform (1252, 932); "
+                 "using 1252\n",
+                 value);
+    return kWesternCodePage;
+}
+
+// Fixed for the life of the process, as on Windows.
+UINT AnsiCodePage() {
+    static const UINT codePage = CodePageFromEnvironment();
+    return codePage;
+}
+
+} // namespace
 
 int WINAPI lstrlenA(LPCSTR text) {
     return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
 }
 
-// The stand-in's code page is single-byte: no byte leads a pair.
-BOOL WINAPI IsDBCSLeadByte(BYTE) {
-    return FALSE;
+// Code page 1252 is single-byte. In code page 932 (Shift JIS) the bytes
+// 0x81-0x9F and 0xE0-0xFC lead a pair; 0xA1-0xDF are single half-width
+// katakana.
+BOOL WINAPI IsDBCSLeadByte(BYTE test) {
+    if (AnsiCodePage() != kJapaneseCodePage)
+        return FALSE;
+    return ((test >= 0x81 && test <= 0x9F) || (test >= 0xE0 && test <= 0xFC)) ? TRUE : FALSE;
 }
 
-// The program's texts are in code page 1252.
 UINT WINAPI GetACP() {
-    return 1252;
+    return AnsiCodePage();
 }
 
 // Case-insensitive for the ASCII letters; other bytes compare by value.
