@@ -18,6 +18,16 @@ void* AllocateBlock(std::size_t size) {
     return block;
 }
 
+void* TryAllocateBlock(std::size_t size) {
+    if (g_watch != nullptr && g_watch->refuses != nullptr &&
+        g_watch->refuses(size, g_watch->context))
+        return nullptr;
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block != nullptr && g_watch != nullptr && g_watch->allocated != nullptr)
+        g_watch->allocated(block, size, g_watch->context);
+    return block;
+}
+
 void ReleaseBlock(void* block) {
     if (g_watch != nullptr && g_watch->released != nullptr)
         g_watch->released(block, g_watch->context);

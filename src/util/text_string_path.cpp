@@ -123,6 +123,8 @@ void TextString::SplitPath(TextString* drive, TextString* directory, TextString*
 
 TextString& TextString::MakePath(const char* drive, const char* directory, const char* fileName,
                                  const char* extension) {
+    if (directory == nullptr)
+        directory = ""; // as every other operation takes a null text
     TextString fullDirectory;
     if (!IsSeparator(directory[0]))
         fullDirectory.Assign("/");

@@ -74,14 +74,21 @@ bool TextTable::Load(const char* fileName) {
         Reset();
         return false;
     }
-    // A failed size query gives the largest size, which no 32-bit process
-    // could allocate; it fails here instead of in the allocator.
-    const DWORD size = GetFileSize(fileHandle_, nullptr);
-    if (size == INVALID_FILE_SIZE) {
+    // A well-formed table's size fits in 32 bits: a larger file fails, as
+    // does a failed size query, which gives the largest 32-bit size.
+    DWORD sizeHigh = 0;
+    const DWORD size = GetFileSize(fileHandle_, &sizeHigh);
+    if (size == INVALID_FILE_SIZE || sizeHigh != 0) {
         Reset();
         return false;
     }
-    contents_ = static_cast<char*>(AllocateBlock(size));
+    // The size comes from the file, not from the program: a block that the
+    // heap cannot give fails this Load and ends nothing else.
+    contents_ = static_cast<char*>(TryAllocateBlock(size));
+    if (contents_ == nullptr) {
+        Reset();
+        return false;
+    }
     DWORD read = 0;
     if (!ReadFile(fileHandle_, contents_, size, &read, nullptr) || read != size ||
         !IsWellFormed(contents_, size)) {

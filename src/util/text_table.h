@@ -11,7 +11,9 @@
 // Entry i has the id FirstTextId + i.
 //
 // Malformed files: Load accepts a well-formed file only and fails on any
-// other, leaving the table empty. Well formed means: at least 16 bytes; the
+// other, leaving the table empty. Well formed means: a size that fits in 32
+// bits (a file of 4 GiB or more fails, and so does one of exactly 4 GiB - 1,
+// which the size query cannot tell from its failure); at least 16 bytes; the
 // whole entry table lies inside the file (with no entries, its offset is at
 // most the file's size); every entry's text lies inside the file (a text of
 // length 0 may start at the very end). The bounds are summed
@@ -20,7 +22,8 @@
 // its own: it can only ever touch bytes inside Contents.
 //
 // A read that reports success but brings fewer bytes than the file's size
-// also fails Load.
+// also fails Load, and so does a block that the heap cannot give: a file
+// that the program is merely asked to read never ends it.
 //
 // While Load holds the file, others may open it for reading but not for
 // writing.

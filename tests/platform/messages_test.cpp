@@ -24,6 +24,12 @@ TEST(MessageQueue, ThreadMessagesComeInOrderAndAreNeitherTranslatedNorDispatched
         EXPECT_EQ(DispatchMessageA(&msg), 0);
     }
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+
+    // A drained queue takes new messages.
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_USER + 3, 3, 30));
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, UINT(WM_USER + 3));
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 } // namespace

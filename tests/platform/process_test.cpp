@@ -31,6 +31,45 @@ TEST(GetModuleFileNameA, FullPathAndCutToTheBuffer) {
     EXPECT_TRUE(small[sizeof(small) - 1] == '\0' || small[sizeof(small) - 1] == path[5]);
 }
 
+// A buffer of exactly the path's length and one of the length and its
+// terminator; a sentinel behind each shows that nothing is written past it.
+TEST(GetModuleFileNameA, BufferOfExactlyTheLengthAndOneMore) {
+    char path[1000];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+    ASSERT_GT(length, 5u);
+    ASSERT_LT(length, sizeof(path) - 2);
+    std::string buffer(length + 2, '#');
+
+    EXPECT_EQ(GetModuleFileNameA(nullptr, &buffer[0], length + 1), length);
+    EXPECT_EQ(buffer, std::string(path) + '\0' + '#');
+
+    buffer.assign(length + 1, '#');
+    SetLastError(kMarker);
+    EXPECT_EQ(GetModuleFileNameA(nullptr, &buffer[0], length), length);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(buffer.substr(0, length - 1), std::string(path, length - 1));
+    EXPECT_TRUE(buffer[length - 1] == '\0' || buffer[length - 1] == path[length - 1]);
+    EXPECT_EQ(buffer[length], '#');
+}
+
+// The size with the terminator when the buffer is too small (nothing
+// written past it); the length without it when it fits.
+TEST(GetTempPathA, BufferOfExactlyTheLengthAndOneMore) {
+    const DWORD size = GetTempPathA(0, nullptr);
+    ASSERT_GT(size, 1u);
+    const DWORD length = size - 1;
+    std::string buffer(size + 1, '#');
+    EXPECT_EQ(GetTempPathA(length, &buffer[0]), size);
+    EXPECT_EQ(buffer.substr(length), "##");
+
+    buffer.assign(size + 1, '#');
+    EXPECT_EQ(GetTempPathA(size, &buffer[0]), length);
+    EXPECT_EQ(buffer[length], '\0');
+    EXPECT_EQ(buffer[size], '#');
+    EXPECT_EQ(std::string(buffer.c_str()).size(), length);
+    EXPECT_TRUE(buffer[length - 1] == '\\' || buffer[length - 1] == '/') << buffer;
+}
+
 TEST(Process, MissingThingsAndEmptyAnswers) {
     HKEY key = nullptr;
     EXPECT_EQ(

@@ -71,6 +71,10 @@ TEST(RegFileParser, WhichKeysExistAndWhatTheyHold) {
              kSection + "\"A\"=\"later wins\"\n",
          kKey, true, "A=1:later wins|;"},
         {deletedValue, kKey, true, "=1:x|;"},
+        // Redefined and deleted without regard to case; the order is that of
+        // the last definitions.
+        {deletedValue + "\"a\"=\"1\"\n\"b\"=\"2\"\n\"A\"=\"3\"\n\"b\"=-\n\"GONE\"=\"4\"\n", kKey,
+         true, "=1:x|;A=1:3|;GONE=1:4|;"},
         {deletedValue, parent, true, ""},
         {deletedValue, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane", false, ""},
         {deletedValue + "[-" + parent + "]\n", kKey, false, ""},
@@ -124,15 +128,35 @@ TEST(RegFileText, Utf16AndUtf8FilesBecomeCodePage1252) {
         {"m\xC3\xBCssen \xE2\x82\xAC", "m\xFCssen \x80"},           // UTF-8 without
         {std::string("\xFF\xFEm\0\xFC\0\xAC\x20", 8), "m\xFC\x80"}, // UTF-16LE
         {"\xE2\x98\x83!", "?!"},                                    // no such character
+        {std::string("\xFF\xFE"
+                     "a\0b\0c",
+                     7),
+         "ab"},                     // UTF-16LE of odd length: the stray byte goes
+        {"x\n\xFC\n", "x\n\xFC\n"}, // not UTF-8, no mark: code page 1252
     };
     for (const Case& c : cases) {
         std::size_t length = 0;
+        RegFileError error = {0, ""};
         char* text = DecodeRegFileText(reinterpret_cast<const unsigned char*>(c.bytes.data()),
-                                       c.bytes.size(), &length);
+                                       c.bytes.size(), &length, &error);
         ASSERT_NE(text, nullptr);
         EXPECT_EQ(std::string(text, length), c.text);
         std::free(text);
     }
+}
+
+// A file that says it is UTF-8 (it begins with the byte order mark) and
+// holds a byte that is not: the line of that byte is reported.
+TEST(RegFileText, ByteThatIsNotUtf8InAMarkedFileNamesItsLine) {
+    const std::string bytes = "\xEF\xBB\xBF" + kHeader + kSection + "@=\"m\xFCssen\"\n";
+    std::size_t length = 0;
+    RegFileError error = {0, ""};
+    char* text = DecodeRegFileText(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                   bytes.size(), &length, &error);
+    EXPECT_EQ(text, nullptr);
+    std::free(text);
+    EXPECT_EQ(error.line, 4u);
+    EXPECT_STREQ(error.reason, "a byte that is not UTF-8 in a file marked as UTF-8");
 }
 
 class RegistryFileTest : public testing::Test {
@@ -185,6 +209,16 @@ TEST_F(RegistryFileTest, MissingFileIsSilentAndAMalformedOneIsReportedOnce) {
     std::string output = testing::internal::GetCapturedStderr();
     EXPECT_EQ(output.rfind(path_ + ":4: ", 0), 0u) << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+}
+
+TEST_F(RegistryFileTest, ByteThatIsNotUtf8InAMarkedFileIsReportedWithItsLine) {
+    Write("\xEF\xBB\xBF" + kHeader + kSection + "@=\"m\xFCssen\"\n");
+    HKEY key = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_ALL_ACCESS, &key),
+              ERROR_FILE_NOT_FOUND);
+    const std::string output = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(output.rfind(path_ + ":4: ", 0), 0u) << output;
 }
 
 } // namespace

@@ -1,12 +1,17 @@
-// Share modes between processes, and a running executable, on Linux.
+// Share modes between processes and users, a running executable, and a
+// process in which file locks do not work, on Linux.
 #include <csignal>
+#include <functional>
 #include <spawn.h>
 #include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "file_locks_off.h"
 #include "platform/win32_api.h"
 #include "temp_tree.h"
 #include "win32_check.h"
@@ -15,15 +20,23 @@ extern char** environ;
 
 namespace {
 
+const uid_t kRoot = 0, kNobody = 65534;
+
+bool BecomeUser(uid_t user) {
+    return user == kRoot || (setresgid(user, user, user) == 0 && setresuid(user, user, user) == 0);
+}
+
 // A child process that holds path open with the given access and share mode
-// until it is let go.
+// until it is let go, running as user.
 class OtherProcessHolder {
   public:
-    OtherProcessHolder(const std::string& path, DWORD access, DWORD share) {
+    OtherProcessHolder(const std::string& path, DWORD access, DWORD share, uid_t user = kRoot) {
         int ready[2];
         EXPECT_EQ(pipe(ready), 0);
         child_ = fork();
         if (child_ == 0) {
+            if (!BecomeUser(user))
+                _exit(1);
             char opened = Open(path, access, share) != INVALID_HANDLE_VALUE ? 'y' : 'n';
             (void)!write(ready[1], &opened, 1);
             pause();
@@ -48,6 +61,45 @@ class OtherProcessHolder {
     pid_t child_ = -1;
 };
 
+// Runs check in a child process and hands back the text it returns.
+std::string InChild(const std::function<std::string()>& check) {
+    int out[2];
+    if (pipe(out) != 0)
+        return "<no pipe>";
+    pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        std::string report = check();
+        for (std::size_t done = 0; done < report.size();) {
+            ssize_t count = write(out[1], report.data() + done, report.size() - done);
+            if (count <= 0)
+                break;
+            done += static_cast<std::size_t>(count);
+        }
+        _exit(0);
+    }
+    close(out[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t count; (count = read(out[0], buffer, sizeof(buffer))) > 0;)
+        report.append(buffer, static_cast<std::size_t>(count));
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    return report;
+}
+
+std::string Outcome(bool succeeded) {
+    return succeeded ? "ok" : "error " + std::to_string(GetLastError());
+}
+
+std::string OpenOutcome(const std::string& path, DWORD access, DWORD share) {
+    HANDLE file = Open(path, access, share);
+    std::string outcome = Outcome(file != INVALID_HANDLE_VALUE);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return outcome;
+}
+
 TEST(ShareModesBetweenProcesses, AnExclusiveHolderElsewhereRefusesUs) {
     TempTree tree;
     tree.WriteFile("BV.EXE", "program");
@@ -66,6 +118,48 @@ TEST(ShareModesBetweenProcesses, AnExclusiveHolderElsewhereRefusesUs) {
         CloseHandle(writer);
     }
     EXPECT_EQ(tree.ReadFile("BV.EXE"), "program");
+}
+
+TEST(ShareModesBetweenProcesses, RacingExclusiveOpensAreNeverBothGranted) {
+    TempTree tree;
+    tree.WriteFile("f.txt", "data");
+    std::string path = tree.Path("f.txt");
+    struct Shared {
+        volatile pid_t owner;
+        volatile int overlaps;
+        volatile int granted[2];
+    };
+    void* memory =
+        mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(memory, MAP_FAILED);
+    Shared* shared = new (memory) Shared{};
+    pid_t children[2];
+    for (int i = 0; i < 2; ++i) {
+        children[i] = fork();
+        if (children[i] == 0) {
+            for (int round = 0; round < 300; ++round) {
+                HANDLE file = Open(path, GENERIC_READ | GENERIC_WRITE, 0);
+                if (file == INVALID_HANDLE_VALUE)
+                    continue;
+                ++shared->granted[i];
+                if (shared->owner != 0)
+                    ++shared->overlaps;
+                shared->owner = getpid();
+                sched_yield();
+                if (shared->owner != getpid())
+                    ++shared->overlaps;
+                shared->owner = 0;
+                CloseHandle(file);
+            }
+            _exit(0);
+        }
+    }
+    for (pid_t child : children)
+        waitpid(child, nullptr, 0);
+    EXPECT_EQ(shared->overlaps, 0);
+    EXPECT_GT(shared->granted[0], 0);
+    EXPECT_GT(shared->granted[1], 0);
+    munmap(memory, sizeof(Shared));
 }
 
 TEST(RunningExecutable, OpeningItForWritingIsASharingViolation) {
@@ -89,6 +183,112 @@ TEST(RunningExecutable, OpeningItForWritingIsASharingViolation) {
                          ERROR_SHARING_VIOLATION);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
+}
+
+TEST(ShareModesBetweenUsers, AHolderOfAnotherUserIsSeenAlsoOnAReadOnlyFile) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run as two users";
+    struct Case {
+        uid_t holder;
+        mode_t mode;
+        DWORD heldAccess, heldShare;
+        uid_t opener;
+        DWORD access, share;
+        const char* outcome;
+    } cases[] = {
+        {kNobody, 0644, GENERIC_READ, FILE_SHARE_READ, kRoot, GENERIC_WRITE, kShareAll, "error 32"},
+        {kRoot, 0644, GENERIC_WRITE, 0, kNobody, GENERIC_READ, kShareAll, "error 32"},
+        {kNobody, 0444, GENERIC_READ, 0, kRoot, GENERIC_READ, kShareAll, "error 32"},
+        {kNobody, 0444, GENERIC_READ, kShareAll, kRoot, GENERIC_READ, FILE_SHARE_READ, "ok"},
+    };
+    TempTree tree;
+    ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+    std::string path = tree.Path("BV.EXE");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "held by " << c.holder << " mode " << std::oct << c.mode
+                                        << std::hex << " " << c.heldAccess << "/" << c.heldShare
+                                        << ", opened by " << std::dec << c.opener);
+        tree.WriteFile("BV.EXE", "program");
+        ASSERT_EQ(chmod((tree.Root() + "/BV.EXE").c_str(), c.mode), 0);
+        OtherProcessHolder holder(path, c.heldAccess, c.heldShare, c.holder);
+        EXPECT_EQ(InChild([&] {
+                      return BecomeUser(c.opener) ? OpenOutcome(path, c.access, c.share)
+                                                  : "<no such user>";
+                  }),
+                  c.outcome);
+        holder.LetGo();
+        ASSERT_EQ(chmod((tree.Root() + "/BV.EXE").c_str(), 0644), 0);
+    }
+    EXPECT_EQ(tree.ReadFile("BV.EXE"), "program");
+}
+
+TEST(ShareModesWithoutFileLocks, EveryOpenThatNeedsThemIsRefusedAndNothingIsTouched) {
+    TempTree tree;
+    tree.WriteFile("BV.EXE", "program");
+    tree.WriteFile("new.exe", "update");
+    std::string product = tree.Path("BV.EXE"), update = tree.Path("new.exe"),
+                sameFile = tree.Root() + "/same.exe";
+    ASSERT_EQ(link((tree.Root() + "/BV.EXE").c_str(), sameFile.c_str()), 0);
+    std::string report = InChild([&] {
+        if (!TurnFileLocksOff())
+            return std::string("<no seccomp>");
+        return "probe " + OpenOutcome(product, GENERIC_WRITE, 0) + "\n" + "read " +
+               OpenOutcome(product, GENERIC_READ, kShareAll) + "\n" + "copy " +
+               Outcome(CopyFileA(update.c_str(), product.c_str(), FALSE)) + "\n" + "onto itself " +
+               Outcome(CopyFileA(product.c_str(), sameFile.c_str(), FALSE)) + "\n" + "delete " +
+               Outcome(DeleteFileA(update.c_str())) + "\n" + "no data " +
+               OpenOutcome(product, 0, 0) + "\n";
+    });
+    if (report == "<no seccomp>")
+        GTEST_SKIP() << "file locks cannot be turned off here";
+    EXPECT_EQ(report, "probe error 5\nread error 5\ncopy error 5\nonto itself error 5\n"
+                      "delete error 5\nno data ok\n");
+    EXPECT_EQ(tree.ReadFile("BV.EXE"), "program");
+    EXPECT_EQ(tree.ReadFile("new.exe"), "update");
+}
+
+TEST(CopyFileA, OntoItselfUnderAnotherNameIsRefusedUntouched) {
+    TempTree tree;
+    tree.WriteFile("a.txt", "data");
+    ASSERT_EQ(link((tree.Root() + "/a.txt").c_str(), (tree.Root() + "/hard.txt").c_str()), 0);
+    ASSERT_EQ(symlink("a.txt", (tree.Root() + "/soft.txt").c_str()), 0);
+    for (const char* to : {"hard.txt", "soft.txt", "A.TXT"}) {
+        EXPECT_WIN32_FAILURE(CopyFileA(tree.Path("a.txt").c_str(), tree.Path(to).c_str(), FALSE),
+                             FALSE, ERROR_SHARING_VIOLATION);
+        EXPECT_WIN32_FAILURE(CopyFileA(tree.Path(to).c_str(), tree.Path("a.txt").c_str(), FALSE),
+                             FALSE, ERROR_SHARING_VIOLATION);
+    }
+    EXPECT_EQ(tree.ReadFile("a.txt"), "data");
+}
+
+TEST(CopyFileA, PermissionsTravelButNoSetIdBits) {
+    TempTree tree;
+    std::string source = tree.Root() + "/src", target = tree.Root() + "/dst";
+    struct Case {
+        mode_t source;
+        mode_t existingTarget; // 0: none
+        mode_t copied;
+    } cases[] = {
+        {04755, 0, 0755},
+        {02750, 0, 0750},
+        {0644, 06755, 0644},
+        {0600, 0644, 0600},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.source << " onto " << c.existingTarget);
+        tree.WriteFile("src", "x");
+        ASSERT_EQ(chmod(source.c_str(), c.source), 0);
+        unlink(target.c_str());
+        if (c.existingTarget != 0) {
+            tree.WriteFile("dst", "old");
+            ASSERT_EQ(chmod(target.c_str(), c.existingTarget), 0);
+        }
+        EXPECT_TRUE(CopyFileA(source.c_str(), target.c_str(), FALSE));
+        struct stat info;
+        ASSERT_EQ(stat(target.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.copied);
+        EXPECT_EQ(tree.ReadFile("dst"), "x");
+    }
 }
 
 } // namespace

@@ -44,7 +44,20 @@ if(EXISTS ${WORK}/bad.tbl)
 endif()
 
 run(FALSE build ${WORK}/missing.txt ${WORK}/bad.tbl)
+# A directory is no listing, not even an empty one.
+file(MAKE_DIRECTORY ${WORK}/listing_dir)
+run(FALSE build ${WORK}/listing_dir ${WORK}/bad.tbl)
+if(EXISTS ${WORK}/bad.tbl)
+  message(FATAL_ERROR "a table was written from a directory")
+endif()
 run(FALSE dump ${WORK}/missing.tbl)
+run(FALSE dump ${WORK}/listing_dir)
+# From a pipe, which cannot seek, the table is read whole.
+execute_process(COMMAND sh -c "cat '${WORK}/good.tbl' | '${TOOL}' dump /dev/stdin"
+                RESULT_VARIABLE code OUTPUT_VARIABLE out)
+if(NOT code EQUAL 0 OR NOT out STREQUAL listing)
+  message(FATAL_ERROR "dump from a pipe: exit ${code}, '${out}'")
+endif()
 file(WRITE ${WORK}/short.tbl "zu kurz")
 run(FALSE dump ${WORK}/short.tbl)
 # Entry table offset and count "AAAA" and "BBBB": far past the end.

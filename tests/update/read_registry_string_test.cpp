@@ -39,6 +39,7 @@ TEST(ReadRegistryString, ReadsTheDefaultAndNamedValues) {
                       "\"&AppPath\"=\"D:\\\\Per User\"\r\n");
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, ""), "C:\\Apps\\Brenvolt");
     EXPECT_EQ(Read(HKEY_CURRENT_USER, "&AppPath"), "D:\\Per User");
+    EXPECT_EQ(Read(HKEY_CURRENT_USER, "&apppath"), "D:\\Per User"); // names match in any case
     EXPECT_EQ(Read(HKEY_CURRENT_USER, ""), "");
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "&AppPath"), "");
 }
@@ -59,6 +60,19 @@ TEST(ReadRegistryString, ValueOfTheBufferSizeLimit) {
                       fits + "\"\r\n\"&AppPath\"=\"" + tooLong + "\"\r\n");
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, ""), fits);
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "&AppPath"), "");
+}
+
+// Stored without a terminating zero (hex(1): bytes), a value is read up to
+// the size that the query returned; 256 bytes fill the buffer exactly.
+TEST(ReadRegistryString, ValueWithoutTerminatingZero) {
+    std::string full = "hex(1):";
+    for (int i = 0; i < 256; ++i)
+        full += i == 0 ? "66" : ",66";
+    RegistryFile file("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]\r\n"
+                      "@=" +
+                      full + "\r\n\"Short\"=hex(1):41,42,43\r\n");
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, ""), std::string(256, 'f'));
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "Short"), "ABC");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The built Update.exe run as a real process from a package folder, with a
 // test registry file and a recording notepad.exe first on PATH.
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "file_locks_off.h"
 
 namespace fs = std::filesystem;
 
@@ -30,6 +33,9 @@ const char kRunning[] = "Error: Sie m\xC3\xBCssen erst Brenvolt schlie\xC3\x9F"
 const char kCannotOpen[] =
     "Error: Ein Fehler ist w\xC3\xA4hrend dem Update aufgetreten.\n\n"
     "Installieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
+
+const char kOneFailed[] = "Error: Es wurden 1 Dateien kopiert.\n1 Dateien konnten nicht kopiert "
+                          "werden.\n\nDas Update wurde nicht vollst\xC3\xA4ndig installiert.\n";
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -120,14 +126,24 @@ class UpdateRun : public ::testing::Test {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 
-    RunResult Run(bool expectNotes) {
+    // Runs Update.exe; a run that hangs is ended after a minute. Without
+    // file locks, as on a file system that has none.
+    RunResult Run(bool expectNotes, bool withoutFileLocks = false) {
         const fs::path error = root_ / "stderr.txt";
         const std::string command =
-            "cd " + Quoted((root_ / "cwd").string()) +
-            " && UPDATE_REGISTRY_FILE=" + Quoted((root_ / "registry.reg").string()) +
-            " PATH=" + Quoted((root_ / "bin").string()) + ":\"$PATH\" " +
+            "cd " + Quoted((root_ / "cwd").string()) + " && UPDATE_REGISTRY_FILE=" +
+            Quoted(registryFile_.empty() ? (root_ / "registry.reg").string() : registryFile_) +
+            " PATH=" + Quoted((root_ / "bin").string()) + ":\"$PATH\" timeout -s KILL 60 " +
             Quoted((package_ / "Update.exe").string()) + " 2>" + Quoted(error.string());
-        const int status = std::system(command.c_str());
+        int status = -1;
+        const pid_t shell = fork();
+        if (shell == 0) {
+            if (withoutFileLocks && !TurnFileLocksOff())
+                _exit(125);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        waitpid(shell, &status, 0);
         RunResult result;
         if (WIFEXITED(status))
             result.exitCode = WEXITSTATUS(status);
@@ -146,6 +162,7 @@ class UpdateRun : public ::testing::Test {
     std::string NotesStarted() const { return (root_ / "cwd").string() + "|faq.txt\n"; }
 
     fs::path root_, package_, install_;
+    std::string registryFile_; // instead of root_/registry.reg
     pid_t productPid_ = -1;
 };
 
@@ -335,6 +352,81 @@ TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {
               "Das Update wurde nicht vollst\xC3\xA4ndig installiert.\n");
     EXPECT_EQ(ReadAll(package_ / "BV.EXE"), "product");
     EXPECT_EQ(ReadAll(package_ / "data.txt"), "data");
+}
+
+} // namespace
+
+namespace {
+
+// FIFOs and devices in the package cannot be copied, and are not read.
+TEST_F(UpdateRun, SpecialFileInThePackageIsAFailedCopy) {
+    struct Case {
+        const char* name;
+        mode_t type;
+    } cases[] = {{"pipe.dat", S_IFIFO}, {"zero.dat", S_IFCHR}};
+    bool deviceSkipped = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.type == S_IFCHR && geteuid() != 0) {
+            deviceSkipped = true; // only root makes devices
+            continue;
+        }
+        Registry(install_.string());
+        Product();
+        WriteAll(package_ / "a.txt", "a");
+        const fs::path special = package_ / c.name;
+        // A character device like /dev/zero, which would fill the target.
+        ASSERT_EQ(mknod(special.c_str(), c.type | 0644, c.type == S_IFCHR ? makedev(1, 5) : 0), 0)
+            << special;
+        const RunResult run = Run(false);
+        EXPECT_EQ(run.messageBox, kOneFailed);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(install_ / c.name)));
+        EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+        fs::remove(special);
+    }
+    if (deviceSkipped)
+        GTEST_SKIP() << "the device case needs root";
+}
+
+// A product file or a registry file that is a FIFO or a device is a file
+// that cannot be opened or read.
+TEST_F(UpdateRun, SpecialProductOrRegistryFileIsOneThatCannotBeOpened) {
+    WriteAll(package_ / "a.txt", "a");
+    Registry(install_.string());
+    ASSERT_EQ(mkfifo((install_ / "BV.EXE").c_str(), 0644), 0);
+    EXPECT_EQ(Run(false).messageBox, kCannotOpen);
+    fs::remove(install_ / "BV.EXE");
+
+    Product();
+    // What the run shows with a given registry file, but for its name.
+    auto shownWith = [this](const std::string& file) {
+        registryFile_ = file;
+        std::string shown = Run(false).messageBox;
+        for (std::size_t at; (at = shown.find(file)) != std::string::npos;)
+            shown.replace(at, file.size(), "<registry>");
+        return shown;
+    };
+    fs::create_directories(root_ / "unreadable.reg");
+    const std::string unreadable = shownWith((root_ / "unreadable.reg").string());
+    EXPECT_NE(unreadable.find(kNotFound), std::string::npos) << unreadable;
+    ASSERT_EQ(mkfifo((root_ / "fifo.reg").c_str(), 0644), 0);
+    EXPECT_EQ(shownWith((root_ / "fifo.reg").string()), unreadable);
+    EXPECT_EQ(shownWith("/dev/zero"), unreadable);
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+}
+
+// Where file locks do not work, share modes cannot be kept: the product
+// probe fails, and the run stops before it copies anything.
+TEST_F(UpdateRun, WithoutFileLocksTheRunIsRefused) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "a.txt", "a");
+    const RunResult run = Run(false, true);
+    if (run.exitCode == 125)
+        GTEST_SKIP() << "file locks cannot be turned off here";
+    EXPECT_EQ(run.messageBox, kCannotOpen);
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+    EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "product");
 }
 
 } // namespace

@@ -110,6 +110,7 @@ TEST(TextStringPath, MakePath) {
         {"D", "\\x\\", nullptr, nullptr, "D:\\x\\"},
         {"C", "/a/b", "f", "", "C:/a/b\\f"},
         {"", "\\", "", nullptr, "\\"},
+        {"C", nullptr, "f", "e", "C:/f.e"}, // a null directory is the empty one
     };
     for (const auto& c : cases) {
         TextString s("old text");

@@ -6,6 +6,9 @@
 
 #include "test_bytes.h"
 #include "text_string.h"
+#ifndef _WIN32
+#include "platform/standin/user32/message_box_record.h"
+#endif
 
 namespace {
 
@@ -90,6 +93,10 @@ TEST(TextStringResource, ShowInMessageBox) {
     TextString("Es wurden 3 Dateien kopiert.").ShowInMessageBox();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Output: Es wurden 3 Dateien kopiert.\n");
     EXPECT_EQ(GetActiveWindow(), nullptr);
+    // Owned by the active window, with the information icon and OK alone.
+    const MessageBoxRecord box = LastMessageBox();
+    EXPECT_EQ(box.owner, GetActiveWindow());
+    EXPECT_EQ(box.type, UINT(MB_ICONINFORMATION));
 }
 #endif
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "heap_watch.h"
 #include "test_bytes.h"
 #include "text_string.h"
 
@@ -44,10 +45,48 @@ TEST(TextStringStorage, ShrinkingKeepsTheBufferAndAFittingAppendReusesIt) {
     EXPECT_STREQ(s.GetText(), "");
     s.Append("xyz").Append("abc").DropLastIf('c');
     EXPECT_EQ(Bytes(s), "xyzab");
+    EXPECT_STREQ(s.GetText(), "xyzab"); // terminated at the new length
     EXPECT_EQ(s.GetText(), buffer);
     s.Append("c!");
     EXPECT_NE(s.GetText(), buffer);
     ExpectExact(s, "xyzabc!");
+}
+
+// Every block a string makes goes back to the heap once: when it grows out
+// of its buffer, and at its end.
+struct BlockCount {
+    int made = 0, released = 0;
+    static void Made(void*, std::size_t, void* context) {
+        ++static_cast<BlockCount*>(context)->made;
+    }
+    static void Released(void*, void* context) { ++static_cast<BlockCount*>(context)->released; }
+};
+
+TEST(TextStringStorage, AStringThatGrowsReleasesItsOldBuffer) {
+    BlockCount count;
+    {
+        ScopedHeapWatch watch({BlockCount::Made, BlockCount::Released, &count, nullptr});
+        TextString s("ab");
+        s.Append("cd").Append('e').Append(s);
+        EXPECT_EQ(Bytes(s), "abcdeabcde");
+        EXPECT_EQ(count.made, 4);
+        EXPECT_EQ(count.released, 3);
+    }
+    EXPECT_EQ(count.released, 4);
+}
+
+// The heap may hand a released block straight back, so the blocks are
+// counted, not their addresses compared.
+TEST(TextStringStorage, AssignOfExactlyTheCapacityReusesTheBuffer) {
+    TextString s("abcdef");
+    BlockCount count;
+    {
+        ScopedHeapWatch watch({BlockCount::Made, BlockCount::Released, &count, nullptr});
+        s.Assign("uvwxyz");
+    }
+    EXPECT_EQ(count.made, 0);
+    EXPECT_EQ(count.released, 0);
+    ExpectExact(s, "uvwxyz");
 }
 
 TEST(TextStringAssign, OwnTextAndNull) {
@@ -115,7 +154,9 @@ TEST(TextStringInteger, TextsInEachRadix) {
                  {35, 36, "z"},
                  {-1, 36, "1z141z3"},
                  {7, 0, "7"},
-                 {7, 1, "7"}};
+                 {7, 1, "7"},
+                 {100, 37, "100"}, // unsupported radixes give radix 10
+                 {100, 1000, "100"}};
     for (const auto& c : cases)
         ExpectExact(TextString(c.value, c.radix), c.text, c.text);
 }
@@ -190,6 +231,7 @@ TEST(TextStringDerived, ConcatenationAndSubstrings) {
         {"Mid(1, UINT32_MAX)", abc.Mid(1, UINT32_MAX), "bc"},
         {"Mid(1, 1)", abc.Mid(1, 1), "b"},
         {"Mid(2, 5)", abc.Mid(2, 5), "c"},
+        {"Mid(1, 3)", abc.Mid(1, 3), "bc"}, // a count above length - start, not above length
         {"empty Right(3)", empty.Right(3), ""},
         {"inner zero Mid(1, 2)", innerZero.Mid(1, 2), std::string("\0b", 2)},
         {"inner zero Left(9)", innerZero.Left(9), std::string("a\0b", 3)},

@@ -1,11 +1,13 @@
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "heap.h"
+#include "heap_watch.h"
 #include "test_bytes.h"
 #include "text_string.h"
 #include "text_table.h"
@@ -45,19 +47,6 @@ void ExpectNoEntries(const TextTable& table, const char* what, std::uint32_t ent
     for (std::uint32_t id : {0u, 999u, 1000u, 1002u, 1003u, 4294967295u})
         EXPECT_EQ(TextOf(table, id), "<none>") << what << ": " << id;
 }
-
-class ScopedHeapWatch {
-  public:
-    explicit ScopedHeapWatch(const HeapWatch& watch)
-        : watch_(watch), previous_(WatchHeap(&watch_)) {}
-    ~ScopedHeapWatch() { WatchHeap(previous_); }
-    ScopedHeapWatch(const ScopedHeapWatch&) = delete;
-    ScopedHeapWatch& operator=(const ScopedHeapWatch&) = delete;
-
-  private:
-    HeapWatch watch_;
-    const HeapWatch* previous_;
-};
 
 TEST(TextTable, Lookup) {
     ScratchFile zero("text_table_zero.tbl", Header(16, 0) + "tail");
@@ -132,7 +121,7 @@ TEST(TextTable, LoadMakesOneBlockOfTheFileSizeAndEveryBlockIsFreedOnce) {
     ScratchFile file("text_table_heap.tbl", bytes);
     HeapLog log;
     {
-        ScopedHeapWatch watch({HeapLog::Allocated, HeapLog::Released, &log});
+        ScopedHeapWatch watch({HeapLog::Allocated, HeapLog::Released, &log, nullptr});
         TextTable table;
         ASSERT_TRUE(table.Load(file.Name()));
         EXPECT_EQ(log.sizes, std::vector<std::size_t>{bytes.size()});
@@ -186,7 +175,7 @@ TEST(TextTableSharing, WhileLoadHoldsTheFileReadersMayOpenItAndAWriterIsRefused)
     opens.fileName = file.Name();
     TextTable table;
     {
-        ScopedHeapWatch watch({OpensWhileLoading::TryOpens, nullptr, &opens});
+        ScopedHeapWatch watch({OpensWhileLoading::TryOpens, nullptr, &opens, nullptr});
         EXPECT_TRUE(table.Load(file.Name()));
     }
     EXPECT_TRUE(opens.readerOpened);
@@ -245,6 +234,95 @@ TEST(TextTable, MalformedFilesFailLoadAndLeaveNoEntries) {
     ASSERT_TRUE(table.Load(edge.Name()));
     EXPECT_EQ(TextOf(table, 1000), Field(0xC3C3C3C3));
 }
+
+// Load's block has the file's size, which comes from outside the program.
+// A heap that refuses it fails Load; it never ends the program.
+struct Refusal {
+    std::vector<std::size_t> asked;
+
+    static bool RefuseAll(std::size_t size, void* context) {
+        static_cast<Refusal*>(context)->asked.push_back(size);
+        return true;
+    }
+};
+
+TEST(TextTableLoadFailures, BlockTheHeapCannotGiveFailsLoad) {
+    const std::string bytes = ThreeEntries();
+    ScratchFile file("text_table_refused.tbl", bytes);
+    TextTable table;
+    ASSERT_TRUE(table.Load(file.Name()));
+    Refusal refusal;
+    {
+        ScopedHeapWatch watch({nullptr, nullptr, &refusal, Refusal::RefuseAll});
+        EXPECT_FALSE(table.Load(file.Name()));
+    }
+    EXPECT_EQ(refusal.asked, std::vector<std::size_t>{bytes.size()});
+    ExpectNoEntries(table, "refused block");
+    // The file was closed again: a writer gets in.
+    HANDLE writer = CreateFileA(file.Name(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE)
+        CloseHandle(writer);
+}
+
+// Sparse files whose first 16 bytes read as an empty table: a size beyond 32
+// bits, or the one size that a failed size query also gives, fails Load
+// before any block is asked for.
+TEST(TextTableLoadFailures, SizesThatDoNotFitIn32Bits) {
+    const struct {
+        const char* what;
+        std::uintmax_t size;
+    } cases[] = {{"4 GiB + 16 bytes", 0x100000010ull}, {"4 GiB - 1 bytes", 0xFFFFFFFFull}};
+    for (const auto& c : cases) {
+        ScratchFile file("text_table_sparse.tbl", Header(16, 0));
+        std::error_code error;
+        std::filesystem::resize_file(file.Name(), c.size, error);
+        if (error)
+            GTEST_SKIP() << "no file of " << c.what << " here: " << error.message();
+        Refusal refusal;
+        TextTable table;
+        {
+            ScopedHeapWatch watch({nullptr, nullptr, &refusal, Refusal::RefuseAll});
+            EXPECT_FALSE(table.Load(file.Name())) << c.what;
+        }
+        EXPECT_TRUE(refusal.asked.empty()) << c.what;
+        ExpectNoEntries(table, c.what);
+    }
+}
+
+#ifndef _WIN32
+// The file shrinks between the size query and the read, which then brings
+// fewer bytes than the block holds: Load fails rather than keep bytes that
+// the file never had. Only on the stand-in, whose share modes do not keep
+// out a POSIX truncate: Windows lets no one shrink a file that Load holds.
+struct ShrinkWhileLoading {
+    const char* fileName;
+    std::uintmax_t size;
+    bool shrunk = false;
+
+    static void Shrink(void*, std::size_t, void* context) {
+        ShrinkWhileLoading* shrink = static_cast<ShrinkWhileLoading*>(context);
+        std::error_code error;
+        std::filesystem::resize_file(shrink->fileName, shrink->size, error);
+        shrink->shrunk = !error;
+    }
+};
+
+TEST(TextTableLoadFailures, ReadShorterThanTheSizeFailsLoad) {
+    const std::string bytes = ThreeEntries();
+    ScratchFile file("text_table_shrinks.tbl", bytes + std::string(64, 'x'));
+    ShrinkWhileLoading shrink{file.Name(), bytes.size()};
+    TextTable table;
+    bool loaded = false;
+    {
+        ScopedHeapWatch watch({ShrinkWhileLoading::Shrink, nullptr, &shrink, nullptr});
+        loaded = table.Load(file.Name());
+    }
+    ASSERT_TRUE(shrink.shrunk);
+    EXPECT_FALSE(loaded);
+    ExpectNoEntries(table, "short read");
+}
+#endif
 
 TEST(TextStringLoadTableText, NullTableMissingIdAndInnerZeroByte) {
     const std::uint32_t texts = 16 + 3 * 12;

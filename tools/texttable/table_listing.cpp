@@ -100,27 +100,30 @@ bool ParseListing(const std::string& listing, std::vector<std::string>* texts, s
     return true;
 }
 
-std::string WriteListing(const std::vector<std::string>& texts) {
+void AppendListingLine(const std::string& text, std::string* listing) {
     static const char kHex[] = "0123456789ABCDEF";
-    std::string listing;
-    for (const std::string& text : texts) {
-        for (char c : text) {
-            const unsigned char byte = static_cast<unsigned char>(c);
-            if (c == '\\')
-                listing += "\\\\";
-            else if (c == '\n')
-                listing += "\\n";
-            else if (c == '\r')
-                listing += "\\r";
-            else if (c == '\0')
-                listing += "\\0";
-            else if ((byte < 0x20 && c != '\t') || byte == 0x7F)
-                listing += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
-            else
-                listing.push_back(c);
-        }
-        listing.push_back('\n');
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '\\')
+            *listing += "\\\\";
+        else if (c == '\n')
+            *listing += "\\n";
+        else if (c == '\r')
+            *listing += "\\r";
+        else if (c == '\0')
+            *listing += "\\0";
+        else if ((byte < 0x20 && c != '\t') || byte == 0x7F)
+            *listing += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
+        else
+            listing->push_back(c);
     }
+    listing->push_back('\n');
+}
+
+std::string WriteListing(const std::vector<std::string>& texts) {
+    std::string listing;
+    for (const std::string& text : texts)
+        AppendListingLine(text, &listing);
     return listing;
 }
 
@@ -151,9 +154,7 @@ bool EncodeTable(const std::vector<std::string>& texts, std::string* table, std:
     return true;
 }
 
-bool DecodeTable(const std::string& table, std::vector<std::string>* texts, std::string* error) {
-    texts->clear();
-    const std::uint64_t size = table.size();
+bool ReadTable(std::uint64_t size, const ReadAt& read, const TextSink& sink, std::string* error) {
     const std::string ofSize = " passes the end of the file (" + std::to_string(size) + " bytes)";
     if (size < kHeaderSize) {
         *error = "shorter than the 16-byte header";
@@ -163,25 +164,67 @@ bool DecodeTable(const std::string& table, std::vector<std::string>* texts, std:
         *error = "larger than 4 GiB";
         return false;
     }
-    const std::uint64_t tableOffset = FieldAt(table, 4);
-    const std::uint64_t count = FieldAt(table, 12);
+    std::string header(kHeaderSize, '\0');
+    if (!read(0, header.size(), &header[0])) {
+        *error = "cannot read the header";
+        return false;
+    }
+    const std::uint64_t tableOffset = FieldAt(header, 4);
+    const std::uint64_t count = FieldAt(header, 12);
     if (tableOffset + kEntrySize * count > size) {
         *error = "entry table (" + std::to_string(count) + " entries at offset " +
                  std::to_string(tableOffset) + ")" + ofSize;
         return false;
     }
-    for (std::uint64_t index = 0; index < count; ++index) {
-        const std::uint64_t entry = tableOffset + kEntrySize * index;
-        const std::uint64_t textOffset = FieldAt(table, entry);
-        const std::uint64_t textLength = FieldAt(table, entry + 4);
-        if (textOffset + textLength > size) {
-            *error = "text of id " + std::to_string(kFirstTextId + index) + " (offset " +
-                     std::to_string(textOffset) + ", length " + std::to_string(textLength) + ")" +
-                     ofSize;
-            texts->clear();
-            return false;
+    // The entries are read in chunks, twice: every text is checked before
+    // the first one goes out, so that a malformed table gives nothing but
+    // the error. Then only one chunk and one text are held at a time.
+    const std::uint64_t kChunk = 4096;
+    std::string entries, text;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::uint64_t first = 0; first < count; first += kChunk) {
+            const std::uint64_t inChunk = count - first < kChunk ? count - first : kChunk;
+            entries.resize(static_cast<std::size_t>(kEntrySize * inChunk));
+            if (!read(tableOffset + kEntrySize * first, entries.size(), &entries[0])) {
+                *error = "cannot read the entry table";
+                return false;
+            }
+            for (std::uint64_t i = 0; i < inChunk; ++i) {
+                const std::uint64_t textOffset = FieldAt(entries, kEntrySize * i);
+                const std::uint64_t textLength = FieldAt(entries, kEntrySize * i + 4);
+                if (pass == 0 && textOffset + textLength > size) {
+                    *error = "text of id " + std::to_string(kFirstTextId + first + i) +
+                             " (offset " + std::to_string(textOffset) + ", length " +
+                             std::to_string(textLength) + ")" + ofSize;
+                    return false;
+                }
+                if (pass == 0)
+                    continue;
+                text.resize(static_cast<std::size_t>(textLength));
+                if (textLength > 0 && !read(textOffset, text.size(), &text[0])) {
+                    *error =
+                        "cannot read the text of id " + std::to_string(kFirstTextId + first + i);
+                    return false;
+                }
+                if (!sink(text)) {
+                    *error = "cannot write";
+                    return false;
+                }
+            }
         }
-        texts->push_back(table.substr(textOffset, textLength));
     }
     return true;
+}
+
+bool DecodeTable(const std::string& table, std::vector<std::string>* texts, std::string* error) {
+    texts->clear();
+    const ReadAt read = [&table](std::uint64_t offset, std::size_t count, char* out) {
+        table.copy(out, count, static_cast<std::size_t>(offset));
+        return true;
+    };
+    const TextSink keep = [texts](const std::string& text) {
+        texts->push_back(text);
+        return true;
+    };
+    return ReadTable(table.size(), read, keep, error);
 }

@@ -14,6 +14,8 @@
 // entry table and every text inside the file.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,23 @@ bool ParseListing(const std::string& listing, std::vector<std::string>* texts, s
 // but the tab; bytes from 0x80 up stay as they are.
 std::string WriteListing(const std::vector<std::string>& texts);
 
+// One text as a line of a listing, line break included, appended to listing.
+void AppendListingLine(const std::string& text, std::string* listing);
+
 // Fails only when the table would not fit in 32-bit offsets.
 bool EncodeTable(const std::vector<std::string>& texts, std::string* table, std::string* error);
 
+// Where ReadTable gets the table's bytes: count bytes from offset into out,
+// false when they cannot be read. ReadTable asks only for bytes inside the
+// size it was given.
+using ReadAt = std::function<bool(std::uint64_t offset, std::size_t count, char* out)>;
+// Takes each text in id order; false stops the reading as a write failure.
+using TextSink = std::function<bool(const std::string& text)>;
+
+// Checks the whole table of `size` bytes first, then hands its texts to
+// sink one by one. It holds one text and a few thousand entries at a time,
+// never the table, so a large table needs memory for its largest text only.
+bool ReadTable(std::uint64_t size, const ReadAt& read, const TextSink& sink, std::string* error);
+
+// ReadTable over a table in memory; on failure texts is empty.
 bool DecodeTable(const std::string& table, std::vector<std::string>* texts, std::string* error);

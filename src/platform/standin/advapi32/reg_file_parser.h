@@ -35,7 +35,12 @@ bool ParseRegFile(const char* text, std::size_t length, const char* keyPath,
 void FreeRegistryValues(RegistryKeyContents* contents);
 
 // Turns the bytes of a .reg file as stored into code page 1252: a UTF-16LE
-// file (as regedit writes version 5.00 files) and a UTF-8 one (as a Linux
-// editor writes it) are converted; anything else is taken as code page 1252.
-// Returns a block to be freed with free(), or null when out of memory.
-char* DecodeRegFileText(const unsigned char* bytes, std::size_t length, std::size_t* textLength);
+// file (as regedit writes version 5.00 files; a stray last byte of an odd
+// length is dropped) and a UTF-8 one (as a Linux editor writes it) are
+// converted; anything else is taken as code page 1252. A file that begins
+// with the UTF-8 byte order mark must be UTF-8 throughout: a byte that is
+// not is a malformed file, reported with its line.
+// Returns a block to be freed with free(), or null with the error (line 0
+// when out of memory).
+char* DecodeRegFileText(const unsigned char* bytes, std::size_t length, std::size_t* textLength,
+                        RegFileError* error);

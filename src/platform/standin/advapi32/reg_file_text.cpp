@@ -37,10 +37,44 @@ char ToCp1252(unsigned codePoint) {
 
 } // namespace
 
-char* DecodeRegFileText(const unsigned char* bytes, std::size_t length, std::size_t* textLength) {
+namespace {
+
+// The line (1-based) that holds the byte at `at`.
+unsigned LineOf(const unsigned char* bytes, std::size_t at) {
+    unsigned line = 1;
+    for (std::size_t i = 0; i < at; ++i)
+        line += bytes[i] == '\n' ? 1 : 0;
+    return line;
+}
+
+// Whether bytes from start on are UTF-8 throughout; if not, where the
+// first byte that is not lies. multibyte tells whether any character took
+// more than one byte.
+bool IsUtf8(const unsigned char* bytes, std::size_t start, std::size_t length, bool* multibyte,
+            std::size_t* bad) {
+    *multibyte = false;
+    for (std::size_t i = start; i < length;) {
+        unsigned codePoint;
+        const std::size_t sequence = Utf8Sequence(bytes + i, length - i, &codePoint);
+        if (sequence == 0) {
+            *bad = i;
+            return false;
+        }
+        *multibyte = *multibyte || sequence > 1;
+        i += sequence;
+    }
+    return true;
+}
+
+} // namespace
+
+char* DecodeRegFileText(const unsigned char* bytes, std::size_t length, std::size_t* textLength,
+                        RegFileError* error) {
     char* text = static_cast<char*>(std::malloc(length + 1));
-    if (text == nullptr)
+    if (text == nullptr) {
+        *error = RegFileError{0, "out of memory"};
         return nullptr;
+    }
     std::size_t out = 0;
     if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         for (std::size_t i = 2; i + 1 < length; i += 2)
@@ -48,17 +82,18 @@ char* DecodeRegFileText(const unsigned char* bytes, std::size_t length, std::siz
         *textLength = out;
         return text;
     }
-    std::size_t start = length >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-    bool wellFormed = true;
-    bool multibyte = start != 0;
-    for (std::size_t i = start; i < length && wellFormed;) {
-        unsigned codePoint;
-        std::size_t sequence = Utf8Sequence(bytes + i, length - i, &codePoint);
-        wellFormed = sequence != 0;
-        multibyte = multibyte || sequence > 1;
-        i += sequence;
+    const bool marked = length >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0;
+    const std::size_t start = marked ? 3 : 0;
+    bool multibyte = false;
+    std::size_t bad = 0;
+    const bool utf8 = IsUtf8(bytes, start, length, &multibyte, &bad);
+    if (marked && !utf8) {
+        std::free(text);
+        *error =
+            RegFileError{LineOf(bytes, bad), "a byte that is not UTF-8 in a file marked as UTF-8"};
+        return nullptr;
     }
-    if (wellFormed && multibyte) {
+    if (utf8 && (marked || multibyte)) {
         for (std::size_t i = start; i < length;) {
             unsigned codePoint = 0;
             i += Utf8Sequence(bytes + i, length - i, &codePoint);

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "handle_objects.h"
 #include "reg_file_parser.h"
@@ -36,9 +38,18 @@ KeyObject* KeyFromHandle(HKEY key) {
 unsigned char* ReadWholeFile(const char* path, std::size_t* length, bool* missing) {
     *missing = false;
     *length = 0;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
+    // Opening never waits, and only a regular file is read: a FIFO or a
+    // device is a file that cannot be read.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
         *missing = errno == ENOENT || errno == ENOTDIR;
+        return nullptr;
+    }
+    struct stat status;
+    std::FILE* file = nullptr;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        (file = fdopen(fd, "rb")) == nullptr) {
+        close(fd);
         return nullptr;
     }
     std::size_t capacity = 4096;
@@ -95,11 +106,13 @@ bool LoadKey(const char* keyPath, RegistryKeyContents* contents) {
         return false;
     }
     std::size_t textLength = 0;
-    char* text = DecodeRegFileText(bytes, length, &textLength);
-    std::free(bytes);
-    if (text == nullptr)
-        return false;
     RegFileError error = {0, ""};
+    char* text = DecodeRegFileText(bytes, length, &textLength, &error);
+    std::free(bytes);
+    if (text == nullptr) {
+        ReportMalformed(filePath, error);
+        return false;
+    }
     if (!ParseRegFile(text, textLength, keyPath, contents, &error))
         ReportMalformed(filePath, error);
     std::free(text);

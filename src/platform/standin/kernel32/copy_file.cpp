@@ -12,11 +12,15 @@
 
 namespace {
 
-// Copies all of from into to, both at offset 0 and to empty.
-int CopyContents(int from, int to) {
+// Copies from into to, both at offset 0 and to empty: to the end of from,
+// or once size bytes (the size from had when it was opened) are copied,
+// which spares asking once more for an end that is known. A file that
+// reports no size (some of /proc) is copied to its end.
+int CopyContents(int from, int to, off_t size) {
     bool kernelCopy = true;
     char buffer[65536];
-    for (;;) {
+    off_t copied = 0;
+    while (size == 0 || copied < size) {
         ssize_t count;
         if (kernelCopy) {
             count = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
@@ -41,8 +45,14 @@ int CopyContents(int from, int to) {
         if (count < 0)
             return errno;
         if (count == 0)
-            return 0;
+            break;
+        copied += count;
     }
+    return 0;
+}
+
+bool SameFile(const struct stat& first, const struct stat& second) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 BOOL Fail(DWORD error) {
@@ -53,8 +63,8 @@ BOOL Fail(DWORD error) {
 } // namespace
 
 BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
-    PosixPath sourcePath(existingFileName);
-    PosixPath targetPath(newFileName);
+    PosixPath sourcePath(existingFileName, CaseLookup::WhenMissing);
+    PosixPath targetPath(newFileName, CaseLookup::WhenMissing);
     if (!sourcePath.IsValid())
         return Fail(sourcePath.Error());
     if (!targetPath.IsValid())
@@ -62,34 +72,46 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
 
     // The source is read along with writers that share reading, as Win32
     // copies a file that another program is writing.
-    FileOpenResult source = OpenFileObject(sourcePath.Text(), GENERIC_READ,
+    FileOpenResult source = OpenFileObject(sourcePath, GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
     if (source.file == nullptr)
         return Fail(source.error);
-    struct stat sourceInfo;
-    if (fstat(source.file->fd, &sourceInfo) != 0) {
-        DestroyFileObject(source.file);
-        return Fail(ERROR_ACCESS_DENIED);
-    }
 
     // Every refusal comes before the target is touched: the open checks the
-    // read-only state, directories and the share modes before it truncates.
+    // read-only state, the kind of file and the share modes, and the target
+    // is emptied only after that and after the check that it is not the
+    // source itself.
     FileOpenResult target =
-        OpenFileObject(targetPath.Text(), GENERIC_WRITE, 0,
-                       failIfExists ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+        OpenFileObject(targetPath, GENERIC_WRITE, 0, failIfExists ? CREATE_NEW : OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL);
     if (target.file == nullptr) {
         DestroyFileObject(source.file);
         return Fail(target.error);
     }
+    int error = 0;
+    if (target.existed && SameFile(source.status, target.status)) {
+        // The answer Windows gives, whose own opens meet each other here;
+        // this one does not depend on them.
+        DestroyFileObject(target.file);
+        DestroyFileObject(source.file);
+        return Fail(ERROR_SHARING_VIOLATION);
+    }
+    if (target.existed && target.status.st_size != 0 && ftruncate(target.file->fd, 0) != 0)
+        error = errno;
 
-    int error = CopyContents(source.file->fd, target.file->fd);
+    if (error == 0)
+        error = CopyContents(source.file->fd, target.file->fd, source.status.st_size);
     if (error == 0) {
-        // Win32 keeps the source's attributes and last-write time.
-        fchmod(target.file->fd, sourceInfo.st_mode & 07777);
+        // Win32 keeps the source's attributes and last-write time. Only the
+        // permissions travel: a set-user-ID or set-group-ID bit of a package
+        // file must not come out owned by whoever runs the copy.
+        mode_t mode = source.status.st_mode & 0777;
+        if ((target.status.st_mode & 07777) != mode)
+            fchmod(target.file->fd, mode);
         struct timespec times[2];
         times[0].tv_sec = 0;
         times[0].tv_nsec = UTIME_NOW;
-        times[1] = sourceInfo.st_mtim;
+        times[1] = source.status.st_mtim;
         futimens(target.file->fd, times);
     }
     DestroyFileObject(target.file);

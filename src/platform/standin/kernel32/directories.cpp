@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,19 +22,28 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    // Deleting is an open for delete access that shares everything.
-    ShareClaim claim;
-    const DWORD kDelete = 0x00010000;
-    DWORD shareError =
-        ClaimShareAccess(info.st_dev, info.st_ino, kDelete,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &claim);
-    if (shareError != ERROR_SUCCESS) {
-        SetLastError(shareError);
-        return FALSE;
+    // Deleting is an open for delete access that shares everything. The
+    // name itself is opened, not what a link leads to; a link or a special
+    // file, which no handle holds, is removed as it is.
+    int fd = -1;
+    if (S_ISREG(info.st_mode)) {
+        fd = open(path.Text(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const DWORD kDelete = 0x00010000;
+        DWORD shareError =
+            fd < 0 ? Win32ErrorFromErrno(errno, path.Text())
+                   : ClaimShareAccess(fd, kDelete,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (shareError != ERROR_SUCCESS) {
+            if (fd >= 0)
+                close(fd);
+            SetLastError(shareError);
+            return FALSE;
+        }
     }
     int result = unlink(path.Text());
     int error = errno;
-    ReleaseShareAccess(&claim);
+    if (fd >= 0)
+        close(fd);
     if (result != 0) {
         SetLastError(Win32ErrorFromErrno(error, path.Text()));
         return FALSE;

@@ -3,23 +3,28 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "posix_path.h"
+#include "share_modes.h"
 
 namespace {
+
+// Never waits: a FIFO without a writer or a device without carrier opens
+// at once (and is refused after fstat), a tty does not become ours.
+const int kOpenFlags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
 
 int OpenRetrying(const char* path, int flags, mode_t mode) {
     int fd;
     do {
-        fd = open(path, flags | O_CLOEXEC, mode);
+        fd = open(path, flags | kOpenFlags, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
 
 FileOpenResult Failure(DWORD error) {
-    return FileOpenResult{nullptr, error, false};
+    FileOpenResult result = {};
+    result.error = error;
+    return result;
 }
 
 FileOpenResult Failure(int fd, DWORD error) {
@@ -27,61 +32,90 @@ FileOpenResult Failure(int fd, DWORD error) {
     return Failure(error);
 }
 
+DWORD OpenError(int error, const char* posixPath, DWORD disposition) {
+    switch (error) {
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case EISDIR:
+        return ERROR_ACCESS_DENIED;
+    case ENXIO: // a socket, or a device without its driver
+    case ENODEV:
+        return ERROR_CANT_ACCESS_FILE;
+    case EWOULDBLOCK: // a lease held by another program (not waited for)
+        return ERROR_SHARING_VIOLATION;
+    case ENOENT:
+        // Creating failed for want of a directory on the way.
+        if (disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING)
+            return ERROR_PATH_NOT_FOUND;
+        break;
+    }
+    return Win32ErrorFromErrno(error, posixPath);
+}
+
 } // namespace
 
-FileOpenResult OpenFileObject(const char* posixPath, DWORD access, DWORD shareMode,
-                              DWORD disposition, DWORD flags) {
+FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
+                              DWORD flags) {
     DataAccess wanted = DataAccessOf(access);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
         return Failure(ERROR_INVALID_PARAMETER);
     if (disposition == TRUNCATE_EXISTING && !wanted.write)
         return Failure(ERROR_INVALID_PARAMETER);
 
-    int mode = wanted.write ? (wanted.read ? O_RDWR : O_WRONLY) : O_RDONLY;
+    // Opened for reading in any case: the share modes are read locks on the
+    // file (share_modes.h).
+    int mode = wanted.write ? O_RDWR : O_RDONLY;
     // A file created with the read-only attribute is still written through
     // the handle that created it; only later opens are refused.
     mode_t createMode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
 
+    // A new name must not exist in another case; other opens look the case
+    // up only when the name as written is missing.
+    bool caseLookedUp = disposition == CREATE_NEW;
+    if (caseLookedUp)
+        path.LookUpCase();
     bool existed = true;
-    int fd = -1;
+    int fd = -1, error = 0;
     for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
         if (disposition == CREATE_NEW) {
-            fd = OpenRetrying(posixPath, mode | O_CREAT | O_EXCL, createMode);
-            existed = fd < 0 && errno == EEXIST;
-            if (fd < 0)
-                break;
-        } else {
-            fd = OpenRetrying(posixPath, mode, 0);
-            // Asking for no data needs no read permission on Win32.
-            if (fd < 0 && errno == EACCES && !wanted.read && !wanted.write)
-                fd = OpenRetrying(posixPath, O_PATH, 0);
-            if (fd >= 0 || errno != ENOENT)
-                break;
-            if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
-                break;
-            // Create it, unless someone else did so in between.
-            fd = OpenRetrying(posixPath, mode | O_CREAT | O_EXCL, createMode);
-            existed = fd < 0; // made by someone else in between: open it again
-            if (fd < 0 && errno != EEXIST)
-                break;
+            fd = OpenRetrying(path.Text(), mode | O_CREAT | O_EXCL, createMode);
+            error = errno;
+            existed = fd < 0 && error == EEXIST;
+            break;
         }
+        fd = OpenRetrying(path.Text(), mode, 0);
+        error = errno;
+        // Asking for no data needs no read permission on Win32.
+        if (fd < 0 && error == EACCES && !wanted.Any()) {
+            fd = OpenRetrying(path.Text(), O_PATH, 0);
+            error = errno;
+        }
+        if (fd >= 0 || error != ENOENT)
+            break;
+        if (!caseLookedUp) {
+            caseLookedUp = true;
+            if (path.LookUpCase())
+                continue;
+        }
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+            break;
+        // Create it, unless someone else did so in between.
+        fd = OpenRetrying(path.Text(), mode | O_CREAT | O_EXCL, createMode);
+        error = errno;
+        existed = fd < 0; // made by someone else in between: open it again
+        if (fd < 0 && error != EEXIST)
+            break;
     }
-    if (fd < 0) {
-        int error = errno;
-        if (error == EEXIST)
-            return Failure(ERROR_FILE_EXISTS);
-        if (error == EISDIR)
-            return Failure(ERROR_ACCESS_DENIED);
-        // Creating failed for want of a directory on the way.
-        if (error == ENOENT && disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING)
-            return Failure(ERROR_PATH_NOT_FOUND);
-        return Failure(Win32ErrorFromErrno(error, posixPath));
-    }
+    if (fd < 0)
+        return Failure(OpenError(error, path.Text(), disposition));
 
-    struct stat info;
-    if (fstat(fd, &info) != 0)
+    FileOpenResult result = {};
+    if (fstat(fd, &result.status) != 0)
         return Failure(fd, ERROR_ACCESS_DENIED);
+    const struct stat& info = result.status;
     bool isDirectory = S_ISDIR(info.st_mode);
+    if (!isDirectory && !S_ISREG(info.st_mode))
+        return Failure(fd, ERROR_CANT_ACCESS_FILE);
     if (isDirectory && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || wanted.write))
         return Failure(fd, ERROR_ACCESS_DENIED);
     // Root would be let through: the read-only attribute binds everyone.
@@ -89,33 +123,29 @@ FileOpenResult OpenFileObject(const char* posixPath, DWORD access, DWORD shareMo
     if (existed && !isDirectory && (wanted.write || truncates) && !(info.st_mode & S_IWUSR))
         return Failure(fd, ERROR_ACCESS_DENIED);
 
-    ShareClaim claim;
     if (!isDirectory) {
-        DWORD shareError = ClaimShareAccess(info.st_dev, info.st_ino, access, shareMode, &claim);
+        DWORD shareError = ClaimShareAccess(fd, access, shareMode);
         if (shareError != ERROR_SUCCESS)
             return Failure(fd, shareError);
     }
     // Only now, with the share modes agreed, may the contents go.
-    if (existed && truncates && info.st_size != 0 && ftruncate(fd, 0) != 0) {
-        ReleaseShareAccess(&claim);
-        return Failure(fd, Win32ErrorFromErrno(errno, posixPath));
-    }
+    if (existed && truncates && info.st_size != 0 && ftruncate(fd, 0) != 0)
+        return Failure(fd, Win32ErrorFromErrno(errno, path.Text()));
 
     FileObject* file = static_cast<FileObject*>(std::calloc(1, sizeof(FileObject)));
-    if (file == nullptr) {
-        ReleaseShareAccess(&claim);
+    if (file == nullptr)
         return Failure(fd, ERROR_NOT_ENOUGH_MEMORY);
-    }
     file->fd = fd;
     file->canRead = wanted.read;
     file->canWrite = wanted.write;
     file->isDirectory = isDirectory;
-    file->share = claim;
-    return FileOpenResult{file, ERROR_SUCCESS, existed};
+    result.file = file;
+    result.error = ERROR_SUCCESS;
+    result.existed = existed;
+    return result;
 }
 
 void DestroyFileObject(FileObject* file) {
-    ReleaseShareAccess(&file->share);
     close(file->fd);
     std::free(file);
 }

@@ -10,10 +10,10 @@
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD flags, HANDLE) {
-    PosixPath path(fileName);
+    PosixPath path(fileName, CaseLookup::WhenMissing);
     if (!path.CheckValid())
         return INVALID_HANDLE_VALUE;
-    FileOpenResult opened = OpenFileObject(path.Text(), access, shareMode, disposition, flags);
+    FileOpenResult opened = OpenFileObject(path, access, shareMode, disposition, flags);
     if (opened.file == nullptr) {
         SetLastError(opened.error);
         return INVALID_HANDLE_VALUE;

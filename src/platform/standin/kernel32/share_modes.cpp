@@ -1,91 +1,101 @@
 #include "share_modes.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <ctime>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <limits>
 #include <unistd.h>
 
 namespace {
 
-const char kLockDirectory[] = "/tmp/.win32-share-modes";
+// The flags in the order of their bytes, chosen so that the flags of the
+// opens a copy makes lie side by side and are raised in one call: a source
+// (has read, denies delete) and a target (denies delete, has write, denies
+// read, denies write).
+enum Flag { kHasRead, kDeniesDelete, kHasWrite, kDeniesRead, kDeniesWrite, kHasDelete, kFlagCount };
+using FlagSet = unsigned;
 
-enum Flag : off_t {
-    kGate = 0,
-    kHasRead,
-    kHasWrite,
-    kHasDelete,
-    kDeniesRead,
-    kDeniesWrite,
-    kDeniesDelete,
-    kFlagEnd
-};
+const off_t kFirstFlagByte = std::numeric_limits<off_t>::max() - (kFlagCount - 1);
+const int kAttempts = 4;
 
-bool LockRange(int fd, short type, off_t start, off_t length, bool wait) {
+FlagSet Bit(Flag flag) {
+    return 1u << flag;
+}
+
+// A lock call on bytes [first, first + count) of the flags. 0 or the errno.
+int LockCall(int fd, int command, short type, int first, int count, short* held = nullptr) {
     struct flock lock = {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
-    lock.l_start = start;
-    lock.l_len = length;
-    while (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) != 0) {
+    lock.l_start = kFirstFlagByte + first;
+    lock.l_len = count;
+    while (fcntl(fd, command, &lock) != 0) {
         if (errno != EINTR)
-            return false;
+            return errno;
     }
-    return true;
+    if (held != nullptr)
+        *held = lock.l_type;
+    return 0;
 }
 
-// Whether an open file description other than fd's holds a lock on flag.
-bool HeldByOthers(int fd, off_t flag) {
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = flag;
-    lock.l_len = 1;
-    if (fcntl(fd, F_OFD_GETLK, &lock) != 0)
-        return false;
-    return lock.l_type != F_UNLCK;
-}
-
-void LockFilePath(dev_t device, ino_t inode, char* path, std::size_t size) {
-    std::snprintf(path, size, "%s/%llx-%llx", kLockDirectory,
-                  static_cast<unsigned long long>(device), static_cast<unsigned long long>(inode));
-}
-
-int OpenLockFile(const char* path) {
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == ENOENT) {
-        if (mkdir(kLockDirectory, 0777) == 0)
-            chmod(kLockDirectory, 01777); // shared by every user, as the files are
-        fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    }
-    if (fd >= 0)
-        fchmod(fd, 0666);
-    return fd;
-}
-
-// Opens the lock file and takes its gate. The file may be unlinked by a
-// last closer between our open and our gate: then it is no longer the one
-// that others find, and we start again.
-int EnterLockFile(const char* path) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        int fd = OpenLockFile(path);
-        if (fd < 0)
-            return -1;
-        if (!LockRange(fd, F_WRLCK, kGate, 1, true)) {
-            close(fd);
-            return -1;
+// Calls visit(first, count) for each run of neighbouring flags in set, and
+// stops at the first call that does not return 0.
+template <typename Visit> int ForEachRun(FlagSet set, Visit visit) {
+    for (int first = 0; first < kFlagCount;) {
+        if (!(set & (1u << first))) {
+            ++first;
+            continue;
         }
-        struct stat opened, named;
-        if (fstat(fd, &opened) == 0 && stat(path, &named) == 0 && opened.st_ino == named.st_ino &&
-            opened.st_dev == named.st_dev)
-            return fd;
-        close(fd);
+        int end = first;
+        while (end < kFlagCount && (set & (1u << end)))
+            ++end;
+        if (int result = visit(first, end - first))
+            return result;
+        first = end;
     }
-    return -1;
+    return 0;
 }
 
-void LeaveGate(int fd) {
-    LockRange(fd, F_UNLCK, kGate, 1, false);
+const int kHeld = -1;
+
+// kHeld when another open file description holds any flag of set, 0 when
+// none does, or the errno of a failed test.
+int HeldByOthers(int fd, FlagSet set) {
+    auto test = [fd](int first, int count) {
+        short held = F_UNLCK;
+        int error = LockCall(fd, F_OFD_GETLK, F_WRLCK, first, count, &held);
+        return error != 0 ? error : held != F_UNLCK ? kHeld : 0;
+    };
+    // Mostly nobody else has the file open: one test over all flags says so.
+    int any = test(0, kFlagCount);
+    if (any != kHeld)
+        return any;
+    return ForEachRun(set, test);
+}
+
+int Raise(int fd, FlagSet set) {
+    return ForEachRun(set, [fd](int first, int count) {
+        return LockCall(fd, F_OFD_SETLK, F_RDLCK, first, count);
+    });
+}
+
+void LowerAll(int fd) {
+    LockCall(fd, F_OFD_SETLK, F_UNLCK, 0, kFlagCount);
+}
+
+// A pause of 0.1 ms for each attempt so far and up to 0.3 ms more, different
+// in each process and at each moment, so that two opens that met each other
+// do not meet again.
+void PauseBeforeRetry(int attempt) {
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned mix =
+        static_cast<unsigned>(now.tv_nsec) ^ static_cast<unsigned>(getpid()) * 2654435761u;
+    mix ^= mix >> 15;
+    mix *= 2246822519u;
+    mix ^= mix >> 13;
+    struct timespec pause = {0, 100000L * attempt + static_cast<long>(mix % 300000)};
+    nanosleep(&pause, nullptr);
 }
 
 } // namespace
@@ -99,65 +109,49 @@ DataAccess DataAccessOf(DWORD access) {
     return wanted;
 }
 
-DWORD ClaimShareAccess(dev_t device, ino_t inode, DWORD access, DWORD shareMode,
-                       ShareClaim* claim) {
-    claim->lockFd = -1;
-    claim->device = device;
-    claim->inode = inode;
+DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode) {
     DataAccess wanted = DataAccessOf(access);
-    if (!wanted.read && !wanted.write && !wanted.remove)
+    if (!wanted.Any())
         return ERROR_SUCCESS;
-
-    char path[128];
-    LockFilePath(device, inode, path, sizeof(path));
-    int fd = EnterLockFile(path);
-    if (fd < 0)
-        return ERROR_SUCCESS;
-
     bool sharesRead = (shareMode & FILE_SHARE_READ) != 0;
     bool sharesWrite = (shareMode & FILE_SHARE_WRITE) != 0;
     bool sharesDelete = (shareMode & FILE_SHARE_DELETE) != 0;
-    bool conflict = (wanted.read && HeldByOthers(fd, kDeniesRead)) ||
-                    (wanted.write && HeldByOthers(fd, kDeniesWrite)) ||
-                    (wanted.remove && HeldByOthers(fd, kDeniesDelete)) ||
-                    (!sharesRead && HeldByOthers(fd, kHasRead)) ||
-                    (!sharesWrite && HeldByOthers(fd, kHasWrite)) ||
-                    (!sharesDelete && HeldByOthers(fd, kHasDelete));
-    if (conflict) {
-        close(fd); // also leaves the gate
-        return ERROR_SHARING_VIOLATION;
-    }
-    const struct {
-        bool set;
-        off_t flag;
-    } flags[] = {{wanted.read, kHasRead},      {wanted.write, kHasWrite},
-                 {wanted.remove, kHasDelete},  {!sharesRead, kDeniesRead},
-                 {!sharesWrite, kDeniesWrite}, {!sharesDelete, kDeniesDelete}};
-    for (const auto& flag : flags) {
-        if (flag.set)
-            LockRange(fd, F_RDLCK, flag.flag, 1, false);
-    }
-    LeaveGate(fd);
-    claim->lockFd = fd;
-    return ERROR_SUCCESS;
-}
 
-void ReleaseShareAccess(ShareClaim* claim) {
-    if (claim->lockFd < 0)
-        return;
-    int fd = claim->lockFd;
-    claim->lockFd = -1;
-    LockRange(fd, F_WRLCK, kGate, 1, true);
-    LockRange(fd, F_UNLCK, kHasRead, kFlagEnd - kHasRead, false);
-    bool othersLeft = false;
-    for (off_t flag = kHasRead; flag < kFlagEnd; ++flag)
-        othersLeft = othersLeft || HeldByOthers(fd, flag);
-    if (!othersLeft) {
-        // We hold the gate: whoever opened the file meanwhile waits for it
-        // and then sees that the name now leads elsewhere.
-        char path[128];
-        LockFilePath(claim->device, claim->inode, path, sizeof(path));
-        unlink(path);
+    FlagSet raised = 0, unmet = 0;
+    const struct {
+        bool does;
+        Flag has, denies;
+        bool shares;
+    } kinds[] = {{wanted.read, kHasRead, kDeniesRead, sharesRead},
+                 {wanted.write, kHasWrite, kDeniesWrite, sharesWrite},
+                 {wanted.remove, kHasDelete, kDeniesDelete, sharesDelete}};
+    for (const auto& kind : kinds) {
+        if (kind.does) {
+            raised |= Bit(kind.has);
+            unmet |= Bit(kind.denies);
+        }
+        if (!kind.shares) {
+            raised |= Bit(kind.denies);
+            unmet |= Bit(kind.has);
+        }
     }
-    close(fd);
+
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0)
+            PauseBeforeRetry(attempt);
+        int error = Raise(fd, raised);
+        // Another program's write lock over the whole file.
+        if (error == EAGAIN || error == EACCES) {
+            LowerAll(fd);
+            continue;
+        }
+        if (error == 0)
+            error = HeldByOthers(fd, unmet);
+        if (error == 0)
+            return ERROR_SUCCESS;
+        LowerAll(fd);
+        if (error != kHeld)
+            return ERROR_ACCESS_DENIED; // the flags cannot be kept
+    }
+    return ERROR_SHARING_VIOLATION;
 }

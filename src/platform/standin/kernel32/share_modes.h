@@ -1,39 +1,60 @@
-// Win32 share modes between open handles, of this process and of others.
+// Win32 share modes between open handles, of this process and of others,
+// of this user and of any other.
 //
-// Each open that asks for data access takes shared open-file-description
-// locks on flag bytes of a lock file that belongs to the opened file (by
-// device and inode): one byte each for "has read", "has write", "has delete"
-// and "denies read", "denies write", "denies delete". A new open conflicts
-// when a flag it must not meet is held by any other open. The locks live in
-// a side file rather than in the file itself because a write lock, and the
-// test for a read lock, need a descriptor open for writing, which a
-// read-only file or a running executable does not give.
+// Every open that asks for data access marks what it does and what it
+// denies with open-file-description locks (F_OFD_SETLK) on the opened file
+// itself, one byte per flag: "has read", "has write", "has delete", "denies
+// read", "denies write", "denies delete". An open meets a conflict when
+// another open file description holds a flag it must not meet: one that
+// denies what it asks for, or one that has what it denies. The flags are
+// shared read locks, so that any number of opens may raise the same flag,
+// and they go when the descriptor is closed: the kernel keeps them, with no
+// side file, no folder shared between users, no name that someone could
+// plant a link at, and nothing left behind by a process that was killed.
+//
+// What the lock calls need, on Linux: setting a read lock needs a
+// descriptor open for reading, setting a write lock one open for writing;
+// testing for a lock (F_OFD_GETLK) needs neither, but not an O_PATH
+// descriptor. So the flags are read locks only, and the opener opens every
+// file it claims for reading as well (a writer with O_RDWR). A read-only
+// file is opened for reading as before; a running executable too, and an
+// open of it for writing is refused by the kernel (ETXTBSY) before any flag
+// is raised. A file that its user may write or delete but not read (root
+// reads every file) gives no descriptor to keep the flags on: an open of it
+// for data access, and its deletion, fail with ERROR_ACCESS_DENIED.
+//
+// The flag bytes lie at the very end of the offset range, where no file has
+// data: they never meet a read or a write, nor the locks that programs take
+// on the bytes they use. A program that locks a whole file (l_len 0 from
+// offset 0) covers them too and is taken as a holder that shares nothing.
+//
+// Claiming is not one atomic step: an open first raises its flags and then
+// looks for a conflict, and withdraws when it finds one. Of two conflicting
+// opens at the same moment one always sees the other; both may see each
+// other, and then each withdraws and tries again after a short random
+// pause, so that a conflict that was only a race goes away and a real
+// holder stays.
+//
+// Never silently off: where the flags cannot be raised or tested (a file
+// system without locks, an exhausted lock table), the open fails with
+// ERROR_ACCESS_DENIED rather than going on unchecked.
 #pragma once
 
-#include <sys/types.h>
-
 #include "../windows.h"
-
-struct ShareClaim {
-    int lockFd = -1;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
 
 // The data access (read, write, delete) that a Win32 access mask asks for.
 struct DataAccess {
     bool read;
     bool write;
     bool remove;
+    bool Any() const { return read || write || remove; }
 };
 DataAccess DataAccessOf(DWORD access);
 
-// Records an open of the file (device, inode) with the given access and
-// share mode. ERROR_SUCCESS, or ERROR_SHARING_VIOLATION when another open
-// stands against it. An open without data access records nothing and always
-// succeeds, as on Win32. When the lock file cannot be used at all the open
-// is let through.
-DWORD ClaimShareAccess(dev_t device, ino_t inode, DWORD access, DWORD shareMode, ShareClaim* claim);
-
-// Ends the claim; safe on a claim that holds nothing.
-void ReleaseShareAccess(ShareClaim* claim);
+// Records an open with the given access and share mode on fd, an open file
+// description of the file that is open for reading. The record lasts until
+// the description is closed. ERROR_SUCCESS; ERROR_SHARING_VIOLATION when
+// another open stands against it; ERROR_ACCESS_DENIED when the share modes
+// cannot be kept. An open without data access records nothing and always
+// succeeds, as on Win32.
+DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode);

@@ -40,11 +40,12 @@ bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
 // Win32 names are not case-sensitive: where the path as written does not
 // exist, each component that is missing is looked up without regard to
 // case. What still cannot be found is left as written, for the caller to
-// create or to report.
-void ResolveCase(char* path) {
+// create or to report. True when a component was replaced.
+bool ResolveCase(char* path) {
     struct stat info;
     if (lstat(path, &info) == 0 || errno != ENOENT)
-        return;
+        return false;
+    bool changed = false;
     std::size_t length = std::strlen(path);
     std::size_t begin = 0;
     while (begin < length) {
@@ -59,15 +60,19 @@ void ResolveCase(char* path) {
         path[end] = '\0';
         bool exists = lstat(path, &info) == 0;
         path[end] = kept;
-        if (!exists && !ResolveComponent(path, begin, end))
-            return;
+        if (!exists) {
+            if (!ResolveComponent(path, begin, end))
+                return changed;
+            changed = true;
+        }
         begin = end;
     }
+    return changed;
 }
 
 } // namespace
 
-PosixPath::PosixPath(LPCSTR win32Path) : text_{}, error_(ERROR_SUCCESS) {
+PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup) : text_{}, error_(ERROR_SUCCESS) {
     if (win32Path == nullptr || win32Path[0] == '\0') {
         error_ = ERROR_PATH_NOT_FOUND;
         return;
@@ -79,7 +84,12 @@ PosixPath::PosixPath(LPCSTR win32Path) : text_{}, error_(ERROR_SUCCESS) {
     }
     for (std::size_t i = 0; i <= length; ++i)
         text_[i] = win32Path[i] == '\\' ? '/' : win32Path[i];
-    ResolveCase(text_);
+    if (lookup == CaseLookup::Now)
+        ResolveCase(text_);
+}
+
+bool PosixPath::LookUpCase() {
+    return IsValid() && ResolveCase(text_);
 }
 
 DWORD MissingPathError(const char* posixPath) {

@@ -6,13 +6,22 @@
 
 #include "../windows.h"
 
+// When the components of a path that do not exist as written are looked up
+// without regard to case: at once, or only when the caller finds the path
+// missing (which spares a look-up of every path that is there as written).
+enum class CaseLookup { Now, WhenMissing };
+
 class PosixPath {
   public:
     // Copies the path with every '\\' turned into '/', and where that does not
     // exist, finds its missing components without regard to case, as Win32
     // would. A null or overlong path leaves the object invalid with the
     // Win32 error set by Error().
-    explicit PosixPath(LPCSTR win32Path);
+    explicit PosixPath(LPCSTR win32Path, CaseLookup lookup = CaseLookup::Now);
+
+    // The look-up of CaseLookup::WhenMissing: true when it changed the path,
+    // which is then worth trying again.
+    bool LookUpCase();
 
     bool IsValid() const { return error_ == ERROR_SUCCESS; }
     // IsValid, and when not, the error becomes the thread's last error.

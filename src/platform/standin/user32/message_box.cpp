@@ -2,12 +2,17 @@
 // error, turned into UTF-8 for the terminal.
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
 #include "../windows.h"
 #include "cp1252.h"
+#include "message_box_record.h"
 
 namespace {
+
+std::mutex recordLock;
+MessageBoxRecord lastBox = {nullptr, 0};
 
 std::size_t AppendUtf8(char* out, unsigned codePoint) {
     if (codePoint < 0x80) {
@@ -50,7 +55,16 @@ HWND WINAPI GetActiveWindow() {
     return nullptr;
 }
 
-int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {
+MessageBoxRecord LastMessageBox() {
+    std::lock_guard<std::mutex> guard(recordLock);
+    return lastBox;
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    {
+        std::lock_guard<std::mutex> guard(recordLock);
+        lastBox = MessageBoxRecord{owner, type};
+    }
     if (text == nullptr)
         text = "";
     if (caption == nullptr)
