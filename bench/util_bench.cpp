@@ -74,7 +74,7 @@ void CountBlock(void*, std::size_t, void* context) {
 // Runs `work` once and counts the blocks it makes.
 template <typename Work> long CountAllocations(Work&& work) {
     long blocks = 0;
-    HeapWatch watch{CountBlock, nullptr, &blocks};
+    HeapWatch watch{CountBlock, nullptr, &blocks, nullptr};
     const HeapWatch* previous = WatchHeap(&watch);
     const long newsBefore = g_newCalls.load();
     work();
