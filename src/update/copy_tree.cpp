@@ -1,21 +1,62 @@
 #include "copy_tree.h"
 
 #include "directory_identity.h"
+#include "entry_name.h"
 #include "platform/win32_api.h"
 #include "pump_messages.h"
 #include "update_texts.h"
 
 namespace {
 
-// The directories from the target root down to the one being copied, each
-// level on the stack of the call that copies it.
-struct VisitedDirectory {
-    DirectoryIdentity identity;
-    const VisitedDirectory* parent;
+// A file is written under a temporary name in its target directory and then
+// takes the old file's place in one rename, so that the installed file is
+// at every moment either the old one or the new one, whole. The name starts
+// with a dot, which no package file copied can have, and carries the
+// process id, so that two runs at once never write or rename each other's
+// files: ".Update-<8 hex digits>.tmp".
+const char kTemporaryPrefix[] = ".Update-";
+const char kTemporarySuffix[] = ".tmp";
+const char kTemporaryPattern[] = ".Update-*.tmp";
+const unsigned kTemporaryDigits = 8;
 
-    bool Holds(const DirectoryIdentity& other) const {
-        for (const VisitedDirectory* d = this; d != nullptr; d = d->parent)
-            if (d->identity.SameAs(other))
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// Exactly the names that kTemporaryPrefix, the digits and kTemporarySuffix
+// make, and no other file that happens to match the search pattern.
+bool IsTemporaryName(const char* name) {
+    for (const char* p = kTemporaryPrefix; *p != '\0'; ++p, ++name)
+        if (*name != *p)
+            return false;
+    for (unsigned i = 0; i < kTemporaryDigits; ++i, ++name)
+        if (!IsHexDigit(*name))
+            return false;
+    return lstrcmpiA(name, kTemporarySuffix) == 0;
+}
+
+// A temporary file may carry the read-only attribute of its source.
+void RemoveTemporaryFile(const char* path) {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path);
+}
+
+// One directory level on the way from the roots down to the directory being
+// copied, on the stack of the call that copies it.
+struct Level {
+    DirectoryIdentity source;
+    DirectoryIdentity target;
+    const Level* parent;
+
+    bool HoldsSource(const DirectoryIdentity& identity) const {
+        for (const Level* level = this; level != nullptr; level = level->parent)
+            if (level->source.SameAs(identity))
+                return true;
+        return false;
+    }
+    bool HoldsTarget(const DirectoryIdentity& identity) const {
+        for (const Level* level = this; level != nullptr; level = level->parent)
+            if (level->target.SameAs(identity))
                 return true;
         return false;
     }
@@ -25,60 +66,192 @@ bool IsNoMatchError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND;
 }
 
-int CopyLevel(const TextString& source, const TextString& target, const char* pattern,
-              const VisitedDirectory& visited, std::uint32_t& failures) {
-    // Both directories end in a separator once per level; the two paths are
+// A directory is there after the call: made now, or one already.
+bool MakeDirectory(const TextString& path) {
+    if (CreateDirectoryA(path.GetText(), nullptr))
+        return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    // Windows says "already exists" for a file of that name, too.
+    const DWORD attributes = GetFileAttributesA(path.GetText());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+class TreeCopy {
+  public:
+    explicit TreeCopy(const char* pattern) : pattern_(pattern), failures_(0) {
+        temporaryName_.Format("%s%08lX%s", kTemporaryPrefix,
+                              static_cast<unsigned long>(GetCurrentProcessId()), kTemporarySuffix);
+    }
+
+    std::uint32_t Failures() const { return failures_; }
+    void CountFailure() { ++failures_; }
+
+    // Copies the directory source into target, which exists; level holds
+    // both identities.
+    int CopyLevel(const TextString& source, const TextString& target, const Level& level);
+
+  private:
+    int CopySubdirectory(const TextString& source, const TextString& target, const Level& parent);
+    bool ReplaceFile(const TextString& source, const TextString& target,
+                     const TextString& temporary);
+    void RemoveLeftovers(const TextString& targetDirectory);
+
+    const char* pattern_;
+    TextString temporaryName_;
+    std::uint32_t failures_;
+};
+
+int TreeCopy::CopyLevel(const TextString& source, const TextString& target, const Level& level) {
+    // Both directories end in a separator once per level; the paths are
     // reused for every entry and grow only for a longer name.
     TextString sourceDirectory(source), targetDirectory(target);
     sourceDirectory.EnsureTrailingSeparator();
     targetDirectory.EnsureTrailingSeparator();
+    TextString temporaryPath(targetDirectory);
+    temporaryPath.Append(temporaryName_);
     TextString sourcePath(sourceDirectory), targetPath;
-    sourcePath.Append(pattern);
+    sourcePath.Append(pattern_);
 
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(sourcePath.GetText(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         if (!IsNoMatchError(GetLastError()))
-            ++failures;
+            ++failures_;
         return 0;
     }
+    RemoveLeftovers(targetDirectory);
 
     int count = 0;
     do {
-        if (entry.cFileName[0] == '.')
+        const char* const name = entry.cFileName;
+        if (name[0] == '.')
             continue;
-        if (lstrcmpiA(entry.cFileName, update_texts::kOwnFileName) != 0) {
-            sourcePath.Assign(sourceDirectory).Append(entry.cFileName);
-            targetPath.Assign(targetDirectory).Append(entry.cFileName);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                const VisitedDirectory level{IdentifyDirectory(sourcePath.GetText()), &visited};
-                if (!visited.Holds(level.identity)) {
-                    CreateDirectoryA(targetPath.GetText(), nullptr);
-                    count += CopyLevel(sourcePath, targetPath, pattern, level, failures);
-                }
-            } else if (CopyFileA(sourcePath.GetText(), targetPath.GetText(), FALSE)) {
-                ++count;
+        if (lstrcmpiA(name, update_texts::kOwnFileName) != 0) {
+            if (!IsWindowsFileName(name)) {
+                ++failures_; // neither read nor written: it is no name on Windows
             } else {
-                ++failures;
+                sourcePath.Assign(sourceDirectory).Append(name);
+                targetPath.Assign(targetDirectory).Append(name);
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    count += CopySubdirectory(sourcePath, targetPath, level);
+                else if (ReplaceFile(sourcePath, targetPath, temporaryPath))
+                    ++count;
+                else
+                    ++failures_;
             }
         }
         PumpMessages();
     } while (FindNextFileA(search, &entry));
     if (GetLastError() != ERROR_NO_MORE_FILES)
-        ++failures;
+        ++failures_;
     FindClose(search);
     return count;
+}
+
+// What is skipped here and why:
+// - a link back to a package directory being copied: its files are
+//   installed where that directory is; no failure;
+// - a directory being written (the installation, or one of its directories
+//   on the way down): read as package content, it would feed itself; a
+//   failure, as the package content behind it is not installed;
+// - a target that is the source itself, or a package directory being read:
+//   writing there would change the package; a failure.
+int TreeCopy::CopySubdirectory(const TextString& source, const TextString& target,
+                               const Level& parent) {
+    Level level{IdentifyDirectory(source.GetText()), DirectoryIdentity(), &parent};
+    if (parent.HoldsSource(level.source))
+        return 0;
+    if (parent.HoldsTarget(level.source)) {
+        ++failures_;
+        return 0;
+    }
+    if (MakeDirectory(target)) {
+        level.target = IdentifyDirectory(target.GetText());
+        if (level.target.SameAs(level.source) || parent.HoldsSource(level.target)) {
+            ++failures_;
+            return 0;
+        }
+    } else {
+        // Not made: counted, and still entered, so that each of its files
+        // is tried and counted too.
+        ++failures_;
+    }
+    return CopyLevel(source, target, level);
+}
+
+// Replaces target by a copy of source, or leaves it as it was; on failure
+// the last error tells why.
+bool TreeCopy::ReplaceFile(const TextString& source, const TextString& target,
+                           const TextString& temporary) {
+    // The refusals of an overwriting copy come first, before anything is
+    // written: a read-only target, a directory, a file that another program
+    // holds open (ERROR_SHARING_VIOLATION). Nothing is written by the probe.
+    HANDLE probe =
+        CreateFileA(target.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE)
+        CloseHandle(probe);
+    else if (GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+
+    // A new file only: no other file is ever written into. It takes the
+    // source's attributes and last-write time, which the rename keeps. A
+    // file of that name is ours (it carries our process id): one whose
+    // removal failed earlier, or one of a stopped run that had our id.
+    BOOL copied = CopyFileA(source.GetText(), temporary.GetText(), TRUE);
+    if (!copied && GetLastError() == ERROR_FILE_EXISTS) {
+        RemoveTemporaryFile(temporary.GetText());
+        copied = CopyFileA(source.GetText(), temporary.GetText(), TRUE);
+    }
+    if (!copied) {
+        const DWORD error = GetLastError();
+        RemoveTemporaryFile(temporary.GetText());
+        SetLastError(error);
+        return false;
+    }
+    if (!MoveFileExA(temporary.GetText(), target.GetText(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        RemoveTemporaryFile(temporary.GetText());
+        SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+// Removes the temporary files of runs that were stopped before they could
+// rename or remove them (they may be read-only). A run still going keeps
+// the file it is writing, which is held open and cannot be deleted; one it
+// has written and not yet renamed it loses, and counts that file as not
+// copied. Either way no installed file is touched.
+void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
+    TextString path(targetDirectory);
+    path.Append(kTemporaryPattern);
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path.GetText(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            IsTemporaryName(entry.cFileName))
+            RemoveTemporaryFile(path.Assign(targetDirectory).Append(entry.cFileName).GetText());
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
 }
 
 } // namespace
 
 int CopyTree(const TextString& source, const TextString& target, const char* pattern,
              std::uint32_t* failures) {
-    const VisitedDirectory targetRoot{IdentifyDirectory(target.GetText()), nullptr};
-    const VisitedDirectory sourceRoot{IdentifyDirectory(source.GetText()), &targetRoot};
-    std::uint32_t failed = 0;
-    const int count = CopyLevel(source, target, pattern, sourceRoot, failed);
+    TreeCopy copy(pattern);
+    const Level root{IdentifyDirectory(source.GetText()), IdentifyDirectory(target.GetText()),
+                     nullptr};
+    int count = 0;
+    if (root.source.SameAs(root.target))
+        copy.CountFailure(); // the package is the installation: nothing to copy from or to
+    else
+        count = copy.CopyLevel(source, target, root);
     if (failures != nullptr)
-        *failures = failed;
+        *failures = copy.Failures();
     return count;
 }

@@ -1,20 +1,12 @@
 #include "directory_identity.h"
 
-DirectoryIdentity IdentifyDirectory(const char* path) {
+DirectoryIdentity IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& information) {
     DirectoryIdentity identity;
-    // Directories open only with backup semantics; access 0 and full
-    // sharing disturb nobody.
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return identity;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileInformationByHandle(handle, &information)) {
-        identity.volume = information.dwVolumeSerialNumber;
-        identity.indexHigh = information.nFileIndexHigh;
-        identity.indexLow = information.nFileIndexLow;
-        identity.known = true;
-    }
-    CloseHandle(handle);
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.indexHigh = information.nFileIndexHigh;
+    identity.indexLow = information.nFileIndexLow;
+    const bool none = identity.indexHigh == 0 && identity.indexLow == 0;
+    const bool unestablished = identity.indexHigh == 0xFFFFFFFF && identity.indexLow == 0xFFFFFFFF;
+    identity.known = !none && !unestablished;
     return identity;
 }

@@ -3,7 +3,9 @@
 #include "platform/win32_api.h"
 
 // Which directory a path names, however it is reached: the same directory
-// through a link has the same identity.
+// through a link has the same identity. An identity is known only where the
+// file system really gives one; an unknown identity matches nothing, not
+// even itself.
 struct DirectoryIdentity {
     DWORD volume = 0;
     DWORD indexHigh = 0;
@@ -16,4 +18,11 @@ struct DirectoryIdentity {
     }
 };
 
+// The identity in what GetFileInformationByHandle gave. A file index of 0
+// (a file system without file ids) or of all ones (an id that could not be
+// established) is no identity: some network and FUSE drives give them for
+// every directory.
+DirectoryIdentity IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& information);
+
+// The identity of the directory at path; unknown when it cannot be opened.
 DirectoryIdentity IdentifyDirectory(const char* path);

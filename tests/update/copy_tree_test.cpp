@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "copy_tree.h"
+#include "directory_identity.h"
+#include "entry_name.h"
 #include "platform/win32_api.h"
 #include "temp_tree.h"
 
@@ -20,6 +22,20 @@ Copy CopyPackage(const TempTree& tree, const std::string& target = "install") {
     const int count = CopyTree(TextString(tree.Path("package").c_str()),
                                TextString(tree.Path(target).c_str()), "*.*", &failures);
     return {count, failures};
+}
+
+// The names of temporary files of the copy in a directory of the tree.
+std::string TemporaryFiles(const TempTree& tree, const std::string& directory) {
+    std::string names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(tree.Path(directory + "\\.Update-*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names += std::string(entry.cFileName) + " ";
+    while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
 }
 
 TEST(CopyTree, EntersExistingDirectoriesAndOverwrites) {
@@ -51,6 +67,91 @@ TEST(CopyTree, RefusedTargetIsNotCountedAndStopsNothing) {
     EXPECT_EQ(copy.failures, 1u);
     EXPECT_EQ(tree.ReadFile("install\\b.txt"), "old b");
     EXPECT_EQ(tree.ReadFile("install\\c.txt"), "new c");
+    EXPECT_EQ(TemporaryFiles(tree, "install"), "");
+}
+
+TEST(CopyTree, KeepsTheAttributesAndTheTimeOfTheSource) {
+    TempTree tree;
+    tree.WriteFile("package\\ro.txt", "new");
+    tree.WriteFile("install\\ro.txt", "old");
+    ASSERT_TRUE(SetFileAttributesA(tree.Path("package\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(CopyPackage(tree).count, 1);
+    EXPECT_EQ(tree.ReadFile("install\\ro.txt"), "new");
+    EXPECT_NE(GetFileAttributesA(tree.Path("install\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY,
+              0u);
+    WIN32_FIND_DATAA source, target;
+    FindClose(FindFirstFileA(tree.Path("package\\ro.txt").c_str(), &source));
+    FindClose(FindFirstFileA(tree.Path("install\\ro.txt").c_str(), &target));
+    EXPECT_EQ(source.ftLastWriteTime.dwLowDateTime, target.ftLastWriteTime.dwLowDateTime);
+    EXPECT_EQ(source.ftLastWriteTime.dwHighDateTime, target.ftLastWriteTime.dwHighDateTime);
+    EXPECT_EQ(TemporaryFiles(tree, "install"), "");
+}
+
+// A run that was stopped leaves its temporary file, perhaps read-only from
+// its source; the next run that writes into that directory removes it.
+// Files that only look alike stay.
+TEST(CopyTree, RemovesTemporaryFilesOfAStoppedRun) {
+    TempTree tree;
+    tree.WriteFile("package\\Data\\map.dat", "new map");
+    tree.WriteFile("install\\Data\\map.dat", "old map");
+    tree.WriteFile("install\\Data\\.Update-0000BEEF.tmp", "half a map");
+    ASSERT_TRUE(SetFileAttributesA(tree.Path("install\\Data\\.Update-0000BEEF.tmp").c_str(),
+                                   FILE_ATTRIBUTE_READONLY));
+    tree.WriteFile("install\\Data\\.Update-notes.tmp", "someone else's");
+    const Copy copy = CopyPackage(tree);
+    EXPECT_EQ(copy.count, 1);
+    EXPECT_EQ(copy.failures, 0u);
+    EXPECT_EQ(tree.ReadFile("install\\Data\\map.dat"), "new map");
+    EXPECT_EQ(TemporaryFiles(tree, "install\\Data"), ".Update-notes.tmp ");
+}
+
+TEST(CopyTree, DirectoryThatCannotBeMadeCounts) {
+    TempTree tree;
+    tree.MakeDirectory("package\\Empty");
+    tree.WriteFile("package\\Data\\map.dat", "map");
+    tree.WriteFile("install\\Empty", "a file in the way");
+    tree.WriteFile("install\\Data", "a file in the way");
+    const Copy copy = CopyPackage(tree);
+    EXPECT_EQ(copy.count, 0);
+    EXPECT_EQ(copy.failures, 3u) << "two directories and the file in one of them";
+    EXPECT_EQ(tree.ReadFile("install\\Empty"), "a file in the way");
+}
+
+TEST(EntryName, OnlyNamesThatWindowsReadsAsWritten) {
+    const struct {
+        const char* name;
+        bool valid;
+    } cases[] = {
+        {"readme.txt", true},    {"Data", true},       {"a b", true},       {"caf\xE9.txt", true},
+        {"CONSOLE.txt", true},   {"COM0", true},       {"LPT10", true},     {"nul_1.txt", true},
+        {"x\\..\\..\\Y", false}, {"a/b", false},       {"a:b", false},      {"a*", false},
+        {"a?", false},           {"a\"b", false},      {"a<b", false},      {"a>b", false},
+        {"a|b", false},          {"tab\tname", false}, {"\x1F", false},     {"trailing.", false},
+        {"trailing ", false},    {"CON", false},       {"con.txt", false},  {"Nul", false},
+        {"aux.tar.gz", false},   {"PRN ", false},      {"prn .txt", false}, {"COM1", false},
+        {"lpt9.log", false},     {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsWindowsFileName(c.name), c.valid) << c.name;
+}
+
+TEST(DirectoryIdentity, ZeroOrUnestablishedFileIndexIsUnknownAndMatchesNothing) {
+    const struct {
+        DWORD volume, high, low;
+        bool known;
+    } cases[] = {
+        {0x1234, 0, 7, true}, {0, 0, 7, true},       {0x1234, 1, 0, true},
+        {0, 0, 0, false},     {0x1234, 0, 0, false}, {0x1234, 0xFFFFFFFF, 0xFFFFFFFF, false},
+    };
+    for (const auto& c : cases) {
+        BY_HANDLE_FILE_INFORMATION information = {};
+        information.dwVolumeSerialNumber = c.volume;
+        information.nFileIndexHigh = c.high;
+        information.nFileIndexLow = c.low;
+        const DirectoryIdentity identity = IdentityFromInformation(information);
+        EXPECT_EQ(identity.known, c.known) << c.volume << " " << c.high << " " << c.low;
+        EXPECT_EQ(identity.SameAs(IdentityFromInformation(information)), c.known);
+    }
 }
 
 TEST(CopyTree, MissingSourceCopiesNothingAndIsAFailure) {
@@ -67,6 +168,7 @@ TEST(CopyTree, TargetInsideThePackageIsNotCopiedIntoItself) {
     tree.WriteFile("package\\install\\old.txt", "old");
     const Copy copy = CopyPackage(tree, "package\\install");
     EXPECT_EQ(copy.count, 1);
+    EXPECT_EQ(copy.failures, 1u) << "the package's own copy of the installation is not installed";
     EXPECT_EQ(tree.ReadFile("package\\install\\a.txt"), "a");
     EXPECT_FALSE(tree.Exists("package\\install\\install"));
 }

@@ -1,13 +1,17 @@
 // The built Update.exe run as a real process from a package folder, with a
 // test registry file and a recording notepad.exe first on PATH.
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,6 +51,22 @@ std::string ReadAll(const fs::path& path) {
 void WriteAll(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string PartlyDone(int copied, int failed) {
+    return "Error: Es wurden " + std::to_string(copied) + " Dateien kopiert.\n" +
+           std::to_string(failed) +
+           " Dateien konnten nicht kopiert werden.\n\nDas Update wurde nicht vollst\xC3\xA4ndig "
+           "installiert.\n";
+}
+
+// The temporary files of the copy left in a directory.
+std::string TemporaryFiles(const fs::path& directory) {
+    std::string names;
+    for (const auto& entry : fs::directory_iterator(directory))
+        if (entry.path().filename().string().rfind(".Update-", 0) == 0)
+            names += entry.path().filename().string() + " ";
+    return names;
 }
 
 std::string Quoted(const std::string& text) {
@@ -341,14 +361,14 @@ TEST_F(UpdateRun, CutModulePathCopiesNothing) {
 namespace {
 
 TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {
-    // Every file would be copied onto itself: each copy is refused, and no
-    // file is truncated on the way.
+    // Every file would be copied onto itself: the package is not entered,
+    // which is one failure, and no file is touched.
     Registry(package_.string());
     WriteAll(package_ / "BV.EXE", "product");
     WriteAll(package_ / "data.txt", "data");
     const RunResult run = Run(false);
     EXPECT_EQ(run.messageBox,
-              "Error: Es wurden 0 Dateien kopiert.\n2 Dateien konnten nicht kopiert werden.\n\n"
+              "Error: Es wurden 0 Dateien kopiert.\n1 Dateien konnten nicht kopiert werden.\n\n"
               "Das Update wurde nicht vollst\xC3\xA4ndig installiert.\n");
     EXPECT_EQ(ReadAll(package_ / "BV.EXE"), "product");
     EXPECT_EQ(ReadAll(package_ / "data.txt"), "data");
@@ -427,6 +447,162 @@ TEST_F(UpdateRun, WithoutFileLocksTheRunIsRefused) {
     EXPECT_EQ(run.messageBox, kCannotOpen);
     EXPECT_FALSE(fs::exists(install_ / "a.txt"));
     EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "product");
+}
+
+} // namespace
+
+// --- an interrupted or failing update never leaves an installed file part old, part new
+
+namespace {
+
+// A small tmpfs, unmounted when the test ends.
+class SmallVolume {
+  public:
+    SmallVolume(const fs::path& mountPoint, const char* size) : path_(mountPoint) {
+        fs::create_directories(path_);
+        const std::string options = std::string("size=") + size;
+        mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        error_ = mounted_ ? 0 : errno;
+    }
+    ~SmallVolume() {
+        if (mounted_)
+            umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+    std::string Error() const { return std::strerror(error_); }
+
+  private:
+    fs::path path_;
+    bool mounted_;
+    int error_;
+};
+
+// Soft limits for the programs started while it lives: files may not grow
+// beyond maxFileSize (a program writing past it is ended by SIGXFSZ at
+// that very byte), and no core file is written.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t maxFileSize) {
+        getrlimit(RLIMIT_FSIZE, &savedSize_);
+        getrlimit(RLIMIT_CORE, &savedCore_);
+        struct rlimit size = savedSize_, core = savedCore_;
+        size.rlim_cur = maxFileSize;
+        core.rlim_cur = 0;
+        setrlimit(RLIMIT_FSIZE, &size);
+        setrlimit(RLIMIT_CORE, &core);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &savedSize_);
+        setrlimit(RLIMIT_CORE, &savedCore_);
+    }
+
+  private:
+    struct rlimit savedSize_, savedCore_;
+};
+
+std::string Filled(std::size_t size, char fill) {
+    std::string text(size, fill);
+    for (std::size_t i = 0; i < size; i += 4096)
+        text[i] = static_cast<char>('0' + (i / 4096) % 10); // a page out of place shows
+    return text;
+}
+
+TEST_F(UpdateRun, FullTargetVolumeLeavesEveryFileOldOrNew) {
+    const fs::path volume = root_ / "volume";
+    SmallVolume small(volume, "1m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
+                     << "); the full-volume case needs root with CAP_SYS_ADMIN";
+    install_ = volume / "install";
+    Registry(install_.string());
+    const std::string oldProduct = Filled(300 * 1024, 'o'), newProduct = Filled(600 * 1024, 'n');
+    const std::string oldData = Filled(200 * 1024, 'p'), newData = Filled(300 * 1024, 'm');
+    const std::string newMore = Filled(400 * 1024, 'q');
+    WriteAll(install_ / "BV.EXE", oldProduct);
+    WriteAll(install_ / "a.dat", oldData);
+    WriteAll(package_ / "BV.EXE", newProduct);
+    WriteAll(package_ / "a.dat", newData);
+    WriteAll(package_ / "b.dat", newMore);
+    // 1.3 MB of new files cannot all fit on 1 MB.
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.messageBox.rfind("Error: Es wurden ", 0), 0u) << run.messageBox;
+    const std::string product = ReadAll(install_ / "BV.EXE");
+    EXPECT_TRUE(product == oldProduct || product == newProduct) << product.size() << " bytes";
+    const std::string data = ReadAll(install_ / "a.dat");
+    EXPECT_TRUE(data == oldData || data == newData) << data.size() << " bytes";
+    if (fs::exists(install_ / "b.dat")) {
+        EXPECT_TRUE(ReadAll(install_ / "b.dat") == newMore) << "b.dat is not the new file";
+    }
+    EXPECT_EQ(TemporaryFiles(install_), "");
+    EXPECT_EQ(run.notes, "");
+}
+
+TEST_F(UpdateRun, RunKilledInTheMiddleOfAFileLeavesItOldAndTheNextRunCompletes) {
+    Registry(install_.string());
+    Product();
+    const std::string oldData = Filled(1 << 20, 'o'), newData = Filled(4 << 20, 'n');
+    WriteAll(install_ / "big.dat", oldData);
+    WriteAll(package_ / "big.dat", newData);
+    WriteAll(package_ / "small.txt", "small");
+    {
+        // Killed when the copy of big.dat reaches 2 MB.
+        FileSizeLimit limit(2 << 20);
+        const RunResult killed = Run(false);
+        EXPECT_NE(killed.exitCode, 0);
+        EXPECT_EQ(killed.messageBox.find("Es wurden"), std::string::npos) << killed.messageBox;
+    }
+    EXPECT_TRUE(ReadAll(install_ / "big.dat") == oldData) << "big.dat is not the old file";
+    EXPECT_NE(TemporaryFiles(install_), "") << "the run was not stopped inside the copy";
+
+    const RunResult next = Run(true);
+    EXPECT_EQ(next.messageBox, kDone2);
+    EXPECT_TRUE(ReadAll(install_ / "big.dat") == newData) << "big.dat is not the new file";
+    EXPECT_EQ(ReadAll(install_ / "small.txt"), "small");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+}
+
+TEST_F(UpdateRun, NameWithABackslashIsNotCopiedAndNothingOutsideIsWritten) {
+    // Read as a path, the name would lead from package/x to the root's
+    // secret.txt, and from deep/install/x to deep/secret.txt.
+    install_ = root_ / "deep" / "install";
+    Registry(install_.string());
+    Product();
+    WriteAll(root_ / "secret.txt", "outside both");
+    fs::create_directories(package_ / "x");
+    WriteAll(package_ / "x\\..\\..\\secret.txt", "inside the package");
+    WriteAll(package_ / "ok.txt", "ok");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 1));
+    EXPECT_FALSE(fs::exists(root_ / "deep" / "secret.txt"));
+    EXPECT_EQ(ReadAll(root_ / "secret.txt"), "outside both");
+    EXPECT_FALSE(fs::exists(install_ / "x\\..\\..\\secret.txt"));
+    EXPECT_EQ(ReadAll(install_ / "ok.txt"), "ok");
+}
+
+TEST_F(UpdateRun, LinkIntoTheInstallationIsNotCopiedIntoItself) {
+    Registry(install_.string());
+    Product();
+    WriteAll(install_ / "Data" / "map.dat", "old map");
+    WriteAll(package_ / "Data" / "map.dat", "new map");
+    fs::create_directory_symlink(install_ / "Data", package_ / "Data" / "l");
+    fs::create_directory_symlink(install_, package_ / "up");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 2));
+    EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "new map");
+    EXPECT_FALSE(fs::exists(install_ / "Data" / "l"));
+    EXPECT_FALSE(fs::exists(install_ / "up"));
+}
+
+TEST_F(UpdateRun, DirectoryThatCannotBeMadeCounts) {
+    Registry(install_.string());
+    Product();
+    fs::create_directories(package_ / "Empty");
+    WriteAll(install_ / "Empty", "a file in the way");
+    WriteAll(package_ / "ok.txt", "ok");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 1));
+    EXPECT_EQ(ReadAll(install_ / "Empty"), "a file in the way");
 }
 
 } // namespace

@@ -128,6 +128,13 @@ expect_file() { # expect_file PATH CONTENT (PATH under drive C:)
 
 expect_absent() { [ ! -e "$drive_c/$1" ] || problem "C:/$1 should not exist"; }
 
+# No temporary file of the copy (.Update-*) is left in the directory.
+expect_no_temporary_files() {
+    local left
+    left="$(ls -A "$drive_c/$1" 2>/dev/null | grep '^\.Update-' | tr '\n' ' ')"
+    [ -z "$left" ] || problem "temporary files left in C:/$1: $left"
+}
+
 end() {
     if [ "$problems" -gt 0 ]; then
         failed_scenarios+=("$scenario")
@@ -333,6 +340,36 @@ expect_box Error warning "$(text_partly_done 1 1)"
 expect_no_notes
 expect_file Brenvolt/readme.txt "old readme"
 expect_file Brenvolt/other.txt "other"
+end
+
+begin "locked target keeps its old contents; the new copy is not left behind"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+mkdir -p "$drive_c/Brenvolt/Data"
+echo "old map" >"$drive_c/Brenvolt/Data/map.dat"
+package_file Data/map.dat "new map"
+package_file Data/other.dat "other"
+package_file readme.txt "new readme"
+run_update --hold 'C:\Brenvolt\Data\map.dat'
+expect hold 'C:\\Brenvolt\\Data\\map.dat|ok'
+expect_box Error warning "$(text_partly_done 2 1)"
+expect_file Brenvolt/Data/map.dat "old map"
+expect_file Brenvolt/Data/other.dat "other"
+expect_file Brenvolt/readme.txt "new readme"
+expect_no_temporary_files Brenvolt/Data
+expect_no_temporary_files Brenvolt
+end
+
+begin "read-only temporary file of a stopped run is removed by the next run"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+echo "half a readme" >"$drive_c/Brenvolt/.Update-0000BEEF.tmp"
+wine attrib +r 'C:\Brenvolt\.Update-0000BEEF.tmp' >/dev/null 2>&1
+package_file readme.txt "new readme"
+run_update
+expect_box Info information "$(text_done 1)"
+expect_file Brenvolt/readme.txt "new readme"
+expect_no_temporary_files Brenvolt
 end
 
 begin "read-only target file (Wine as an ordinary user refuses it, as Windows does)"

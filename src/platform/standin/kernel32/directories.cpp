@@ -27,15 +27,11 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     // file, which no handle holds, is removed as it is.
     int fd = -1;
     if (S_ISREG(info.st_mode)) {
-        fd = open(path.Text(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        const DWORD kDelete = 0x00010000;
-        DWORD shareError =
-            fd < 0 ? Win32ErrorFromErrno(errno, path.Text())
-                   : ClaimShareAccess(fd, kDelete,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-        if (shareError != ERROR_SUCCESS) {
-            if (fd >= 0)
-                close(fd);
+        DWORD shareError;
+        fd =
+            OpenClaimingDelete(path.Text(), O_NOFOLLOW,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &shareError);
+        if (fd < 0) {
             SetLastError(shareError);
             return FALSE;
         }

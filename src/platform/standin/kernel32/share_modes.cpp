@@ -1,5 +1,7 @@
 #include "share_modes.h"
 
+#include "posix_path.h"
+
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -154,4 +156,15 @@ DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode) {
             return ERROR_ACCESS_DENIED; // the flags cannot be kept
     }
     return ERROR_SHARING_VIOLATION;
+}
+
+int OpenClaimingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error) {
+    const DWORD kDelete = 0x00010000;
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | followFlag);
+    *error = fd < 0 ? Win32ErrorFromErrno(errno, path) : ClaimShareAccess(fd, kDelete, shareMode);
+    if (fd >= 0 && *error != ERROR_SUCCESS) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
 }

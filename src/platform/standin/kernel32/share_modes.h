@@ -58,3 +58,10 @@ DataAccess DataAccessOf(DWORD access);
 // cannot be kept. An open without data access records nothing and always
 // succeeds, as on Win32.
 DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode);
+
+// Opens the file at path for reading (without following a final link when
+// followFlag is O_NOFOLLOW) and claims delete access on it with the given
+// sharing, as deleting or renaming it does. The descriptor holds the claim
+// until it is closed; -1 with the Win32 reason in *error when the open or the
+// claim fails.
+int OpenClaimingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error);

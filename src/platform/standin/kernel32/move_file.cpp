@@ -1,0 +1,150 @@
+// MoveFileExA: renaming a file in one step, replacing an existing target
+// where asked, with the refusals of Windows: a target that is read-only, a
+// directory or not a plain file, or that is open anywhere is not replaced
+// (ERROR_ACCESS_DENIED); a source that another open does not share for
+// deleting is not moved (ERROR_SHARING_VIOLATION).
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "posix_path.h"
+#include "share_modes.h"
+
+namespace {
+
+const DWORD kDeleteAccess = 0x00010000; // DELETE
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// The descriptors that hold the claims of one call; closing ends them.
+struct Claims {
+    int source = -1, target = -1;
+    void Release() {
+        if (source >= 0)
+            close(source);
+        if (target >= 0)
+            close(target);
+        source = target = -1;
+    }
+    ~Claims() { Release(); }
+};
+
+// Why an existing target may not be replaced, or ERROR_SUCCESS.
+DWORD RefusalOfTarget(const char* path, const struct stat& linkInfo, int* claim) {
+    // A link is judged by what it leads to; the rename replaces the link.
+    struct stat info = linkInfo;
+    if (S_ISLNK(linkInfo.st_mode) && stat(path, &info) != 0)
+        return ERROR_SUCCESS; // a dangling link holds nothing
+    if (!S_ISREG(info.st_mode) || !(info.st_mode & S_IWUSR))
+        return ERROR_ACCESS_DENIED;
+    // Any open with data access, however it shares, keeps the file: denying
+    // every kind of sharing meets each of them.
+    DWORD error;
+    *claim = OpenClaimingDelete(path, 0, 0, &error);
+    if (*claim < 0)
+        return ERROR_ACCESS_DENIED;
+    // So does a running program (its image is open where no claim shows).
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ETXTBSY)
+        return ERROR_ACCESS_DENIED;
+    if (fd >= 0)
+        close(fd);
+    return ERROR_SUCCESS;
+}
+
+// Makes the data of a plain file durable; other kinds have none of their own.
+void SyncFile(const char* path) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        fsync(fd);
+    close(fd);
+}
+
+// Makes a rename in the directory of path durable.
+void SyncParent(const char* path) {
+    char parent[PATH_MAX];
+    std::size_t length = std::strlen(path);
+    if (length >= sizeof(parent))
+        return;
+    std::memcpy(parent, path, length + 1);
+    char* slash = std::strrchr(parent, '/');
+    if (slash == nullptr)
+        std::strcpy(parent, ".");
+    else if (slash == parent)
+        slash[1] = '\0';
+    else
+        *slash = '\0';
+    int fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+} // namespace
+
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return Fail(ERROR_INVALID_PARAMETER); // no copying across volumes, no delayed moves
+    if (newFileName == nullptr)
+        return DeleteFileA(existingFileName);
+    PosixPath sourcePath(existingFileName);
+    PosixPath targetPath(newFileName);
+    if (!sourcePath.CheckValid() || !targetPath.CheckValid())
+        return FALSE;
+
+    struct stat sourceInfo;
+    if (lstat(sourcePath.Text(), &sourceInfo) != 0)
+        return Fail(Win32ErrorFromErrno(errno, sourcePath.Text()));
+    Claims claims;
+    // Renaming is an open of the source for delete access that shares
+    // everything; a link or a special file, which no handle holds, moves as
+    // it is.
+    DWORD error = ERROR_SUCCESS;
+    if (S_ISREG(sourceInfo.st_mode)) {
+        claims.source = OpenClaimingDelete(sourcePath.Text(), O_NOFOLLOW, kShareAll, &error);
+        if (claims.source < 0)
+            return Fail(error);
+    }
+
+    struct stat targetInfo;
+    if (lstat(targetPath.Text(), &targetInfo) == 0) {
+        if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino)
+            return TRUE; // the same file under both names
+        if (!(flags & MOVEFILE_REPLACE_EXISTING))
+            return Fail(ERROR_ALREADY_EXISTS);
+        if (S_ISDIR(sourceInfo.st_mode))
+            return Fail(ERROR_ACCESS_DENIED);
+        error = RefusalOfTarget(targetPath.Text(), targetInfo, &claims.target);
+        if (error != ERROR_SUCCESS)
+            return Fail(error);
+    } else if (errno != ENOENT) {
+        return Fail(Win32ErrorFromErrno(errno, targetPath.Text()));
+    }
+
+    if (flags & MOVEFILE_WRITE_THROUGH)
+        SyncFile(sourcePath.Text());
+    const int renamed = std::rename(sourcePath.Text(), targetPath.Text());
+    const int renameError = errno;
+    claims.Release();
+    if (renamed != 0) {
+        if (renameError == EXDEV)
+            return Fail(ERROR_NOT_SAME_DEVICE);
+        if (renameError == ENOENT)
+            return Fail(MissingPathError(targetPath.Text()));
+        return Fail(Win32ErrorFromErrno(renameError, targetPath.Text()));
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH)
+        SyncParent(targetPath.Text());
+    return TRUE;
+}

@@ -1,0 +1,7 @@
+#include <unistd.h>
+
+#include "../windows.h"
+
+DWORD WINAPI GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}

@@ -1,0 +1,100 @@
+// MoveFileExA: one rename, replacing a target only where asked and where
+// Windows lets it, and leaving both files as they were when it refuses.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32_api.h"
+#include "temp_tree.h"
+#include "win32_check.h"
+
+namespace {
+
+FILETIME LastWriteTime(const std::string& path) {
+    WIN32_FIND_DATAA data = {};
+    HANDLE find = FindFirstFileA(path.c_str(), &data);
+    EXPECT_NE(find, INVALID_HANDLE_VALUE) << path;
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return data.ftLastWriteTime;
+}
+
+TEST(MoveFileExA, ReplacesOrRefusesLeavingBothFilesAsTheyWere) {
+    TempTree tree;
+    tree.WriteFile("dir\\inner.txt", "inner");
+    struct Case {
+        const char* to;
+        DWORD flags;
+        DWORD error;                // 0 when it moves
+        const char* held = nullptr; // held open during the move
+        DWORD access = 0, share = 0;
+    } cases[] = {
+        {"new.txt", 0, 0},
+        {"dst.txt", MOVEFILE_REPLACE_EXISTING, 0},
+        {"dst.txt", 0, ERROR_ALREADY_EXISTS},
+        {"dst.txt", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, 0},
+        {"dir", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {"missing\\dst.txt", MOVEFILE_REPLACE_EXISTING, ERROR_PATH_NOT_FOUND},
+        // An open target is not replaced, however it is shared.
+        {"dst.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED, "dst.txt", GENERIC_READ,
+         kShareAll},
+        // The source is renamed along with opens that share deleting only.
+        {"dst.txt", MOVEFILE_REPLACE_EXISTING, ERROR_SHARING_VIOLATION, "src.txt", GENERIC_READ,
+         FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"dst.txt", MOVEFILE_REPLACE_EXISTING, 0, "src.txt", GENERIC_READ, kShareAll},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "to " << c.to << " flags " << c.flags << " holding "
+                                        << (c.held ? c.held : "nothing"));
+        tree.WriteFile("src.txt", "new");
+        tree.WriteFile("dst.txt", "old");
+        DeleteFileA(tree.Path("new.txt").c_str());
+        HANDLE holder = c.held ? Open(tree.Path(c.held), c.access, c.share) : nullptr;
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        const std::string from = tree.Path("src.txt"), to = tree.Path(c.to);
+        if (c.error == 0) {
+            EXPECT_TRUE(MoveFileExA(from.c_str(), to.c_str(), c.flags));
+            EXPECT_EQ(tree.ReadFile(c.to), "new");
+            EXPECT_FALSE(tree.Exists("src.txt"));
+        } else {
+            EXPECT_WIN32_FAILURE(MoveFileExA(from.c_str(), to.c_str(), c.flags), FALSE, c.error);
+            EXPECT_EQ(tree.ReadFile("src.txt"), "new");
+        }
+        if (holder != nullptr)
+            CloseHandle(holder);
+        if (c.error != 0 || std::string(c.to) != "dst.txt") {
+            EXPECT_EQ(tree.ReadFile("dst.txt"), "old");
+        }
+    }
+    EXPECT_EQ(tree.ReadFile("dir\\inner.txt"), "inner");
+}
+
+TEST(MoveFileExA, MissingSourceOrTheSameFile) {
+    TempTree tree;
+    tree.WriteFile("file.txt", "kept");
+    EXPECT_WIN32_FAILURE(MoveFileExA(tree.Path("missing.txt").c_str(),
+                                     tree.Path("file.txt").c_str(), MOVEFILE_REPLACE_EXISTING),
+                         FALSE, ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(MoveFileExA(tree.Path("file.txt").c_str(), tree.Path("file.txt").c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(tree.ReadFile("file.txt"), "kept");
+}
+
+// What CopyFileA gave the file travels with it: a read-only file is renamed
+// (only a read-only target is refused) and keeps its time.
+TEST(MoveFileExA, KeepsTheReadOnlyAttributeAndTheLastWriteTime) {
+    TempTree tree;
+    tree.WriteFile("src.txt", "new");
+    tree.WriteFile("dst.txt", "old");
+    ASSERT_TRUE(SetFileAttributesA(tree.Path("src.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    const FILETIME before = LastWriteTime(tree.Path("src.txt"));
+    ASSERT_TRUE(MoveFileExA(tree.Path("src.txt").c_str(), tree.Path("dst.txt").c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(tree.ReadFile("dst.txt"), "new");
+    EXPECT_NE(GetFileAttributesA(tree.Path("dst.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    const FILETIME after = LastWriteTime(tree.Path("dst.txt"));
+    EXPECT_EQ(before.dwLowDateTime, after.dwLowDateTime);
+    EXPECT_EQ(before.dwHighDateTime, after.dwHighDateTime);
+}
+
+} // namespace
