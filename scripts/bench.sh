@@ -27,6 +27,8 @@
 #   BENCH_WINE_SECONDS  default 600
 #   BENCH_DURABLE=1     adds "safe_copy --durable", which flushes each file
 #                       and its directory, as a write-through rename does
+#   BENCH_VARIANT=FILE  adds another Linux Update.exe (a changed build, say),
+#                       run as the first one is
 #   BENCH_DIR           where the trees go (default /tmp): the copy measures
 #                       that file system
 #   BENCH_PARTS         default "library copy wine"
@@ -39,7 +41,8 @@ winbin="$root_dir/build/windows"
 started=$(date +%s)
 
 declare -A file_count=([A]=10000 [B]=16 [N]=0)
-declare -A labels=([update]="Update.exe" [safe]="safe_copy" [durable]="safe_copy --durable"
+declare -A labels=([update]="Update.exe" [variant]="variant" [safe]="safe_copy"
+    [durable]="safe_copy --durable"
     [rsync]="rsync -a -W" [cp]="cp -r" [wcopy]="Update.exe" [wupdate]="to its box" [wloop]="CopyFileA loop"
     [xcopy]="xcopy /E /Y")
 
@@ -185,11 +188,13 @@ goals() {
 
 # ------------------------------------------------------------------ Linux
 
-run_update() {
+run_update() { update_in "$work/$1/package" "$1"; }
+run_variant() { update_in "$work/$1/varpackage" "$1"; }
+update_in() { # PACKAGE TREE
     local box
-    box=$(cd "$work/$1/package" && UPDATE_REGISTRY_FILE="$work/registry.reg" \
+    box=$(cd "$1" && UPDATE_REGISTRY_FILE="$work/registry.reg" \
         PATH="$work/empty-path" ./Update.exe 2>&1 >/dev/null) || return 1
-    [[ $box == "Info: Es wurden ${file_count[$1]} Dateien kopiert."* ]] || {
+    [[ $box == "Info: Es wurden ${file_count[$2]} Dateien kopiert."* ]] || {
         echo "   Update.exe said: $box"
         return 1
     }
@@ -212,13 +217,26 @@ Windows Registry Editor Version 5.00
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
 @="$install"
 REG
-    local contenders=(update safe rsync cp)
-    [ "${BENCH_DURABLE:-0}" = 0 ] || contenders=(update safe durable rsync cp)
+    local contenders=(update) tree
+    if [ -n "${BENCH_VARIANT:-}" ]; then
+        contenders+=(variant)
+        # The package again with the variant as its Update.exe; the other
+        # files are links to the package's, which nothing writes.
+        for tree in A B; do
+            cp -al "$work/$tree/package" "$work/$tree/varpackage"
+            rm "$work/$tree/varpackage/Update.exe"
+            cp "$BENCH_VARIANT" "$work/$tree/varpackage/Update.exe"
+        done
+    fi
+    contenders+=(safe)
+    [ "${BENCH_DURABLE:-0}" = 0 ] || contenders+=(durable)
+    contenders+=(rsync cp)
     local most=${BENCH_ROUNDS:-5} budget=${BENCH_COPY_SECONDS:-360}
     echo
     echo "== copy on Linux: at most $most rounds, stopping after about $budget s (but not before 3)"
     measure 3 "$most" "$budget" "${contenders[@]}"
     table "== copy on Linux" update "${contenders[@]}"
+    [ -z "${BENCH_VARIANT:-}" ] || echo "variant: $BENCH_VARIANT"
     echo "goals:"
     goals update 1.1 safe
     goals update 1 rsync
