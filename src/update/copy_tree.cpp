@@ -66,7 +66,8 @@ bool IsNoMatchError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND;
 }
 
-// A directory is there after the call: made now, or one already.
+// A directory is there after the call: made now, or one already. When not,
+// the last error tells why.
 bool MakeDirectory(const TextString& path) {
     if (CreateDirectoryA(path.GetText(), nullptr))
         return true;
@@ -74,18 +75,37 @@ bool MakeDirectory(const TextString& path) {
         return false;
     // Windows says "already exists" for a file of that name, too.
     const DWORD attributes = GetFileAttributesA(path.GetText());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return false;
 }
 
 class TreeCopy {
   public:
-    explicit TreeCopy(const char* pattern) : pattern_(pattern), failures_(0) {
+    TreeCopy(const char* pattern, const CopyReporter* reporter)
+        : pattern_(pattern), reporter_(reporter), failures_(0) {
         temporaryName_.Format("%s%08lX%s", kTemporaryPrefix,
                               static_cast<unsigned long>(GetCurrentProcessId()), kTemporarySuffix);
     }
 
     std::uint32_t Failures() const { return failures_; }
     void CountFailure() { ++failures_; }
+
+    // The reporter, when there is one, hears of each file and of each
+    // directory that fails.
+    void ReportFile(const TextString& target, DWORD error) const {
+        if (reporter_ != nullptr && reporter_->file != nullptr)
+            reporter_->file(reporter_->context, target, error);
+    }
+    void ReportDirectory(const TextString& path, CopyStep step, DWORD error) const {
+        if (reporter_ != nullptr && reporter_->directory != nullptr)
+            reporter_->directory(reporter_->context, path, step, error);
+    }
+    bool Skips(const char* name, const TextString& source) const {
+        return reporter_ != nullptr && reporter_->skip != nullptr &&
+               reporter_->skip(reporter_->context, name, source);
+    }
 
     // Copies the directory source into target, which exists; level holds
     // both identities.
@@ -98,6 +118,7 @@ class TreeCopy {
     void RemoveLeftovers(const TextString& targetDirectory);
 
     const char* pattern_;
+    const CopyReporter* reporter_;
     TextString temporaryName_;
     std::uint32_t failures_;
 };
@@ -116,8 +137,11 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(sourcePath.GetText(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
-        if (!IsNoMatchError(GetLastError()))
+        const DWORD error = GetLastError();
+        if (!IsNoMatchError(error)) {
             ++failures_;
+            ReportDirectory(source, CopyStep::kReadPackageDirectory, error);
+        }
         return 0;
     }
     RemoveLeftovers(targetDirectory);
@@ -128,23 +152,34 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
         if (name[0] == '.')
             continue;
         if (lstrcmpiA(name, update_texts::kOwnFileName) != 0) {
+            const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            sourcePath.Assign(sourceDirectory).Append(name);
+            targetPath.Assign(targetDirectory).Append(name);
             if (!IsWindowsFileName(name)) {
                 ++failures_; // neither read nor written: it is no name on Windows
-            } else {
-                sourcePath.Assign(sourceDirectory).Append(name);
-                targetPath.Assign(targetDirectory).Append(name);
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    count += CopySubdirectory(sourcePath, targetPath, level);
-                else if (ReplaceFile(sourcePath, targetPath, temporaryPath))
-                    ++count;
+                if (isDirectory)
+                    ReportDirectory(targetPath, CopyStep::kMakeTargetDirectory, ERROR_INVALID_NAME);
                 else
-                    ++failures_;
+                    ReportFile(targetPath, ERROR_INVALID_NAME);
+            } else if (isDirectory) {
+                count += CopySubdirectory(sourcePath, targetPath, level);
+            } else if (Skips(name, sourcePath)) {
+                // left out on the reporter's word
+            } else if (ReplaceFile(sourcePath, targetPath, temporaryPath)) {
+                ++count;
+                ReportFile(targetPath, ERROR_SUCCESS);
+            } else {
+                ++failures_;
+                ReportFile(targetPath, GetLastError());
             }
         }
         PumpMessages();
     } while (FindNextFileA(search, &entry));
-    if (GetLastError() != ERROR_NO_MORE_FILES)
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES) {
         ++failures_;
+        ReportDirectory(source, CopyStep::kReadPackageDirectory, error);
+    }
     FindClose(search);
     return count;
 }
@@ -164,18 +199,21 @@ int TreeCopy::CopySubdirectory(const TextString& source, const TextString& targe
         return 0;
     if (parent.HoldsTarget(level.source)) {
         ++failures_;
+        ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
         return 0;
     }
     if (MakeDirectory(target)) {
         level.target = IdentifyDirectory(target.GetText());
         if (level.target.SameAs(level.source) || parent.HoldsSource(level.target)) {
             ++failures_;
+            ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
             return 0;
         }
     } else {
         // Not made: counted, and still entered, so that each of its files
         // is tried and counted too.
         ++failures_;
+        ReportDirectory(target, CopyStep::kMakeTargetDirectory, GetLastError());
     }
     return CopyLevel(source, target, level);
 }
@@ -242,15 +280,18 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
 } // namespace
 
 int CopyTree(const TextString& source, const TextString& target, const char* pattern,
-             std::uint32_t* failures) {
-    TreeCopy copy(pattern);
+             std::uint32_t* failures, const CopyReporter* reporter) {
+    TreeCopy copy(pattern, reporter);
     const Level root{IdentifyDirectory(source.GetText()), IdentifyDirectory(target.GetText()),
                      nullptr};
     int count = 0;
-    if (root.source.SameAs(root.target))
-        copy.CountFailure(); // the package is the installation: nothing to copy from or to
-    else
+    if (root.source.SameAs(root.target)) {
+        // The package is the installation: nothing to copy from or to.
+        copy.CountFailure();
+        copy.ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
+    } else {
         count = copy.CopyLevel(source, target, root);
+    }
     if (failures != nullptr)
         *failures = copy.Failures();
     return count;

@@ -4,6 +4,30 @@
 
 #include "text_string.h"
 
+// Where CopyTree can fail with a whole directory.
+enum class CopyStep {
+    kReadPackageDirectory,  // listing a directory of the package
+    kMakeTargetDirectory,   // creating its counterpart under the target
+    kEnterPackageDirectory, // not entered: it leads into the installation being written
+};
+
+// Told of each file that CopyTree copies or fails to copy and of each
+// directory it cannot read, make or enter, as it happens; a log listens.
+// Any function may be null; `context` is handed back to them.
+struct CopyReporter {
+    void* context;
+    // The target path of a file, and 0 when it was copied, else the Win32
+    // error code of the failure.
+    void (*file)(void* context, const TextString& target, DWORD error);
+    // The package directory not read or entered (error 0: none to tell),
+    // or the target directory not made.
+    void (*directory)(void* context, const TextString& path, CopyStep step, DWORD error);
+    // Asked before each package file is copied, with its name and path:
+    // true leaves it out (the log being written, say), neither copied nor
+    // counted nor reported.
+    bool (*skip)(void* context, const char* name, const TextString& source);
+};
+
 // Copies every file of `source` matching `pattern`, and recursively of its
 // subdirectories, into the same relative place under `target`, creating
 // directories as needed and pumping the thread's messages after each entry.
@@ -22,5 +46,7 @@
 // installation). A link back to a package directory already being copied is
 // not entered and is no failure: its files are installed through that
 // directory.
+//
+// A `reporter`, when given, is told of every file and failed directory.
 int CopyTree(const TextString& source, const TextString& target, const char* pattern,
-             std::uint32_t* failures = nullptr);
+             std::uint32_t* failures = nullptr, const CopyReporter* reporter = nullptr);

@@ -34,4 +34,53 @@ inline constexpr const char kPartlyDoneFormat[] =
     "Es wurden %d Dateien kopiert.\r\n%d Dateien konnten nicht kopiert werden.\r\n\r\n"
     "Das Update wurde nicht vollst\xE4ndig installiert.";
 
+// Formatted with the word that is no switch.
+inline constexpr const char kUsageFormat[] =
+    "Unbekannte Angabe in der Befehlszeile: %s\r\n\r\n"
+    "M\xF6gliche Schalter:\r\n"
+    "/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\r\n"
+    "/LOG=<Datei>  den Ablauf in die Datei schreiben";
+// Appended to the last message when the log failed; formatted with the log
+// file and the error.
+inline constexpr const char kLogFailedFormat[] =
+    "\r\n\r\nDas Protokoll konnte nicht geschrieben werden: %s";
+
+// The registry roots, as the log names them.
+inline constexpr const char kMachineRootName[] = "HKEY_LOCAL_MACHINE";
+inline constexpr const char kUserRootName[] = "HKEY_CURRENT_USER";
+
+// The lines of the log.
+inline constexpr const char kLogErrorWord[] = "Fehler";
+// Formatted with the version; then the package folder and the command line.
+inline constexpr const char kLogStartedFormat[] = "Brenvolt-Update %s gestartet";
+inline constexpr const char kLogPackage[] = "; Paket: ";
+inline constexpr const char kLogPackageUnknown[] =
+    "; Paket nicht bestimmbar (Programmpfad zu lang)";
+inline constexpr const char kLogCommandLine[] = "; Befehlszeile: ";
+// Formatted with the root and the directory (and the executable's name).
+inline constexpr const char kLogInstallationFoundFormat[] = "Installation gefunden unter %s: %s";
+inline constexpr const char kLogNoValueFormat[] = "Keine Installation unter %s: kein Eintrag";
+inline constexpr const char kLogNoProductFormat[] =
+    "Keine Installation unter %s: %s enth\xE4lt kein %s";
+inline constexpr const char kLogProductNotOpened[] = "Brenvolt kann nicht ge\xF6"
+                                                     "ffnet werden: ";
+inline constexpr const char kLogFileCopied[] = "Kopiert: ";
+inline constexpr const char kLogFileNotCopied[] = "Nicht kopiert: ";
+inline constexpr const char kLogDirectoryNotRead[] = "Verzeichnis nicht lesbar: ";
+inline constexpr const char kLogDirectoryNotMade[] = "Verzeichnis nicht angelegt: ";
+inline constexpr const char kLogDirectoryNotEntered[] =
+    "Verzeichnis ausgelassen, es f\xFChrt in die Installation: ";
+// Formatted with the result and the exit code.
+inline constexpr const char kLogFinishedFormat[] = "Ergebnis: %s; Exitcode %d";
+
+// The results, as the log words them.
+inline constexpr const char kResultInstalledFormat[] =
+    "Das Update wurde korrekt installiert, %d Dateien kopiert";
+inline constexpr const char kResultPartlyFormat[] =
+    "Das Update wurde nicht vollst\xE4ndig installiert, %d Dateien kopiert, %d Fehler";
+inline constexpr const char kResultNotFound[] = "Brenvolt wurde nicht gefunden";
+inline constexpr const char kResultRunning[] = "Brenvolt l\xE4uft noch";
+inline constexpr const char kResultCannotOpen[] = "Brenvolt oder das Update-Paket kann nicht ge\xF6"
+                                                  "ffnet werden";
+
 } // namespace update_texts

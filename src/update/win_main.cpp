@@ -1,12 +1,17 @@
 // The update run: find the installation, make sure the product is there and
-// not running, copy the package over it, report, and open the notes.
+// not running, copy the package over it, report, and open the notes. With
+// /S nothing is shown and the exit code tells the outcome; with /LOG= every
+// step goes into a log file as well.
 #include <cstdint>
 
+#include "command_line.h"
 #include "copy_tree.h"
+#include "exit_codes.h"
 #include "platform/win32_api.h"
 #include "read_registry_string.h"
 #include "scratch_buffer.h"
 #include "text_string.h"
+#include "update_log.h"
 #include "update_texts.h"
 
 namespace {
@@ -46,52 +51,138 @@ bool HoldsProduct(const TextString& installDirectory, TextString& executablePath
     return SetFileAttributesA(executablePath.GetText(), FILE_ATTRIBUTE_ARCHIVE) != FALSE;
 }
 
-bool FindInstallation(TextString& installDirectory, TextString& executablePath) {
-    installDirectory.Assign(
-        ReadRegistryString(HKEY_LOCAL_MACHINE, kRegistryKey, kMachineValueName));
-    if (HoldsProduct(installDirectory, executablePath))
-        return true;
-    installDirectory.Assign(ReadRegistryString(HKEY_CURRENT_USER, kRegistryKey, kUserValueName));
-    return HoldsProduct(installDirectory, executablePath);
+bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextString& installDirectory,
+               TextString& executablePath, UpdateLog& log) {
+    installDirectory.Assign(ReadRegistryString(root, kRegistryKey, valueName));
+    const bool found = HoldsProduct(installDirectory, executablePath);
+    log.InstallationChecked(rootName, installDirectory, found, found ? 0 : GetLastError());
+    return found;
 }
+
+bool FindInstallation(TextString& installDirectory, TextString& executablePath, UpdateLog& log) {
+    return FindUnder(HKEY_LOCAL_MACHINE, kMachineRootName, kMachineValueName, installDirectory,
+                     executablePath, log) ||
+           FindUnder(HKEY_CURRENT_USER, kUserRootName, kUserValueName, installDirectory,
+                     executablePath, log);
+}
+
+// What a run comes to; each has its own exit code in a silent run.
+enum class Outcome { kInstalled, kPartlyInstalled, kNotFound, kRunning, kCannotOpen };
 
 // An exclusive open for writing fails with a sharing violation while the
 // product runs. Nothing is written.
-bool ProbeProduct(const TextString& executablePath, TextString& message) {
+bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog& log) {
     HANDLE probe =
         CreateFileA(executablePath.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
         return true;
     }
-    if (GetLastError() == ERROR_SHARING_VIOLATION)
-        message.Assign(kProductRunningText);
-    else
-        message.Format(kCannotOpenFormat, kProductTitle);
+    const DWORD error = GetLastError();
+    outcome = error == ERROR_SHARING_VIOLATION ? Outcome::kRunning : Outcome::kCannotOpen;
+    log.ProductNotOpened(executablePath, error);
     return false;
+}
+
+int SilentExitCode(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::kInstalled:
+        return exit_codes::kInstalled;
+    case Outcome::kPartlyInstalled:
+        return exit_codes::kPartlyInstalled;
+    case Outcome::kNotFound:
+        return exit_codes::kNotFound;
+    case Outcome::kRunning:
+        return exit_codes::kRunning;
+    case Outcome::kCannotOpen:
+        break;
+    }
+    return exit_codes::kCannotOpen;
+}
+
+// The message box text and the log's result line of an outcome.
+void Describe(Outcome outcome, int copied, std::uint32_t failures, TextString& message,
+              TextString& result) {
+    switch (outcome) {
+    case Outcome::kInstalled:
+        message.Format(kDoneFormat, copied);
+        result.Format(kResultInstalledFormat, copied);
+        break;
+    case Outcome::kPartlyInstalled:
+        message.Format(kPartlyDoneFormat, copied, static_cast<int>(failures));
+        result.Format(kResultPartlyFormat, copied, static_cast<int>(failures));
+        break;
+    case Outcome::kNotFound:
+        message.Format(kNotFoundFormat, kProductTitle);
+        result.Assign(kResultNotFound);
+        break;
+    case Outcome::kRunning:
+        message.Assign(kProductRunningText);
+        result.Assign(kResultRunning);
+        break;
+    case Outcome::kCannotOpen:
+        message.Format(kCannotOpenFormat, kProductTitle);
+        result.Assign(kResultCannotOpen);
+        break;
+    }
 }
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    TextString ownDirectory, installDirectory, executablePath, message;
-
-    if (!FindPackageRoot(ownDirectory)) {
-        message.Format(kCannotOpenFormat, kProductTitle);
-    } else if (!FindInstallation(installDirectory, executablePath)) {
-        message.Format(kNotFoundFormat, kProductTitle);
-    } else if (ProbeProduct(executablePath, message)) {
-        std::uint32_t failures = 0;
-        const int copied = CopyTree(ownDirectory, installDirectory, kSearchPattern, &failures);
-        if (failures == 0) {
-            message.Format(kDoneFormat, copied);
-            MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionInfo,
-                        MB_OK | MB_ICONINFORMATION);
-            WinExec(kNotesCommand, SW_SHOWMAXIMIZED);
-            return 0;
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    // A wrong command line stops the run before anything is touched.
+    RunSwitches switches;
+    if (!ReadSwitches(commandLine, switches)) {
+        if (!switches.silent) {
+            TextString usage;
+            // An empty word shows as the two quotes that made it.
+            usage.Format(kUsageFormat,
+                         switches.unknown.GetLength() != 0 ? switches.unknown.GetText() : "\"\"");
+            MessageBoxA(GetDesktopWindow(), usage.GetText(), kCaptionError, MB_OK | MB_ICONWARNING);
         }
-        message.Format(kPartlyDoneFormat, copied, static_cast<int>(failures));
+        return exit_codes::kBadCommandLine;
     }
-    MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionError, MB_OK | MB_ICONWARNING);
-    return 0;
+
+    UpdateLog log;
+    if (switches.log)
+        log.Open(switches.logPath.GetText());
+
+    TextString ownDirectory, installDirectory, executablePath, message, result;
+    Outcome outcome = Outcome::kInstalled;
+    int copied = 0;
+    std::uint32_t failures = 0;
+    const bool rootFound = FindPackageRoot(ownDirectory);
+    log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
+    if (!rootFound) {
+        outcome = Outcome::kCannotOpen;
+    } else if (!FindInstallation(installDirectory, executablePath, log)) {
+        outcome = Outcome::kNotFound;
+    } else if (ProbeProduct(executablePath, outcome, log)) {
+        const CopyReporter reporter = log.Reporter();
+        copied = CopyTree(ownDirectory, installDirectory, kSearchPattern, &failures, &reporter);
+        outcome = failures == 0 ? Outcome::kInstalled : Outcome::kPartlyInstalled;
+    }
+    Describe(outcome, copied, failures, message, result);
+
+    // Interactive runs end with 0, whatever happened.
+    int exitCode = switches.silent ? SilentExitCode(outcome) : 0;
+    log.Finished(result, exitCode);
+    if (log.Failed() && exitCode == exit_codes::kInstalled && switches.silent)
+        exitCode = exit_codes::kInstalledWithoutLog;
+    if (switches.silent)
+        return exitCode;
+
+    if (log.Failed()) {
+        TextString note;
+        note.Format(kLogFailedFormat, log.Failure().GetText());
+        message.Append(note);
+    }
+    if (outcome == Outcome::kInstalled) {
+        MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionInfo,
+                    MB_OK | MB_ICONINFORMATION);
+        WinExec(kNotesCommand, SW_SHOWMAXIMIZED);
+    } else {
+        MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionError, MB_OK | MB_ICONWARNING);
+    }
+    return exitCode;
 }

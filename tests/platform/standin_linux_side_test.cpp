@@ -1,5 +1,6 @@
 // What only the Linux side of the stand-in does: backslash paths, links,
-// the message box on standard error, WinExec on PATH, pattern matching.
+// the message box on standard error, WinExec on PATH, pattern matching,
+// links of other users.
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -78,6 +79,35 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
     EXPECT_TRUE(RemoveDirectoryA(tree.Path("link").c_str()));
     EXPECT_FALSE(tree.Exists("link"));
     EXPECT_EQ(tree.ReadFile("real\\kept.txt"), "kept");
+}
+
+// A link that another user owns is not followed to write, create or
+// truncate (it may have been planted where the caller, root, writes a log);
+// the caller's own links are, and reading follows any link.
+TEST(CreateFileA, WritesDoNotFollowAnotherUsersLink) {
+    TempTree tree;
+    tree.WriteFile("victim.txt", "precious");
+    const std::string link = tree.Root() + "/update.log";
+    ASSERT_EQ(symlink((tree.Root() + "/victim.txt").c_str(), link.c_str()), 0);
+    if (geteuid() != 0 || lchown(link.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "giving the link to another user needs root";
+    for (DWORD disposition : {CREATE_ALWAYS, OPEN_ALWAYS, TRUNCATE_EXISTING, OPEN_EXISTING}) {
+        SCOPED_TRACE(disposition);
+        EXPECT_WIN32_FAILURE(Open(link, GENERIC_WRITE, FILE_SHARE_READ, disposition),
+                             INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    }
+    EXPECT_WIN32_FAILURE(Open(link, GENERIC_READ, kShareAll, CREATE_ALWAYS), INVALID_HANDLE_VALUE,
+                         ERROR_ACCESS_DENIED);
+    EXPECT_EQ(tree.ReadFile("victim.txt"), "precious");
+    HANDLE reader = Open(link, GENERIC_READ, kShareAll);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+
+    ASSERT_EQ(lchown(link.c_str(), 0, 0), 0);
+    HANDLE writer = Open(link, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    CloseHandle(writer);
+    EXPECT_EQ(tree.ReadFile("victim.txt"), "");
 }
 
 TEST(MessageBoxA, WritesCaptionAndTextAsUtf8ToStandardError) {

@@ -1,6 +1,8 @@
 // CopyTree on its own: what the end-to-end runs of Update.exe cannot easily
 // show (failure counts, the target inside the package, the message pump).
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -184,6 +186,112 @@ TEST(CopyTree, DrainsTheMessageQueue) {
     EXPECT_EQ(CopyPackage(tree).count, 0);
     EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE))
         << "the entry for Update.exe is followed by a pump";
+}
+
+} // namespace
+
+namespace {
+
+// What a reporter is told, one line per event, in sorted order (the order of
+// the enumeration is the file system's).
+struct ReportedEvents {
+    std::string root;
+    std::vector<std::string> lines;
+
+    std::string Relative(const TextString& path) const {
+        std::string text = path.GetText();
+        return text.compare(0, root.size(), root) == 0 ? text.substr(root.size()) : text;
+    }
+};
+
+void RecordFile(void* context, const TextString& target, DWORD error) {
+    ReportedEvents* events = static_cast<ReportedEvents*>(context);
+    events->lines.push_back("file " + events->Relative(target) + " " + std::to_string(error));
+}
+
+void RecordDirectory(void* context, const TextString& path, CopyStep step, DWORD error) {
+    ReportedEvents* events = static_cast<ReportedEvents*>(context);
+    events->lines.push_back((step == CopyStep::kReadPackageDirectory ? "not read " : "not made ") +
+                            events->Relative(path) + " " + std::to_string(error));
+}
+
+TEST(CopyTree, TellsTheReporterOfEveryFileAndFailedDirectory) {
+    TempTree tree;
+    tree.WriteFile("package\\new.txt", "new");
+    tree.WriteFile("package\\held.txt", "new held");
+    tree.WriteFile("package\\Data\\map.dat", "map");
+    tree.WriteFile("package\\Blocked\\x.txt", "x");
+    tree.WriteFile("package\\.hidden", "never");
+    tree.WriteFile("package\\Update.exe", "me");
+    tree.WriteFile("install\\held.txt", "old held");
+    tree.WriteFile("install\\Blocked", "a file where a directory belongs");
+    tree.MakeDirectory("install\\Data"); // there already: no failure
+    HANDLE held = CreateFileA(tree.Path("install\\held.txt").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    ReportedEvents events{tree.Path(""), {}};
+    const CopyReporter reporter{&events, RecordFile, RecordDirectory, nullptr};
+    std::uint32_t failures = 0;
+    const int count =
+        CopyTree(TextString(tree.Path("package").c_str()), TextString(tree.Path("install").c_str()),
+                 "*.*", &failures, &reporter);
+    CloseHandle(held);
+
+    EXPECT_EQ(count, 2);
+    std::sort(events.lines.begin(), events.lines.end());
+    const std::vector<std::string> expected = {
+        "file install\\Blocked\\x.txt 3", // ERROR_PATH_NOT_FOUND
+        "file install\\Data\\map.dat 0",
+        "file install\\held.txt 32", // ERROR_SHARING_VIOLATION
+        "file install\\new.txt 0",
+        "not made install\\Blocked 183", // ERROR_ALREADY_EXISTS
+    };
+    EXPECT_EQ(events.lines, expected);
+    EXPECT_EQ(failures, 3u); // the directory not made, and each of the two files
+
+    // A package directory that cannot be listed.
+    events.lines.clear();
+    CopyTree(TextString(tree.Path("missing").c_str()), TextString(tree.Path("install").c_str()),
+             "*.*", nullptr, &reporter);
+    EXPECT_EQ(events.lines, std::vector<std::string>{"not read missing 3"});
+
+    // Any function may be missing.
+    const CopyReporter silent{&events, nullptr, nullptr, nullptr};
+    events.lines.clear();
+    EXPECT_EQ(CopyTree(TextString(tree.Path("package").c_str()),
+                       TextString(tree.Path("install").c_str()), "*.*", nullptr, &silent),
+              3);
+    EXPECT_TRUE(events.lines.empty());
+}
+
+// Files that the reporter's skip names are left out: not copied, counted or
+// reported; their directories still are.
+TEST(CopyTree, FilesTheReporterSkipsAreLeftOut) {
+    TempTree tree;
+    tree.WriteFile("package\\update.log", "log");
+    tree.WriteFile("package\\Data\\update.log", "log");
+    tree.WriteFile("package\\Data\\kept.txt", "kept");
+    tree.MakeDirectory("install");
+    ReportedEvents events{tree.Path(""), {}};
+    const CopyReporter reporter{
+        &events, RecordFile, RecordDirectory,
+        [](void* context, const char* name, const TextString& source) {
+            ReportedEvents* seen = static_cast<ReportedEvents*>(context);
+            seen->lines.push_back(std::string("asked ") + name + " " + seen->Relative(source));
+            return std::string(source.GetText()).find("Data") == std::string::npos;
+        }};
+    const int count = CopyTree(TextString(tree.Path("package").c_str()),
+                               TextString(tree.Path("install").c_str()), "*.*", nullptr, &reporter);
+    EXPECT_EQ(count, 2);
+    std::sort(events.lines.begin(), events.lines.end());
+    const std::vector<std::string> expected = {
+        "asked kept.txt package\\Data\\kept.txt", "asked update.log package\\Data\\update.log",
+        "asked update.log package\\update.log",   "file install\\Data\\kept.txt 0",
+        "file install\\Data\\update.log 0",
+    };
+    EXPECT_EQ(events.lines, expected);
+    EXPECT_FALSE(tree.Exists("install\\update.log"));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The built Update.exe run as a real process from a package folder, with a
 // test registry file and a recording notepad.exe first on PATH.
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -7,16 +8,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -146,15 +153,19 @@ class UpdateRun : public ::testing::Test {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 
-    // Runs Update.exe; a run that hangs is ended after a minute. Without
-    // file locks, as on a file system that has none.
-    RunResult Run(bool expectNotes, bool withoutFileLocks = false) {
+    // Runs Update.exe with the arguments; a run that hangs is ended after a
+    // minute. Without file locks, as on a file system that has none.
+    RunResult Run(bool expectNotes, const std::vector<std::string>& arguments = {},
+                  bool withoutFileLocks = false) {
         const fs::path error = root_ / "stderr.txt";
-        const std::string command =
+        std::string command =
             "cd " + Quoted((root_ / "cwd").string()) + " && UPDATE_REGISTRY_FILE=" +
             Quoted(registryFile_.empty() ? (root_ / "registry.reg").string() : registryFile_) +
             " PATH=" + Quoted((root_ / "bin").string()) + ":\"$PATH\" timeout -s KILL 60 " +
-            Quoted((package_ / "Update.exe").string()) + " 2>" + Quoted(error.string());
+            Quoted((package_ / "Update.exe").string());
+        for (const std::string& argument : arguments)
+            command += " " + Quoted(argument);
+        command += " 2>" + Quoted(error.string());
         int status = -1;
         const pid_t shell = fork();
         if (shell == 0) {
@@ -441,7 +452,7 @@ TEST_F(UpdateRun, WithoutFileLocksTheRunIsRefused) {
     Registry(install_.string());
     Product();
     WriteAll(package_ / "a.txt", "a");
-    const RunResult run = Run(false, true);
+    const RunResult run = Run(false, {}, true);
     if (run.exitCode == 125)
         GTEST_SKIP() << "file locks cannot be turned off here";
     EXPECT_EQ(run.messageBox, kCannotOpen);
@@ -603,6 +614,296 @@ TEST_F(UpdateRun, DirectoryThatCannotBeMadeCounts) {
     const RunResult run = Run(false);
     EXPECT_EQ(run.messageBox, PartlyDone(1, 1));
     EXPECT_EQ(ReadAll(install_ / "Empty"), "a file in the way");
+}
+
+} // namespace
+
+// --- unattended runs: /S, /LOG=<file>, exit codes
+
+namespace {
+
+// Each file and directory below a folder: the contents of a file (or
+// "<dir>") and whether it may be written.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const bool writable =
+            (fs::status(entry.path()).permissions() & fs::perms::owner_write) != fs::perms::none;
+        entries[fs::relative(entry.path(), folder).string()] =
+            (entry.is_directory() ? std::string("<dir>") : ReadAll(entry.path())) +
+            (writable ? "" : " (read-only)");
+    }
+    return entries;
+}
+
+// The lines of a log without their time stamps, which must be there.
+std::vector<std::string> LogLines(const fs::path& log) {
+    const std::string text = ReadAll(log);
+    std::vector<std::string> lines;
+    const std::regex stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ");
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t end = text.find("\r\n", begin);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "a line without CR LF: " << text.substr(begin);
+            break;
+        }
+        const std::string line = text.substr(begin, end - begin);
+        EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+        lines.push_back(line.size() > 20 ? line.substr(20) : line);
+        begin = end + 2;
+    }
+    return lines;
+}
+
+class UnattendedRun : public UpdateRun {
+  protected:
+    // An empty package and installation again, nothing running.
+    void Reset() {
+        if (productPid_ > 0) {
+            kill(productPid_, SIGKILL);
+            waitpid(productPid_, nullptr, 0);
+            productPid_ = -1;
+        }
+        for (const fs::path& folder : {package_, install_}) {
+            for (auto& entry : fs::recursive_directory_iterator(folder))
+                fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
+            fs::remove_all(folder);
+            fs::create_directories(folder);
+        }
+        fs::copy_file(UPDATE_EXE_PATH, package_ / "Update.exe");
+        fs::remove(root_ / "registry.reg");
+        fs::remove(root_ / "notes.txt");
+    }
+
+    std::string PackageRoot() const { return package_.string() + "/"; }
+};
+
+const char kUsage[] = "Error: Unbekannte Angabe in der Befehlszeile: %s\n\n"
+                      "M\xC3\xB6gliche Schalter:\n"
+                      "/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\n"
+                      "/LOG=<Datei>  den Ablauf in die Datei schreiben\n";
+
+TEST_F(UnattendedRun, EachOutcomeHasItsExitCodeAndChangesWhatTheInteractiveRunChanges) {
+    struct Case {
+        const char* outcome;
+        const char* silentSwitch;
+        int exitCode;
+        std::function<void()> setUp;
+    } cases[] = {
+        {"installed", "/S", 0,
+         [&] {
+             Registry(install_.string());
+             Product();
+             WriteAll(package_ / "faq.txt", "notes");
+             WriteAll(package_ / "Data" / "map.dat", "map");
+         }},
+        {"not found", "-s", 2,
+         [&] {
+             Registry((root_ / "cwd").string());
+             WriteAll(package_ / "a.txt", "a");
+         }},
+        {"running", "/s", 32,
+         [&] {
+             Registry(install_.string());
+             RunningProduct();
+             WriteAll(package_ / "a.txt", "a");
+         }},
+        {"cannot open", "-S", 110,
+         [&] {
+             Registry(install_.string());
+             fs::create_directories(install_ / "BV.EXE");
+             WriteAll(package_ / "a.txt", "a");
+         }},
+        {"partly installed", "/S", 82,
+         [&] {
+             Registry(install_.string());
+             Product();
+             fs::permissions(install_ / "BV.EXE", fs::perms::owner_read);
+             WriteAll(install_ / "locked.txt", "old");
+             fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
+             WriteAll(package_ / "locked.txt", "new");
+             WriteAll(package_ / "fine.txt", "fine");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.outcome);
+        Reset();
+        c.setUp();
+        const RunResult interactive = Run(c.exitCode == 0);
+        EXPECT_EQ(interactive.exitCode, 0);
+        EXPECT_NE(interactive.messageBox, "");
+        EXPECT_EQ(interactive.notes, c.exitCode == 0 ? NotesStarted() : "");
+        const auto changed = Snapshot(install_);
+
+        Reset();
+        c.setUp();
+        const RunResult silent = Run(false, {c.silentSwitch});
+        EXPECT_EQ(silent.exitCode, c.exitCode);
+        EXPECT_EQ(silent.messageBox, "");
+        EXPECT_EQ(silent.notes, "");
+        EXPECT_EQ(Snapshot(install_), changed);
+    }
+}
+
+TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
+    // Not under the first root, found under the second; one file copied,
+    // one refused, a directory that cannot be made and its file, a link
+    // that leads into the installation.
+    fs::create_directories(root_ / "old place");
+    Registry((root_ / "old place").string(), install_.string());
+    Product();
+    WriteAll(package_ / "Data" / "map.dat", "map");
+    WriteAll(package_ / "locked.txt", "new");
+    WriteAll(install_ / "locked.txt", "old");
+    fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
+    WriteAll(package_ / "Blocked" / "x.txt", "x");
+    WriteAll(install_ / "Blocked", "a file where a directory belongs");
+    fs::create_directory_symlink(install_, package_ / "Up");
+    fs::create_directories(root_ / "log folder");
+    const fs::path log = root_ / "log folder" / "update log.txt";
+
+    const RunResult run = Run(false, {"/S", "/LOG=" + log.string()});
+    EXPECT_EQ(run.exitCode, 82);
+    EXPECT_EQ(run.messageBox, "");
+    EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "map");
+
+    std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 9u) << ReadAll(log);
+    EXPECT_EQ(lines[0], "Brenvolt-Update 1.0.0.0 gestartet; Paket: " + PackageRoot() +
+                            "; Befehlszeile: /S \"/LOG=" + log.string() + "\"");
+    EXPECT_EQ(lines[1],
+              "Keine Installation unter HKEY_LOCAL_MACHINE: " + (root_ / "old place").string() +
+                  " enth\xE4lt kein BV.EXE (Fehler 2: The system cannot find the "
+                  "file specified.)");
+    EXPECT_EQ(lines[2], "Installation gefunden unter HKEY_CURRENT_USER: " + install_.string());
+    // The copy's lines in the order of the enumeration.
+    std::vector<std::string> copied(lines.begin() + 3, lines.end() - 1);
+    std::sort(copied.begin(), copied.end());
+    const std::string target = install_.string() + "\\";
+    const std::vector<std::string> expected = {
+        "Kopiert: " + target + "Data\\map.dat",
+        "Nicht kopiert: " + target +
+            "Blocked\\x.txt (Fehler 3: The system cannot find the path specified.)",
+        "Nicht kopiert: " + target + "locked.txt (Fehler 5: Access is denied.)",
+        "Verzeichnis ausgelassen, es f\xFChrt in die Installation: " + PackageRoot() + "Up",
+        "Verzeichnis nicht angelegt: " + target +
+            "Blocked (Fehler 183: Cannot create a file when that file already exists.)",
+    };
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(lines[8], "Ergebnis: Das Update wurde nicht vollst\xE4ndig installiert, 1 Dateien "
+                        "kopiert, 4 Fehler; Exitcode 82");
+}
+
+TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "faq.txt", "notes");
+    const std::string log = (root_ / "missing" / "update.log").string();
+    const RunResult silent = Run(false, {"/S", "/LOG=" + log});
+    EXPECT_EQ(silent.exitCode, 29);
+    EXPECT_EQ(silent.messageBox, "");
+    EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
+
+    fs::remove(install_ / "faq.txt");
+    const RunResult interactive = Run(true, {"/LOG=" + log});
+    EXPECT_EQ(interactive.exitCode, 0);
+    EXPECT_EQ(interactive.messageBox,
+              "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n\n"
+              "Das Protokoll konnte nicht geschrieben werden: " +
+                  log + " (Fehler 3: The system cannot find the path specified.)\n");
+    EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
+    EXPECT_EQ(interactive.notes, NotesStarted());
+    EXPECT_FALSE(fs::exists(root_ / "missing"));
+}
+
+// A log in the package folder is not copied along (it could not be: it is
+// open for writing); a package file of the same name elsewhere still is.
+TEST_F(UnattendedRun, LogInThePackageIsNotCopied) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "Data" / "update.log", "a file of the product");
+    const RunResult run = Run(false, {"/S", "/LOG=" + (package_ / "update.log").string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(fs::exists(install_ / "update.log"));
+    EXPECT_EQ(ReadAll(install_ / "Data" / "update.log"), "a file of the product");
+    const std::vector<std::string> lines = LogLines(package_ / "update.log");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(),
+              "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; Exitcode 0");
+}
+
+TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
+    Registry(install_.string());
+    Product();
+    fs::permissions(install_ / "BV.EXE", fs::perms::owner_read); // a run would reset it
+    WriteAll(package_ / "a.txt", "a");
+    const std::string log = (root_ / "update.log").string();
+    const auto before = Snapshot(install_);
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* shown; // the word in the message box; null: silent, no box
+    } cases[] = {
+        {{"/X"}, "/X"},          {{"/LOG=" + log, "/Silent"}, "/Silent"},
+        {{"/LOG="}, "/LOG="},    {{""}, "\"\""},
+        {{"/S", "-q"}, nullptr}, {{"/S", "/LOG=" + log, "/LOG=" + log}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const RunResult run = Run(false, c.arguments);
+        EXPECT_EQ(run.exitCode, 87);
+        char usage[512];
+        std::snprintf(usage, sizeof usage, kUsage, c.shown);
+        EXPECT_EQ(run.messageBox, c.shown != nullptr ? std::string(usage) : std::string());
+        EXPECT_EQ(Snapshot(install_), before);
+        EXPECT_FALSE(fs::exists(log));
+        EXPECT_EQ(run.notes, "");
+    }
+}
+
+// The log is on disk as the run goes: a run stopped for good in its message
+// box (its standard error, where the stand-in shows boxes, is a full pipe)
+// and then killed has left every line.
+TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
+    Registry(install_.string());
+    Product();
+    WriteAll(package_ / "faq.txt", "notes");
+    const fs::path log = root_ / "update.log";
+
+    int errorPipe[2];
+    ASSERT_EQ(pipe(errorPipe), 0);
+    ASSERT_EQ(fcntl(errorPipe[1], F_SETFL, O_NONBLOCK), 0);
+    const std::string block(4096, 'x');
+    while (write(errorPipe[1], block.data(), block.size()) > 0) {
+    }
+    ASSERT_EQ(fcntl(errorPipe[1], F_SETFL, 0), 0);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(errorPipe[1], 2);
+        setenv("UPDATE_REGISTRY_FILE", (root_ / "registry.reg").c_str(), 1);
+        setenv("PATH", (root_ / "bin").c_str(), 1);
+        if (chdir((root_ / "cwd").c_str()) == 0)
+            execl((package_ / "Update.exe").c_str(), "Update.exe", ("/LOG=" + log.string()).c_str(),
+                  static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(errorPipe[1]);
+    // Waits for the last line, which comes before the box.
+    for (int i = 0; i < 500 && ReadAll(log).find("Ergebnis") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(errorPipe[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the run ended by itself";
+
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 4u) << ReadAll(log);
+    EXPECT_EQ(lines[2], "Kopiert: " + install_.string() + "\\faq.txt");
+    EXPECT_EQ(lines[3], "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; "
+                        "Exitcode 0");
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 # The update run end to end under Wine: each scenario lays out an installation
 # and a package in the prefix's drive C:, writes the registry as the 32-bit
 # installer does, runs Update.exe through the driver and checks the message
-# box (text, caption, icon), the exit code, Notepad, and the files on disk.
+# box (text, caption, icon), the exit code, Notepad, and the files on disk;
+# silent runs (/S) must show no box and start no Notepad, and a log
+# (/LOG=) must hold what the run did.
 #
 # Usage: run-scenarios.sh UPDATE_EXE DRIVER_EXE
 # Needs WINEPREFIX (a prepared 64-bit prefix) and DISPLAY (an X server).
@@ -22,6 +24,9 @@ text_cannot_open='Ein Fehler ist während dem Update aufgetreten.\r\n\r\nInstall
 text_done() { printf 'Es wurden %d Dateien kopiert.\\r\\nDas Update wurde korrekt installiert.' "$1"; }
 text_partly_done() {
     printf 'Es wurden %d Dateien kopiert.\\r\\n%d Dateien konnten nicht kopiert werden.\\r\\n\\r\\nDas Update wurde nicht vollständig installiert.' "$1" "$2"
+}
+text_usage() {
+    printf 'Unbekannte Angabe in der Befehlszeile: %s\\r\\n\\r\\nMögliche Schalter:\\r\\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\\r\\n/LOG=<Datei>  den Ablauf in die Datei schreiben' "$1"
 }
 
 scenarios=0
@@ -43,7 +48,7 @@ begin() {
     problems=0
     scenarios=$((scenarios + 1))
     echo "-- $scenario"
-    rm -rf "$drive_c/Brenvolt" "$drive_c/BrenvoltUser" "$drive_c/Patch"
+    rm -rf "$drive_c/Brenvolt" "$drive_c/BrenvoltUser" "$drive_c/Patch" "$drive_c/Patch Logs"
     wine reg delete "HKLM\\SOFTWARE\\Quorvane Software" /f /reg:32 >/dev/null 2>&1
     wine reg delete "HKCU\\SOFTWARE\\Quorvane Software" /f /reg:32 >/dev/null 2>&1
     mkdir -p "$drive_c/Patch"
@@ -82,6 +87,22 @@ run_update() {
     [ "$driver_status" = 0 ] || problem "the driver exited with $driver_status"
 }
 
+# run_update_with [DRIVER OPTION]... -- [ARGUMENT]...: the arguments follow
+# Update.exe on its command line as written (quotes included).
+run_update_with() {
+    local options=()
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do
+        options+=("$1")
+        shift
+    done
+    shift
+    run_driver "${options[@]}" 'C:\Patch\Update.exe' "$@"
+    [ "$driver_status" = 0 ] || problem "the driver exited with $driver_status"
+}
+
+# run_silent [DRIVER OPTION]... -- [ARGUMENT]...: a run that must show no box.
+run_silent() { run_update_with --no-box --timeout 10 "$@"; }
+
 # --- checks
 
 expect() { # expect KEY VALUE: the driver reported exactly this line
@@ -117,6 +138,32 @@ expect_notes_on_faq() {
 }
 
 expect_no_notes() { expect notepad-count 0; }
+
+# A silent run: no box, no Notepad, this exit code.
+expect_silent() {
+    expect result ok
+    expect boxes 0
+    expect exit-code "$1"
+    expect_no_notes
+}
+
+# The log, in UTF-8, without the time stamps (checked on every line).
+log_lines() {
+    local log="$drive_c/$1"
+    if [ ! -f "$log" ]; then
+        problem "C:/$1 is missing"
+        return
+    fi
+    iconv -f CP1252 -t UTF-8 "$log" | tr -d '\r' | while IFS= read -r line; do
+        grep -Eq '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ' <<<"$line" ||
+            echo "NO TIME STAMP: $line"
+        printf '%s\n' "${line:20}"
+    done
+}
+
+expect_log_line() { # expect_log_line LINES LINE: LINE is one of LINES
+    grep -Fxq -- "$2" <<<"$1" || problem "no log line '$2' in: $(tr '\n' '|' <<<"$1")"
+}
 
 expect_file() { # expect_file PATH CONTENT (PATH under drive C:)
     if [ ! -f "$drive_c/$1" ]; then
@@ -163,6 +210,14 @@ run_driver 'C:\windows\system32\hostname.exe'
 [ "$driver_status" = 2 ] || problem "the driver exited with $driver_status, expected 2"
 expect boxes 0
 expect result no-message-box
+end
+
+begin "driver: with --no-box, a message box is a failure"
+package_file readme.txt "new readme"
+run_driver --no-box 'C:\Patch\Update.exe'
+[ "$driver_status" = 4 ] || problem "the driver exited with $driver_status, expected 4"
+expect boxes 1
+expect result message-box
 end
 
 begin "driver: a program that shows no message box is stopped at the timeout"
@@ -397,6 +452,112 @@ run_update --attributes 'C:\Brenvolt\BV.EXE'
 expect attributes-before 'C:\\Brenvolt\\BV.EXE|0x23' # archive, hidden, read-only
 expect attributes-after 'C:\\Brenvolt\\BV.EXE|0x20'
 expect_box Info information "$(text_done 0)"
+end
+
+# --- unattended runs: /S shows nothing and tells by its exit code
+
+begin "/S: installed completely (exit code 0)"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+package_file faq.txt "notes"
+run_silent -- /S
+expect_silent 0
+expect_file Brenvolt/readme.txt "new readme"
+expect_file Brenvolt/faq.txt "notes"
+expect_absent Brenvolt/Update.exe
+end
+
+begin "/S: found nowhere (exit code 2)"
+package_file readme.txt "new readme"
+run_silent -- -s
+expect_silent 2
+end
+
+begin "/S: product running (exit code 32)"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+run_silent --hold 'C:\Brenvolt\BV.EXE' -- /s
+expect_silent 32
+expect_file Brenvolt/readme.txt "old readme"
+end
+
+begin "/S: BV.EXE cannot be opened (exit code 110)"
+mkdir -p "$drive_c/Brenvolt/BV.EXE"
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+run_silent -- -S
+expect_silent 110
+expect_absent Brenvolt/readme.txt
+end
+
+begin "/S: partly installed (exit code 82)"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+package_file other.txt "other"
+run_silent --hold 'C:\Brenvolt\readme.txt' -- /S
+expect_silent 82
+expect_file Brenvolt/readme.txt "old readme"
+expect_file Brenvolt/other.txt "other"
+end
+
+begin "/LOG= in a folder with a blank: every step, a failed file with its error"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+package_file Data/map.dat "map"
+mkdir -p "$drive_c/Patch Logs"
+run_silent --hold 'C:\Brenvolt\readme.txt' -- /S '/LOG="C:\Patch Logs\update log.txt"'
+expect_silent 82
+lines="$(log_lines 'Patch Logs/update log.txt')"
+[ "$(wc -l <<<"$lines")" = 5 ] || problem "expected 5 log lines, saw: $(tr '\n' '|' <<<"$lines")"
+expect_log_line "$lines" 'Brenvolt-Update 1.0.0.0 gestartet; Paket: C:\Patch\; Befehlszeile: /S /LOG="C:\Patch Logs\update log.txt"'
+expect_log_line "$lines" 'Installation gefunden unter HKEY_LOCAL_MACHINE: C:\Brenvolt'
+expect_log_line "$lines" 'Kopiert: C:\Brenvolt\Data\map.dat'
+grep -Eq '^Nicht kopiert: C:\\Brenvolt\\readme\.txt \(Fehler 32: [^)]+\)$' <<<"$lines" ||
+    problem "no line for readme.txt with error 32 and its text: $(tr '\n' '|' <<<"$lines")"
+[ "$(tail -n 1 <<<"$lines")" = 'Ergebnis: Das Update wurde nicht vollständig installiert, 1 Dateien kopiert, 1 Fehler; Exitcode 82' ] ||
+    problem "last log line: $(tail -n 1 <<<"$lines")"
+grep -q 'NO TIME STAMP' <<<"$lines" && problem "log lines without a time stamp"
+end
+
+begin "/LOG= in a folder that does not exist: the update still runs (exit code 29)"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+run_silent -- /S '/LOG=C:\Missing\update.log'
+expect_silent 29
+expect_file Brenvolt/readme.txt "new readme"
+expect_absent Missing
+end
+
+begin "unknown switch: the switches in a box, exit code 87, nothing touched"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+wine attrib +r 'C:\Brenvolt\BV.EXE' >/dev/null 2>&1
+run_update_with --attributes 'C:\Brenvolt\BV.EXE' -- '/LOG=C:\Patch\update.log' /Silent
+expect result ok
+expect boxes 1
+expect exit-code 87
+expect box1-caption Error
+expect box1-icon warning
+expect box1-text "$(text_usage /Silent)"
+expect_no_notes
+expect attributes-after 'C:\\Brenvolt\\BV.EXE|0x21' # read-only still: not even probed
+expect_file Brenvolt/readme.txt "old readme"
+expect_absent Patch/update.log
+end
+
+begin "unknown switch with /S: no box, exit code 87"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+run_silent -- /S /X
+expect_silent 87
+expect_file Brenvolt/readme.txt "old readme"
 end
 
 echo

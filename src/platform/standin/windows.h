@@ -3,6 +3,7 @@
 // written against this header builds unchanged against <windows.h>.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 #define WINAPI
@@ -72,6 +73,9 @@ typedef HINSTANCE HMODULE;
 #define ERROR_DISK_FULL 112L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_OPEN_FAILED 110L
+#define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_CANT_ACCESS_FILE 1920L
@@ -141,6 +145,26 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
     DWORD nFileIndexHigh;
     DWORD nFileIndexLow;
 } BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+// Message texts.
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
 
 // Registry.
 #define HKEY_CURRENT_USER ((HKEY)(std::uintptr_t)0x80000001)
@@ -221,6 +245,9 @@ DWORD WINAPI GetCurrentThreadId();
 DWORD WINAPI GetCurrentProcessId();
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION fileInformation);
 DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                            LPSTR buffer, DWORD size, va_list* arguments);
+void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
 
 // advapi32
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);

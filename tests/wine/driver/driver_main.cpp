@@ -3,13 +3,21 @@
 // and reports what it saw, one "key=value" line each, for the test script.
 //
 //   update_driver [--hold FILE]... [--attributes FILE]... [--timeout SECONDS]
-//                 PROGRAM
+//                 [--no-box] PROGRAM [ARGUMENT]...
 //
 // --hold opens FILE without sharing for the whole run (a running product, a
 // target that cannot be overwritten); --attributes reports FILE's attributes
-// before and after the run. The driver exits 0 when the program
-// showed a box and ended, 2 when no box came in time, 3 when it did not end,
-// 1 on wrong usage; the program is ended in every case.
+// before and after the run. The ARGUMENTs follow the program's name on its
+// command line as they are given, one blank between them, so that the
+// caller writes their quotes. The driver exits 0 when the program showed a
+// box and ended, 2 when no box came in time, 3 when it did not end, 1 on
+// wrong usage; the program is ended in every case.
+//
+// --no-box: the program must end without a message box (a silent run). It is
+// watched for boxes for as long as it runs; a box would hold it until
+// answered, so none can slip by. The driver then exits 0 when it ended
+// without a box, 4 when a box came (answered and reported like any other),
+// 3 when it did not end within the timeout.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +40,9 @@ struct Options {
     std::vector<std::string> holds;
     std::vector<std::string> attributes;
     DWORD boxTimeoutMs = 20000;
+    bool noBox = false;
     std::string program;
+    std::string arguments; // the rest of the command line, as given
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -43,9 +53,13 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.attributes.push_back(argv[++i]);
         else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
             options.boxTimeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
-        else if (options.program.empty() && argv[i][0] != '-')
+        else if (std::strcmp(argv[i], "--no-box") == 0)
+            options.noBox = true;
+        else if (argv[i][0] != '-') {
             options.program = argv[i];
-        else
+            for (++i; i < argc; ++i)
+                options.arguments += std::string(" ") + argv[i];
+        } else
             return false;
     }
     return !options.program.empty();
@@ -66,11 +80,12 @@ std::vector<HANDLE> HoldFiles(const std::vector<std::string>& paths) {
 }
 
 // Started as from Explorer: its own folder is the current directory.
-bool StartProgram(const std::string& program, PROCESS_INFORMATION& process) {
+bool StartProgram(const std::string& program, const std::string& arguments,
+                  PROCESS_INFORMATION& process) {
     std::string folder = program;
     const std::size_t lastSeparator = folder.find_last_of("\\/");
     folder = lastSeparator == std::string::npos ? "." : folder.substr(0, lastSeparator + 1);
-    std::string commandLine = "\"" + program + "\"";
+    std::string commandLine = "\"" + program + "\"" + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     return CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -119,14 +134,14 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: update_driver [--hold FILE]... [--attributes FILE]... "
-                             "[--timeout SECONDS] PROGRAM\n");
+                             "[--timeout SECONDS] [--no-box] PROGRAM [ARGUMENT]...\n");
         return 1;
     }
     ReportAttributes("attributes-before", options.attributes);
     std::vector<HANDLE> held = HoldFiles(options.holds);
 
     PROCESS_INFORMATION process = {};
-    if (!StartProgram(options.program, process)) {
+    if (!StartProgram(options.program, options.arguments, process)) {
         Report("result", "not-started " + std::to_string(GetLastError()));
         return 1;
     }
@@ -143,7 +158,7 @@ int main(int argc, char** argv) {
         } else if (ended) {
             break;
         } else if (static_cast<LONG>(GetTickCount() - deadline) > 0) {
-            result = boxes == 0 ? 2 : 3;
+            result = boxes == 0 && !options.noBox ? 2 : 3;
             break;
         }
     }
@@ -156,12 +171,17 @@ int main(int argc, char** argv) {
         DWORD exitCode = 0;
         GetExitCodeProcess(process.hProcess, &exitCode);
         Report("exit-code", std::to_string(exitCode));
-        if (boxes == 0)
+        if (options.noBox && boxes > 0)
+            result = 4; // a silent run spoke
+        else if (!options.noBox && boxes == 0)
             result = 2; // ended without a word to the user
     }
     ReportNotes(process.dwProcessId);
     ReportAttributes("attributes-after", options.attributes);
-    Report("result", result == 0 ? "ok" : result == 2 ? "no-message-box" : "no-exit");
+    Report("result", result == 0   ? "ok"
+                     : result == 2 ? "no-message-box"
+                     : result == 4 ? "message-box"
+                                   : "no-exit");
 
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

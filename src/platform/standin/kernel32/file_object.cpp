@@ -21,6 +21,18 @@ int OpenRetrying(const char* path, int flags, mode_t mode) {
     return fd;
 }
 
+// Writing, truncating or creating does not follow a link that another user
+// owns: it may have been planted to send the write elsewhere (the stand-in
+// runs as root). The flags to open with: none for the caller's own link,
+// O_NOFOLLOW where there is no link, so that one put there after this look
+// is refused by the open; -1 refuses.
+int LinkFlagsForWriting(const char* posixPath) {
+    struct stat info;
+    if (lstat(posixPath, &info) != 0 || !S_ISLNK(info.st_mode))
+        return O_NOFOLLOW;
+    return info.st_uid == geteuid() ? 0 : -1;
+}
+
 FileOpenResult Failure(DWORD error) {
     FileOpenResult result = {};
     result.error = error;
@@ -65,6 +77,7 @@ FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DW
     // Opened for reading in any case: the share modes are read locks on the
     // file (share_modes.h).
     int mode = wanted.write ? O_RDWR : O_RDONLY;
+    const bool writes = wanted.write || disposition != OPEN_EXISTING;
     // A file created with the read-only attribute is still written through
     // the handle that created it; only later opens are refused.
     mode_t createMode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
@@ -83,7 +96,11 @@ FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DW
             existed = fd < 0 && error == EEXIST;
             break;
         }
-        fd = OpenRetrying(path.Text(), mode, 0);
+        // A new file (O_EXCL) follows no link; an existing one is looked at.
+        const int linkFlags = writes ? LinkFlagsForWriting(path.Text()) : 0;
+        if (linkFlags < 0)
+            return Failure(ERROR_ACCESS_DENIED);
+        fd = OpenRetrying(path.Text(), mode | linkFlags, 0);
         error = errno;
         // Asking for no data needs no read permission on Win32.
         if (fd < 0 && error == EACCES && !wanted.Any()) {

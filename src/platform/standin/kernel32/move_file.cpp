@@ -15,7 +15,6 @@
 
 namespace {
 
-const DWORD kDeleteAccess = 0x00010000; // DELETE
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 BOOL Fail(DWORD error) {

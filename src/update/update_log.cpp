@@ -1,0 +1,185 @@
+#include "update_log.h"
+
+#include "update_texts.h"
+#include "version.h"
+
+namespace {
+
+using namespace update_texts;
+
+// Room for a system message text; longer ones are left out.
+const DWORD kErrorTextSize = 512;
+
+void AppendTwoDigits(TextString& text, unsigned value) {
+    text.Append(static_cast<char>('0' + value / 10 % 10))
+        .Append(static_cast<char>('0' + value % 10));
+}
+
+// "YYYY-MM-DD hh:mm:ss ", the local time.
+void AppendTimeStamp(TextString& text) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    text.Append(static_cast<std::int32_t>(now.wYear)).Append('-');
+    AppendTwoDigits(text, now.wMonth);
+    text.Append('-');
+    AppendTwoDigits(text, now.wDay);
+    text.Append(' ');
+    AppendTwoDigits(text, now.wHour);
+    text.Append(':');
+    AppendTwoDigits(text, now.wMinute);
+    text.Append(':');
+    AppendTwoDigits(text, now.wSecond);
+    text.Append(' ');
+}
+
+void ReportFileToLog(void* log, const TextString& target, DWORD error) {
+    static_cast<UpdateLog*>(log)->FileCopied(target, error);
+}
+
+void ReportDirectoryToLog(void* log, const TextString& path, CopyStep step, DWORD error) {
+    static_cast<UpdateLog*>(log)->DirectoryFailed(path, step, error);
+}
+
+bool SkipLogFile(void* log, const char* name, const TextString& source) {
+    return static_cast<const UpdateLog*>(log)->IsLogFile(name, source);
+}
+
+} // namespace
+
+void AppendErrorText(TextString& text, DWORD error) {
+    text.Append(" (").Append(kLogErrorWord).Append(' ').Append(static_cast<std::int32_t>(error));
+    char systemText[kErrorTextSize];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, systemText, kErrorTextSize, nullptr);
+    // The system's texts end in a line break; a log line may not hold one.
+    while (length > 0 && (systemText[length - 1] == '\r' || systemText[length - 1] == '\n' ||
+                          systemText[length - 1] == ' '))
+        --length;
+    for (DWORD i = 0; i < length; ++i)
+        if (systemText[i] == '\r' || systemText[i] == '\n')
+            systemText[i] = ' ';
+    if (length > 0)
+        text.Append(": ").Append(length, systemText);
+    text.Append(')');
+}
+
+UpdateLog::~UpdateLog() {
+    if (file_ != INVALID_HANDLE_VALUE)
+        CloseHandle(file_);
+}
+
+void UpdateLog::Open(const char* path) {
+    path_.Assign(path);
+    // Others may read it while the run goes on; a second run at the same
+    // time cannot write into it.
+    file_ = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        failed_ = true;
+        failure_.Assign(path_);
+        AppendErrorText(failure_, error);
+        return;
+    }
+    TextString extension;
+    path_.SplitPath(nullptr, nullptr, &name_, &extension);
+    name_.Append(extension);
+    if (!GetFileInformationByHandle(file_, &identity_))
+        name_.Clear(); // unknown: nothing is taken for the log
+}
+
+bool UpdateLog::IsLogFile(const char* name, const TextString& path) const {
+    if (file_ == INVALID_HANDLE_VALUE || name_.GetLength() == 0 ||
+        lstrcmpiA(name, name_.GetText()) != 0)
+        return false;
+    // Access 0 and full sharing: the open disturbs nobody and is refused by
+    // no share mode.
+    HANDLE other =
+        CreateFileA(path.GetText(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (other == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool same = GetFileInformationByHandle(other, &information) &&
+                      information.dwVolumeSerialNumber == identity_.dwVolumeSerialNumber &&
+                      information.nFileIndexHigh == identity_.nFileIndexHigh &&
+                      information.nFileIndexLow == identity_.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+
+void UpdateLog::Write(const TextString& text) {
+    if (file_ == INVALID_HANDLE_VALUE || failed_)
+        return;
+    TextString line;
+    AppendTimeStamp(line);
+    line.Append(text).Append("\r\n");
+    DWORD written = 0;
+    const BOOL done = WriteFile(file_, line.GetText(), line.GetLength(), &written, nullptr);
+    if (!done || written != line.GetLength()) {
+        const DWORD error = done ? static_cast<DWORD>(ERROR_DISK_FULL) : GetLastError();
+        failed_ = true;
+        failure_.Assign(path_);
+        AppendErrorText(failure_, error);
+    }
+}
+
+void UpdateLog::Started(const char* commandLine, const TextString* packageRoot) {
+    TextString text;
+    text.Format(kLogStartedFormat, UPDATE_VERSION_TEXT);
+    if (packageRoot != nullptr)
+        text.Append(kLogPackage).Append(*packageRoot);
+    else
+        text.Append(kLogPackageUnknown);
+    text.Append(kLogCommandLine).Append(commandLine);
+    Write(text);
+}
+
+void UpdateLog::InstallationChecked(const char* rootName, const TextString& directory, bool found,
+                                    DWORD error) {
+    TextString text;
+    if (found) {
+        text.Format(kLogInstallationFoundFormat, rootName, directory.GetText());
+    } else if (directory.GetLength() == 0) {
+        text.Format(kLogNoValueFormat, rootName);
+    } else {
+        text.Format(kLogNoProductFormat, rootName, directory.GetText(), kProductExecutable);
+        AppendErrorText(text, error);
+    }
+    Write(text);
+}
+
+void UpdateLog::ProductNotOpened(const TextString& executablePath, DWORD error) {
+    TextString text(kLogProductNotOpened);
+    text.Append(executablePath);
+    AppendErrorText(text, error);
+    Write(text);
+}
+
+void UpdateLog::FileCopied(const TextString& target, DWORD error) {
+    TextString text(error == ERROR_SUCCESS ? kLogFileCopied : kLogFileNotCopied);
+    text.Append(target);
+    if (error != ERROR_SUCCESS)
+        AppendErrorText(text, error);
+    Write(text);
+}
+
+void UpdateLog::DirectoryFailed(const TextString& path, CopyStep step, DWORD error) {
+    TextString text(step == CopyStep::kReadPackageDirectory  ? kLogDirectoryNotRead
+                    : step == CopyStep::kMakeTargetDirectory ? kLogDirectoryNotMade
+                                                             : kLogDirectoryNotEntered);
+    text.Append(path);
+    if (error != ERROR_SUCCESS)
+        AppendErrorText(text, error);
+    Write(text);
+}
+
+void UpdateLog::Finished(const TextString& result, int exitCode) {
+    TextString text;
+    text.Format(kLogFinishedFormat, result.GetText(), exitCode);
+    Write(text);
+}
+
+CopyReporter UpdateLog::Reporter() {
+    return CopyReporter{this, ReportFileToLog, ReportDirectoryToLog, SkipLogFile};
+}

@@ -1,0 +1,59 @@
+// The log of a run (/LOG=<file>): plain text in the ANSI code page, one line
+// per event, each written to the file as it happens, so that a run that is
+// ended early still leaves what it did. Every line begins with the local
+// date and time. A run without a log, or whose log failed, writes nothing.
+#pragma once
+
+#include "copy_tree.h"
+#include "text_string.h"
+
+class UpdateLog {
+  public:
+    UpdateLog() = default;
+    ~UpdateLog();
+    UpdateLog(const UpdateLog&) = delete;
+    UpdateLog& operator=(const UpdateLog&) = delete;
+
+    // Makes the file, or empties it. A file that cannot be made leaves the
+    // run without a log, which Failed() then tells.
+    void Open(const char* path);
+
+    // True when a log was asked for and it could not be made, or a line of
+    // it could not be written; nothing more is written after that.
+    bool Failed() const { return failed_; }
+    // What went wrong, for the user: the file and the system's words.
+    const TextString& Failure() const { return failure_; }
+
+    // The program's version, the command line and the package folder (null
+    // when it could not be found).
+    void Started(const char* commandLine, const TextString* packageRoot);
+    // The installation directory read under a registry root, and whether
+    // it holds the product; `error` tells why not when it is not empty.
+    void InstallationChecked(const char* rootName, const TextString& directory, bool found,
+                             DWORD error);
+    void ProductNotOpened(const TextString& executablePath, DWORD error);
+    void FileCopied(const TextString& target, DWORD error); // error 0: copied
+    void DirectoryFailed(const TextString& path, CopyStep step, DWORD error);
+    void Finished(const TextString& result, int exitCode);
+
+    // Tells this log of every file and directory that CopyTree handles, and
+    // keeps the log itself out of the copy when it lies in the package.
+    CopyReporter Reporter();
+
+    // Whether the file is this log (same name, then same file).
+    bool IsLogFile(const char* name, const TextString& path) const;
+
+  private:
+    void Write(const TextString& text);
+
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    bool failed_ = false;
+    TextString path_;
+    TextString name_; // the last component of the path
+    BY_HANDLE_FILE_INFORMATION identity_ = {};
+    TextString failure_;
+};
+
+// " (Fehler <code>: <the system's text>)", or without the text when the
+// system has none.
+void AppendErrorText(TextString& text, DWORD error);
