@@ -6,7 +6,7 @@ export DEBIAN_FRONTEND=noninteractive
 source "$(dirname "$0")/wine-route.sh"
 packages=(
     cmake ninja-build g++ git clang clang-format libclang-rt-14-dev
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    googletest libgtest-dev libgmock-dev libbenchmark-dev rsync
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
     wine wine32 wine64 xvfb xauth
     strace hyperfine

@@ -1,0 +1,512 @@
+#!/usr/bin/env bash
+# Benchmarks, side by side on this machine:
+#   1. the library (Google Benchmark): TextString's path building, Format and
+#      SplitPath against std::string, TextTable::Lookup against
+#      std::unordered_map, TextTable::Load against a bare read;
+#   2. the copy on Linux: Update.exe against a bare safe copier of our own
+#      (bench/safe_copy.cpp), rsync -a --whole-file and cp -r;
+#   3. the copy under Wine, where this machine runs 32-bit Windows programs:
+#      the Windows Update.exe against a bare CopyFileA + MoveFileExA loop
+#      (bench/win_copy_loop.cpp) and Wine's xcopy /E /Y.
+#
+# The copy runs on two deterministic packages: (A) 10,000 files of 4 KiB in
+# 100 directories two levels deep, (B) 16 files of 32 MiB; each "fresh" (an
+# installation holding only the product's BV.EXE) and "overwrite" (an
+# installation holding an older copy of the same names). A round runs each
+# contender once on each of the four, the order of the contenders turning by
+# one place from round to round; before each run the installation is made
+# anew and everything is synced. A time counts only when the installation
+# then equals the package (diff -r). The tables give medians and each
+# contender's time divided by Update.exe's.
+#
+# Environment:
+#   BENCH_ROUNDS        most rounds on Linux (default 5); fewer when another
+#                       round would end after BENCH_COPY_SECONDS (default
+#                       360), but never fewer than 3
+#   BENCH_WINE_ROUNDS   the same under Wine (default 3; 1 under qemu),
+#   BENCH_WINE_SECONDS  default 600
+#   BENCH_WINE_QEMU=1   runs the Wine part where 32-bit code runs only
+#                       through qemu (skipped there by default)
+#   BENCH_DURABLE=1     adds "safe_copy --durable", which flushes each file
+#                       and its directory, as a write-through rename does
+#   BENCH_VARIANT=FILE  adds another Linux Update.exe (a changed build, say),
+#                       run as the first one is
+#   BENCH_DIR           where the trees go (default /tmp): the copy measures
+#                       that file system
+#   BENCH_PARTS         default "library copy wine"
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.."
+root_dir=$(pwd)
+bin="$root_dir/build/linux"
+winbin="$root_dir/build/windows"
+started=$(date +%s)
+
+declare -A file_count=([A]=10000 [B]=16 [N]=0)
+declare -A labels=([update]="Update.exe" [variant]="variant" [safe]="safe_copy"
+    [durable]="safe_copy --durable"
+    [rsync]="rsync -a -W" [cp]="cp -r" [wcopy]="Update.exe" [wupdate]="to its box" [wloop]="CopyFileA loop"
+    [xcopy]="xcopy /E /Y")
+
+# ------------------------------------------------------------------ timing
+
+# The installation before a run: fresh (only BV.EXE) or the older copy.
+reset_installation() { # TREE MODE
+    rm -rf "$install"
+    if [ "$2" = fresh ]; then
+        cp -a "$work/fresh" "$install"
+    else
+        cp -a "$work/$1/old" "$install"
+    fi
+    sync
+}
+
+# True when the installation holds exactly the package's files (BV.EXE is
+# the installation's own, Update.exe stays in the package).
+installation_is_right() { # TREE
+    diff -r -x Update.exe -x BV.EXE "$work/$1/package" "$install" >/dev/null 2>&1
+}
+
+median() { # numbers, one a line
+    sort -n | awk '{ v[NR] = $1 } END {
+        if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2];
+        else printf "%.6f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+microseconds() { # an EPOCHREALTIME reading
+    local t=${1/./}
+    echo $((10#$t))
+}
+
+# measure_round ROUND CONTENDER...: one round of all four cases; each case
+# runs every contender once, the order turning by one place from round to
+# round. Each contender is a function "run_NAME TREE" that copies and
+# returns false on failure; it may set box_time to the moment its copy was
+# done. Seconds of the counted runs go to $work/times/TREE-MODE-NAME.
+measure_round() {
+    local round=$1
+    shift
+    local contenders=("$@") n=$# tree mode i name t0 t1
+    mkdir -p "$work/times"
+    for tree in A B; do
+        for mode in fresh overwrite; do
+            for ((i = 0; i < n; i++)); do
+                name=${contenders[$(((round + i) % n))]}
+                reset_installation "$tree" "$mode"
+                box_time=
+                t0=$EPOCHREALTIME
+                if ! "run_$name" "$tree"; then
+                    echo "   $tree $mode ${labels[$name]}, round $((round + 1)): the copy failed," \
+                        "time not counted"
+                    continue
+                fi
+                t1=$EPOCHREALTIME
+                [ -z "$box_time" ] || t1=$box_time
+                if ! installation_is_right "$tree"; then
+                    echo "   $tree $mode ${labels[$name]}, round $((round + 1)): the copy differs," \
+                        "time not counted"
+                    continue
+                fi
+                awk -v us=$(($(microseconds "$t1") - $(microseconds "$t0"))) \
+                    'BEGIN { printf "%.6f\n", us / 1e6 }' >>"$work/times/$tree-$mode-$name"
+            done
+        done
+    done
+}
+
+# measure LEAST MOST BUDGET CONTENDER...: rounds until MOST are done, or
+# until another one would end more than BUDGET seconds after the first
+# began; at least LEAST.
+measure() {
+    local least=$1 most=$2 budget=$3 begin now round
+    shift 3
+    begin=$(date +%s)
+    for ((round = 0; round < most; round++)); do
+        now=$(date +%s)
+        if ((round >= least && now - begin + (now - begin) / round > budget)); then
+            echo "   stopped after $round rounds: another would pass ${budget} s"
+            break
+        fi
+        echo "   round $((round + 1)) ($((now - started)) s since the start)"
+        measure_round "$round" "$@"
+    done
+}
+
+# table TITLE REFERENCE CONTENDER...: medians, and each one's ratio to the
+# reference's.
+table() {
+    local title=$1 reference=$2
+    shift 2
+    local names=("$@") tree mode ref name file value runs
+    echo
+    echo "$title"
+    printf '%-12s' "case"
+    for name in "${names[@]}"; do printf '%24s' "${labels[$name]}"; done
+    echo
+    for tree in A B; do
+        for mode in fresh overwrite; do
+            ref=$(median <"$work/times/$tree-$mode-$reference" 2>/dev/null || echo -)
+            printf '%-12s' "$tree $mode"
+            for name in "${names[@]}"; do
+                file="$work/times/$tree-$mode-$name"
+                value=$(median <"$file" 2>/dev/null || echo -)
+                runs=$(wc -l <"$file" 2>/dev/null || echo 0)
+                if [ "$value" = - ]; then
+                    printf '%24s' "no run counted"
+                elif [ "$ref" = - ]; then
+                    printf '%24s' "$(printf '%.3f s (%d)' "$value" "$runs")"
+                else
+                    printf '%24s' "$(awk -v v="$value" -v r="$ref" -v n="$runs" \
+                        'BEGIN { printf "%.3f s %5.2fx (%d)", v, v / r, n }')"
+                fi
+            done
+            echo
+        done
+    done
+    echo "(median seconds, that time / ${labels[$reference]}'s, (runs counted))"
+}
+
+# goals SUBJECT LIMIT NAME: per case, SUBJECT's median / NAME's, met when at
+# most LIMIT (below it, for a LIMIT of 1).
+goals() {
+    local subject=$1 limit=$2 name=$3 tree mode a b
+    for tree in A B; do
+        for mode in fresh overwrite; do
+            a=$(median <"$work/times/$tree-$mode-$subject" 2>/dev/null || echo -)
+            b=$(median <"$work/times/$tree-$mode-$name" 2>/dev/null || echo -)
+            if [ "$a" = - ] || [ "$b" = - ]; then
+                printf '   %-12s %s / %s: no figures\n' "$tree $mode" "${labels[$subject]}" \
+                    "${labels[$name]}"
+                continue
+            fi
+            awk -v a="$a" -v b="$b" -v l="$limit" -v c="$tree $mode" -v s="${labels[$subject]}" \
+                -v n="${labels[$name]}" 'BEGIN {
+                    r = a / b; met = (l == 1) ? (r < 1) : (r <= l)
+                    printf "   %-12s %s / %s = %.2f (goal %s%.1f): %s\n", c, s, n, r,
+                        (l == 1) ? "<" : "<=", l, met ? "met" : "MISSED" }'
+        done
+    done
+}
+
+# ------------------------------------------------------------------ Linux
+
+run_update() { update_in "$work/$1/package" "$1"; }
+run_variant() { update_in "$work/$1/varpackage" "$1"; }
+update_in() { # PACKAGE TREE
+    local box
+    box=$(cd "$1" && UPDATE_REGISTRY_FILE="$work/registry.reg" \
+        PATH="$work/empty-path" ./Update.exe 2>&1 >/dev/null) || return 1
+    [[ $box == "Info: Es wurden ${file_count[$2]} Dateien kopiert."* ]] || {
+        echo "   Update.exe said: $box"
+        return 1
+    }
+}
+run_safe() { "$bin/bench/safe_copy" "$work/$1/package" "$install" >/dev/null; }
+run_durable() { "$bin/bench/safe_copy" --durable "$work/$1/package" "$install" >/dev/null; }
+run_rsync() { rsync -a --whole-file --exclude=/Update.exe "$work/$1/package/" "$install/"; }
+run_cp() {
+    local entries=() entry
+    for entry in "$work/$1/package"/*; do
+        [ "${entry##*/}" = Update.exe ] || entries+=("$entry")
+    done
+    cp -r -- "${entries[@]}" "$install/"
+}
+
+linux_part() {
+    cat >"$work/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
+@="$install"
+REG
+    local contenders=(update) tree
+    if [ -n "${BENCH_VARIANT:-}" ]; then
+        contenders+=(variant)
+        # The package again with the variant as its Update.exe; the other
+        # files are links to the package's, which nothing writes.
+        for tree in A B; do
+            cp -al "$work/$tree/package" "$work/$tree/varpackage"
+            rm "$work/$tree/varpackage/Update.exe"
+            cp "$BENCH_VARIANT" "$work/$tree/varpackage/Update.exe"
+        done
+    fi
+    contenders+=(safe)
+    [ "${BENCH_DURABLE:-0}" = 0 ] || contenders+=(durable)
+    contenders+=(rsync cp)
+    local most=${BENCH_ROUNDS:-5} budget=${BENCH_COPY_SECONDS:-360}
+    echo
+    echo "== copy on Linux: at most $most rounds, stopping after about $budget s (but not before 3)"
+    measure 3 "$most" "$budget" "${contenders[@]}"
+    table "== copy on Linux" update "${contenders[@]}"
+    [ -z "${BENCH_VARIANT:-}" ] || echo "variant: $BENCH_VARIANT"
+    echo "goals:"
+    goals update 1.1 safe
+    goals update 1 rsync
+}
+
+# ------------------------------------------------------------------ Wine
+
+windows_path() { # a Linux path as Wine's drive Z: shows it
+    local path=${1//\//\\}
+    echo "Z:$path"
+}
+
+# Every Wine program ends within the limit, its whole process group with it.
+wine_call() { timeout --kill-after=10 "${BENCH_WINE_TIMEOUT:-1800}" wine "$@"; }
+
+# The driver starts Update.exe, answers its box and reports; the copy is
+# done when the box is up, so the time ends at the box's first line. The
+# Notepad that the update then starts is the driver's to end, after the time.
+run_wupdate() {
+    local line ok=false
+    while IFS= read -r line; do
+        line=${line%$'\r'}
+        if [[ $line == box1-text=* ]]; then
+            box_time=$EPOCHREALTIME
+            if [[ $line == "box1-text=Es wurden ${file_count[$1]} Dateien kopiert."* ]]; then
+                ok=true
+            else
+                echo "   Update.exe said: ${line#box1-text=}"
+            fi
+        fi
+    done < <(wine_call "$winbin/tests/wine/update_driver.exe" --timeout 3600 \
+        "$(windows_path "$work/$1/winpackage/Update.exe")" 2>/dev/null)
+    $ok
+}
+run_wloop() {
+    wine_call "$winbin/bench/win_copy_loop.exe" "$(windows_path "$work/$1/package")" \
+        "$(windows_path "$install")" >/dev/null 2>&1
+}
+run_xcopy() {
+    wine_call xcopy /E /Y /Q "/EXCLUDE:$(windows_path "$work/xcopy-exclude.txt")" \
+        "$(windows_path "$work/$1/package")" "$(windows_path "$install")\\" >/dev/null 2>&1
+}
+
+# The Wine part proper, on the route's Wine (inside the qemu namespace for
+# that route): a private display, a throwaway prefix, one wineserver kept
+# running (-p) so that no run pays for its start.
+wine_inner() { # ROUTE
+    local route=$1 display_fd display_number boot_start
+    export WINEPREFIX="$work/wine-prefix" WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" # no installers, no debugger
+    # Wine takes its ANSI code page from the locale: 1252 for the program's texts.
+    unset LANG LANGUAGE LC_CTYPE LC_MESSAGES
+    export LC_ALL=C.UTF-8
+    xvfb_pid=
+    trap 'wineserver -k 2>/dev/null || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
+    exec {display_fd}<> <(:)
+    Xvfb -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    read -r -t 30 display_number <&"$display_fd" || {
+        echo "== copy under Wine: SKIPPED, Xvfb did not start"
+        return 0
+    }
+    exec {display_fd}<&-
+    export DISPLAY=":$display_number"
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    boot_start=$(date +%s)
+    if ! timeout --kill-after=10 900 wineboot -i >/dev/null 2>&1 ||
+        [ "$(wine_call "$winbin/bench/win_copy_loop.exe" --probe 2>/dev/null | tr -d '\r')" != ok ]; then
+        echo "== copy under Wine: SKIPPED, Wine did not run the 32-bit programs (route $route)"
+        return 0
+    fi
+    echo "   Wine prefix ready after $(($(date +%s) - boot_start)) s"
+    wine_call reg add 'HKLM\SOFTWARE\Quorvane Software\Brenvolt\1.0' /ve \
+        /d "$(windows_path "$install")" /f /reg:32 >/dev/null 2>&1
+
+    # What Update.exe's time holds beside the copy: the driver's and its own
+    # start, the registry, the probe and the message box. Timed on a package
+    # with nothing to copy (after one run that lets Wine start its desktop,
+    # three times before the rounds and three after), it is taken off, and
+    # one bare process start (the loop's --probe), which every other
+    # contender pays too, is put back.
+    reset_installation N fresh
+    run_wupdate N >/dev/null || true
+    time_overhead
+    echo "   Update.exe on an empty package: $(median_seconds null) s to its box;" \
+        "a bare process start: $(median_seconds probe) s (before the rounds)"
+
+    local least=3 most=${BENCH_WINE_ROUNDS:-3} budget=${BENCH_WINE_SECONDS:-600}
+    if [ "$route" = qemu ]; then
+        least=1
+        most=${BENCH_WINE_ROUNDS:-1}
+        echo "   route qemu: every 32-bit instruction is emulated; these times show the route," \
+            "not what Wine does on an x86 machine"
+    fi
+    echo "== copy under Wine: at most $most rounds, stopping after about $budget s (but not" \
+        "before $least)"
+    measure "$least" "$most" "$budget" wupdate wloop xcopy
+    time_overhead
+    local null probe file
+    null=$(median_seconds null)
+    probe=$(median_seconds probe)
+    if [ "$null" = - ] || [ "$probe" = - ]; then
+        echo "== copy under Wine: no figures, Update.exe or the loop did not run on an empty package"
+        return 0
+    fi
+    for file in "$work"/times/*-wupdate; do
+        awk -v n="$null" -v p="$probe" '{ printf "%.6f\n", $1 - n + p }' "$file" \
+            >"${file%-wupdate}-wcopy"
+    done
+    table "== copy under Wine (route $route)" wcopy wcopy wupdate wloop xcopy
+    echo "Update.exe: its time to the box less that on an empty package ($null s, median of" \
+        "$(wc -l <"$work/null") runs), plus one bare process start ($probe s); \"to its box\":" \
+        "as measured"
+    echo "goals:"
+    goals wcopy 1.1 wloop
+    goals wcopy 1 xcopy
+}
+
+# Three runs of Update.exe on the empty package, to its box, and three bare
+# process starts; microseconds to $work/null and $work/probe.
+time_overhead() {
+    local i t0
+    for i in 1 2 3; do
+        reset_installation N fresh
+        box_time=
+        t0=$EPOCHREALTIME
+        if run_wupdate N; then
+            echo "$(($(microseconds "$box_time") - $(microseconds "$t0")))" >>"$work/null"
+        fi
+        t0=$EPOCHREALTIME
+        if wine_call "$winbin/bench/win_copy_loop.exe" --probe >/dev/null 2>&1; then
+            echo "$(($(microseconds "$EPOCHREALTIME") - $(microseconds "$t0")))" >>"$work/probe"
+        fi
+    done
+}
+
+median_seconds() { # NAME: the median of $work/NAME, in seconds
+    awk '{ printf "%.6f\n", $1 / 1e6 }' "$work/$1" 2>/dev/null | median
+}
+
+wine_part() {
+    local tool missing=()
+    for tool in wine wineserver wineboot Xvfb i686-w64-mingw32-g++-posix timeout; do
+        command -v "$tool" >/dev/null || missing+=("$tool")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "== copy under Wine: SKIPPED, not installed: ${missing[*]} (scripts/install-deps.sh)"
+        return 0
+    fi
+    # The Windows Update.exe is a 32-bit program. Where the Wine scripts know
+    # routes (native, or qemu-i386 in a private namespace), take theirs.
+    local route=native wine_route=native wine_route_reason=
+    if [ -f scripts/wine-route.sh ]; then
+        # shellcheck source=/dev/null
+        source scripts/wine-route.sh
+        wine_route_choose || true
+        route=$wine_route
+        if [ "$route" != native ] && [ "$route" != qemu ]; then
+            echo "== copy under Wine: SKIPPED, $wine_route_reason"
+            return 0
+        fi
+        if [ "$route" = qemu ] && [ "${BENCH_WINE_QEMU:-0}" = 0 ]; then
+            echo "== copy under Wine: SKIPPED, this machine runs 32-bit code only through qemu," \
+                "whose emulation the times would show (a round takes minutes);" \
+                "BENCH_WINE_QEMU=1 runs it anyway"
+            return 0
+        fi
+    elif [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        echo "== copy under Wine: SKIPPED, this machine cannot run 32-bit programs" \
+            "(/usr/lib/wine/wine: $(/usr/lib/wine/wine --version 2>&1 | tail -1 | sed 's/.*: //'))"
+        return 0
+    fi
+
+    echo "== copy under Wine: building (preset windows), route $route"
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows --target Update update_driver win_copy_loop >/dev/null
+    # The packages again, with the Windows Update.exe; the other files are
+    # links to the Linux packages' files, which nothing writes.
+    for tree in A B; do
+        rm -rf "$work/$tree/winpackage"
+        cp -al "$work/$tree/package" "$work/$tree/winpackage"
+        rm "$work/$tree/winpackage/Update.exe"
+        cp "$winbin/src/update/Update.exe" "$work/$tree/winpackage/Update.exe"
+    done
+    # N: a package with nothing to copy but Update.exe itself.
+    mkdir -p "$work/N/package" "$work/N/winpackage"
+    cp "$winbin/src/update/Update.exe" "$work/N/winpackage/Update.exe"
+    printf '\\Update.exe\r\n' >"$work/xcopy-exclude.txt"
+    if [ "$route" = qemu ]; then
+        wine_route_qemu_run bash "$root_dir/scripts/bench.sh" --wine-part qemu "$work" ||
+            echo "== copy under Wine: the qemu namespace ended with status $?"
+    else
+        (wine_inner native)
+    fi
+}
+
+# ------------------------------------------------------------------ the run
+
+# Inside the qemu namespace: only the Wine part, on the caller's trees.
+if [ "${1:-}" = --wine-part ]; then # ROUTE WORK
+    work=$3
+    install="$work/install"
+    wine_inner "$2"
+    exit 0
+fi
+
+# What the benchmark needs beyond a base system: the build tools, Google
+# Benchmark and rsync (also listed in scripts/install-deps.sh).
+needed=(cmake ninja-build g++ libbenchmark-dev rsync diffutils)
+missing=()
+for p in "${needed[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" != 0 ]; then
+        echo "bench: missing packages ${missing[*]} (run as root to install them)" >&2
+        exit 1
+    fi
+    echo "== installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get -o DPkg::Lock::Timeout=900 update -q >/dev/null
+    apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >/dev/null
+fi
+
+parts=" ${BENCH_PARTS:-library copy wine} "
+echo "== building (preset linux)"
+cmake --preset linux >/dev/null
+cmake --build --preset linux --target Update safe_copy make_tree util_bench >/dev/null
+echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), Linux $(uname -r)," \
+    "trees on $(df -T "${BENCH_DIR:-/tmp}" | awk 'NR == 2 { print $2 }')"
+
+if [[ $parts == *" library "* ]]; then
+    echo
+    echo "== library (Google Benchmark, medians of 5 repetitions)"
+    BENCH_DIR="${BENCH_DIR:-/tmp}" "$bin/bench/util_bench" --benchmark_repetitions=5 \
+        --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 \
+        2> >(grep -v 'Library was built as DEBUG' >&2)
+fi
+
+if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
+    work=$(mktemp -d "${BENCH_DIR:-/tmp}/brenvolt-bench-XXXXXX")
+    install="$work/install"
+    trap 'rm -rf "$work"' EXIT
+    trap 'exit 130' INT TERM
+
+    echo
+    echo "== making the trees in $work"
+    new_time=1767225600 # 2026-01-01: the package's files
+    old_time=1735689600 # 2025-01-01: the installed older copy
+    mkdir -p "$work/A" "$work/B" "$work/fresh" "$work/empty-path"
+    # make_tree DIR FANOUT DEPTH FILES-PER-LEAF SIZE SEED MTIME
+    "$bin/bench/make_tree" "$work/A/package" 10 2 100 4096 1 $new_time
+    "$bin/bench/make_tree" "$work/A/old" 10 2 100 4096 2 $old_time
+    "$bin/bench/make_tree" "$work/B/package" 1 0 16 $((32 << 20)) 3 $new_time
+    "$bin/bench/make_tree" "$work/B/old" 1 0 16 $((32 << 20)) 4 $old_time
+    for tree in A B; do
+        printf 'Brenvolt 1.00\n' >"$work/$tree/old/BV.EXE"
+        cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
+    done
+    printf 'Brenvolt 1.00\n' >"$work/fresh/BV.EXE"
+
+    [[ $parts != *" copy "* ]] || linux_part
+    if [[ $parts == *" wine "* ]]; then
+        echo
+        wine_part
+    fi
+fi
+
+echo
+echo "== bench.sh took $(($(date +%s) - started)) s"
