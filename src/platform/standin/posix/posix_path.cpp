@@ -45,8 +45,27 @@ bool ResolveCase(char* path) {
     struct stat info;
     if (lstat(path, &info) == 0 || errno != ENOENT)
         return false;
-    bool changed = false;
     std::size_t length = std::strlen(path);
+    // Mostly only the last component is missing (a file about to be made,
+    // or one written in another case): where its parent exists as written,
+    // that one component is all there is to look up.
+    std::size_t lastEnd = length;
+    while (lastEnd > 0 && path[lastEnd - 1] == '/')
+        --lastEnd;
+    std::size_t lastBegin = lastEnd;
+    while (lastBegin > 0 && path[lastBegin - 1] != '/')
+        --lastBegin;
+    if (lastBegin < lastEnd) {
+        bool parentExists = true;
+        if (lastBegin > 1) {
+            path[lastBegin - 1] = '\0';
+            parentExists = lstat(path, &info) == 0;
+            path[lastBegin - 1] = '/';
+        }
+        if (parentExists)
+            return ResolveComponent(path, lastBegin, lastEnd);
+    }
+    bool changed = false;
     std::size_t begin = 0;
     while (begin < length) {
         while (begin < length && path[begin] == '/')
