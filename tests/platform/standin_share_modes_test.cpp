@@ -320,8 +320,9 @@ TEST(DeleteOnClose, LeftoverOfAKilledHolderBlocksNoOneAndServesNoOtherUser) {
     struct stat left = {};
     ASSERT_EQ(lstat(posixPath.c_str(), &left), 0);
     EXPECT_EQ(left.st_mode & 07777, 0600u);
-    if (geteuid() == 0)
+    if (geteuid() == 0) {
         EXPECT_EQ(OpenOutcomeAs(kNobody, path, GENERIC_READ, kShareAll), "error 5");
+    }
     SetLastError(kMarker);
     HANDLE lock = OpenLock(path);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);

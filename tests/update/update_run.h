@@ -25,7 +25,8 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+// In a named namespace: the tests of every file share one fixture class.
+namespace update_run {
 
 const char kDone2[] = "Info: Es wurden 2 Dateien kopiert.\nDas Update wurde korrekt installiert.\n";
 // The message box line is the caption, ": " and the text, then a newline;
@@ -198,4 +199,6 @@ class UpdateRun : public ::testing::Test {
     pid_t productPid_ = -1;
 };
 
-} // namespace
+} // namespace update_run
+
+using namespace update_run;
