@@ -100,6 +100,12 @@ std::string OpenOutcome(const std::string& path, DWORD access, DWORD share) {
     return outcome;
 }
 
+// OpenOutcome in a child process running as user.
+std::string OpenOutcomeAs(uid_t user, const std::string& path, DWORD access, DWORD share) {
+    return InChild(
+        [&] { return BecomeUser(user) ? OpenOutcome(path, access, share) : "<no such user>"; });
+}
+
 TEST(ShareModesBetweenProcesses, AnExclusiveHolderElsewhereRefusesUs) {
     TempTree tree;
     tree.WriteFile("BV.EXE", "program");
@@ -211,11 +217,7 @@ TEST(ShareModesBetweenUsers, AHolderOfAnotherUserIsSeenAlsoOnAReadOnlyFile) {
         tree.WriteFile("BV.EXE", "program");
         ASSERT_EQ(chmod((tree.Root() + "/BV.EXE").c_str(), c.mode), 0);
         OtherProcessHolder holder(path, c.heldAccess, c.heldShare, c.holder);
-        EXPECT_EQ(InChild([&] {
-                      return BecomeUser(c.opener) ? OpenOutcome(path, c.access, c.share)
-                                                  : "<no such user>";
-                  }),
-                  c.outcome);
+        EXPECT_EQ(OpenOutcomeAs(c.opener, path, c.access, c.share), c.outcome);
         holder.LetGo();
         ASSERT_EQ(chmod((tree.Root() + "/BV.EXE").c_str(), 0644), 0);
     }
@@ -319,11 +321,7 @@ TEST(DeleteOnClose, LeftoverOfAKilledHolderBlocksNoOneAndServesNoOtherUser) {
     ASSERT_EQ(lstat(posixPath.c_str(), &left), 0);
     EXPECT_EQ(left.st_mode & 07777, 0600u);
     if (geteuid() == 0) {
-        EXPECT_EQ(InChild([&] {
-                      return BecomeUser(kNobody) ? OpenOutcome(path, GENERIC_READ, kShareAll)
-                                                 : "<no such user>";
-                  }),
-                  "error 5");
+        EXPECT_EQ(OpenOutcomeAs(kNobody, path, GENERIC_READ, kShareAll), "error 5");
     }
     SetLastError(kMarker);
     HANDLE lock = OpenLock(path);

@@ -1,0 +1,308 @@
+// Runs of Update.exe that are interrupted, fail on the way or overlap: an
+// installed file is never left part old, part new.
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "update_run.h"
+
+namespace {
+
+// A small tmpfs, unmounted when the test ends.
+class SmallVolume {
+  public:
+    SmallVolume(const fs::path& mountPoint, const char* size) : path_(mountPoint) {
+        fs::create_directories(path_);
+        const std::string options = std::string("size=") + size;
+        mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        error_ = mounted_ ? 0 : errno;
+    }
+    ~SmallVolume() {
+        if (mounted_)
+            umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+    std::string Error() const { return std::strerror(error_); }
+
+  private:
+    fs::path path_;
+    bool mounted_;
+    int error_;
+};
+
+// Soft limits for the programs started while it lives: files may not grow
+// beyond maxFileSize (a program writing past it is ended by SIGXFSZ at
+// that very byte), and no core file is written.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t maxFileSize) {
+        getrlimit(RLIMIT_FSIZE, &savedSize_);
+        getrlimit(RLIMIT_CORE, &savedCore_);
+        struct rlimit size = savedSize_, core = savedCore_;
+        size.rlim_cur = maxFileSize;
+        core.rlim_cur = 0;
+        setrlimit(RLIMIT_FSIZE, &size);
+        setrlimit(RLIMIT_CORE, &core);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &savedSize_);
+        setrlimit(RLIMIT_CORE, &savedCore_);
+    }
+
+  private:
+    struct rlimit savedSize_, savedCore_;
+};
+
+std::string Filled(std::size_t size, char fill) {
+    std::string text(size, fill);
+    for (std::size_t i = 0; i < size; i += 4096)
+        text[i] = static_cast<char>('0' + (i / 4096) % 10); // a page out of place shows
+    return text;
+}
+
+TEST_F(UpdateRun, FullTargetVolumeLeavesEveryFileOldOrNew) {
+    const fs::path volume = root_ / "volume";
+    SmallVolume small(volume, "1m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
+                     << "); the full-volume case needs root with CAP_SYS_ADMIN";
+    install_ = volume / "install";
+    Registry(install_.string());
+    const std::string oldProduct = Filled(300 * 1024, 'o'), newProduct = Filled(600 * 1024, 'n');
+    const std::string oldData = Filled(200 * 1024, 'p'), newData = Filled(300 * 1024, 'm');
+    const std::string newMore = Filled(400 * 1024, 'q');
+    WriteAll(install_ / "BV.EXE", oldProduct);
+    WriteAll(install_ / "a.dat", oldData);
+    WriteAll(package_ / "BV.EXE", newProduct);
+    WriteAll(package_ / "a.dat", newData);
+    WriteAll(package_ / "b.dat", newMore);
+    // 1.3 MB of new files cannot all fit on 1 MB.
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.messageBox.rfind("Error: Es wurden ", 0), 0u) << run.messageBox;
+    const std::string product = ReadAll(install_ / "BV.EXE");
+    EXPECT_TRUE(product == oldProduct || product == newProduct) << product.size() << " bytes";
+    const std::string data = ReadAll(install_ / "a.dat");
+    EXPECT_TRUE(data == oldData || data == newData) << data.size() << " bytes";
+    if (fs::exists(install_ / "b.dat")) {
+        EXPECT_TRUE(ReadAll(install_ / "b.dat") == newMore) << "b.dat is not the new file";
+    }
+    EXPECT_EQ(TemporaryFiles(install_), "");
+    EXPECT_EQ(run.notes, "");
+}
+
+TEST_F(UpdateRun, RunKilledInTheMiddleOfAFileLeavesItOldAndTheNextRunCompletes) {
+    Installed();
+    const std::string oldData = Filled(1 << 20, 'o'), newData = Filled(4 << 20, 'n');
+    WriteAll(install_ / "big.dat", oldData);
+    WriteAll(package_ / "big.dat", newData);
+    WriteAll(package_ / "small.txt", "small");
+    {
+        // Killed when the copy of big.dat reaches 2 MB.
+        FileSizeLimit limit(2 << 20);
+        const RunResult killed = Run(false);
+        EXPECT_NE(killed.exitCode, 0);
+        EXPECT_EQ(killed.messageBox.find("Es wurden"), std::string::npos) << killed.messageBox;
+    }
+    EXPECT_TRUE(ReadAll(install_ / "big.dat") == oldData) << "big.dat is not the old file";
+    EXPECT_NE(TemporaryFiles(install_), "") << "the run was not stopped inside the copy";
+    // Its lock file stays, for its owner alone, and holds no one up: the
+    // next run (ended after a minute if it hung) takes it and removes it.
+    struct stat lock = {};
+    ASSERT_EQ(lstat((install_ / ".Update.lock").c_str(), &lock), 0);
+    EXPECT_EQ(lock.st_mode & 07777, 0600u);
+
+    const RunResult next = Run(true);
+    EXPECT_EQ(next.messageBox, kDone2);
+    EXPECT_TRUE(ReadAll(install_ / "big.dat") == newData) << "big.dat is not the new file";
+    EXPECT_EQ(ReadAll(install_ / "small.txt"), "small");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+    EXPECT_FALSE(fs::exists(install_ / ".Update.lock"));
+}
+
+TEST_F(UpdateRun, NameWithABackslashIsNotCopiedAndNothingOutsideIsWritten) {
+    // Read as a path, the name would lead from package/x to the root's
+    // secret.txt, and from deep/install/x to deep/secret.txt.
+    install_ = root_ / "deep" / "install";
+    Installed();
+    WriteAll(root_ / "secret.txt", "outside both");
+    fs::create_directories(package_ / "x");
+    WriteAll(package_ / "x\\..\\..\\secret.txt", "inside the package");
+    WriteAll(package_ / "ok.txt", "ok");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 1));
+    EXPECT_FALSE(fs::exists(root_ / "deep" / "secret.txt"));
+    EXPECT_EQ(ReadAll(root_ / "secret.txt"), "outside both");
+    EXPECT_FALSE(fs::exists(install_ / "x\\..\\..\\secret.txt"));
+    EXPECT_EQ(ReadAll(install_ / "ok.txt"), "ok");
+}
+
+TEST_F(UpdateRun, LinkIntoTheInstallationIsNotCopiedIntoItself) {
+    Installed();
+    WriteAll(install_ / "Data" / "map.dat", "old map");
+    WriteAll(package_ / "Data" / "map.dat", "new map");
+    fs::create_directory_symlink(install_ / "Data", package_ / "Data" / "l");
+    fs::create_directory_symlink(install_, package_ / "up");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 2));
+    EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "new map");
+    EXPECT_FALSE(fs::exists(install_ / "Data" / "l"));
+    EXPECT_FALSE(fs::exists(install_ / "up"));
+}
+
+TEST_F(UpdateRun, DirectoryThatCannotBeMadeCounts) {
+    Installed();
+    fs::create_directories(package_ / "Empty");
+    WriteAll(install_ / "Empty", "a file in the way");
+    WriteAll(package_ / "ok.txt", "ok");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, PartlyDone(1, 1));
+    EXPECT_EQ(ReadAll(install_ / "Empty"), "a file in the way");
+}
+
+} // namespace
+
+// --- one update at a time on an installation
+
+namespace {
+
+const char kLockName[] = ".Update.lock";
+
+// Update.exe started from a package without being waited for.
+class StartedRun {
+  public:
+    // command: from UpdateRun::Command.
+    StartedRun(const std::string& command, const fs::path& error) : error_(error) {
+        const std::string withError = command + " 2>" + Quoted(error.string());
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl("/bin/sh", "sh", "-c", withError.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~StartedRun() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t Pid() const { return pid_; }
+
+    // Whether it has ended (without waiting).
+    bool Ended() {
+        if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_)
+            pid_ = -1;
+        return pid_ <= 0;
+    }
+    // Waits for its end, for at most a minute; -1 when it did not end or
+    // exit.
+    int Finish() {
+        for (int i = 0; i < 600 && !Ended(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Ended() && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    }
+    std::string MessageBox() const { return ReadAll(error_); }
+
+  private:
+    fs::path error_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+};
+
+// Waits until a temporary file of the copy is made in directory (or a
+// minute has passed); true when one was.
+bool AwaitTemporaryFile(const fs::path& directory, StartedRun& run) {
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch < 0)
+        return false;
+    inotify_add_watch(watch, directory.c_str(), IN_CREATE);
+    bool seen = false;
+    for (int i = 0; i < 60000 && !seen && !run.Ended(); ++i) {
+        struct pollfd ready = {watch, POLLIN, 0};
+        if (poll(&ready, 1, 1) <= 0)
+            continue;
+        alignas(struct inotify_event) char buffer[4096];
+        const ssize_t length = read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+            if (event->len > 0 && std::strncmp(event->name, ".Update-", 8) == 0)
+                seen = true;
+            at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+        }
+    }
+    close(watch);
+    return seen;
+}
+
+TEST_F(UpdateRun, TwoOverlappingRunsLeaveTheInstallationAsTheSecondPackageHasIt) {
+    Installed();
+    WriteAll(install_ / "a.dat", "old a");
+    WriteAll(install_ / "z.dat", "old z");
+    const std::string firstBig = Filled(64 << 20, 'f');
+    WriteAll(package_ / "a.dat", "first a");
+    WriteAll(package_ / "big.dat", firstBig);
+    WriteAll(package_ / "z.dat", "first z");
+    const fs::path second = root_ / "second";
+    fs::create_directories(second);
+    fs::copy_file(UPDATE_EXE_PATH, second / "Update.exe");
+    WriteAll(second / "a.dat", "second a");
+    WriteAll(second / "big.dat", "second big");
+    WriteAll(second / "z.dat", "second z");
+
+    // The first run is stopped inside the copy of a file; should it get
+    // through the big file before it is stopped, it is tried once more.
+    std::unique_ptr<StartedRun> first;
+    bool stopped = false;
+    for (int attempt = 0; attempt < 5 && !stopped; ++attempt) {
+        first = std::make_unique<StartedRun>(Command(package_, "exec"), root_ / "first.txt");
+        if (AwaitTemporaryFile(install_, *first) && kill(first->Pid(), SIGSTOP) == 0) {
+            int status = 0;
+            stopped = waitpid(first->Pid(), &status, WUNTRACED) == first->Pid() &&
+                      WIFSTOPPED(status) && TemporaryFiles(install_) != "";
+        }
+        if (!stopped)
+            first.reset();
+    }
+    ASSERT_TRUE(stopped) << "the first run was never caught inside its copy";
+    ASSERT_TRUE(fs::exists(install_ / kLockName));
+
+    StartedRun secondRun(Command(second, "exec"), root_ / "second.txt");
+    // The second waits: nothing of its package arrives, and it does not end.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_FALSE(secondRun.Ended());
+    EXPECT_EQ(secondRun.MessageBox(), "");
+    for (const char* name : {"a.dat", "big.dat", "z.dat"}) {
+        EXPECT_EQ(ReadAll(install_ / name).rfind("second", 0), std::string::npos) << name;
+    }
+
+    kill(first->Pid(), SIGCONT);
+    const std::string done3 =
+        "Info: Es wurden 3 Dateien kopiert.\nDas Update wurde korrekt installiert.\n";
+    EXPECT_EQ(first->Finish(), 0);
+    EXPECT_EQ(first->MessageBox(), done3);
+    EXPECT_EQ(secondRun.Finish(), 0);
+    EXPECT_EQ(secondRun.MessageBox(), done3);
+    EXPECT_EQ(ReadAll(install_ / "a.dat"), "second a");
+    EXPECT_EQ(ReadAll(install_ / "big.dat"), "second big");
+    EXPECT_EQ(ReadAll(install_ / "z.dat"), "second z");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+    EXPECT_FALSE(fs::exists(install_ / kLockName));
+}
+
+TEST_F(UpdateRun, LockThatCannotBeTakenLetsTheCopyReportItself) {
+    // A name that is a directory cannot be opened as the lock; the run goes
+    // on without it and its copy tells the truth.
+    Installed();
+    fs::create_directories(install_ / kLockName);
+    WriteAll(package_ / "a.txt", "a");
+    WriteAll(package_ / "faq.txt", "notes");
+    EXPECT_EQ(Run(true).messageBox, kDone2);
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+    EXPECT_TRUE(fs::is_directory(install_ / kLockName));
+}
+
+} // namespace

@@ -1,0 +1,296 @@
+// Unattended runs of Update.exe: /S, /LOG=<file>, exit codes.
+#include <fcntl.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <regex>
+
+#include "update_run.h"
+
+namespace {
+
+// Each file and directory below a folder: the contents of a file (or
+// "<dir>") and whether it may be written.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const bool writable =
+            (fs::status(entry.path()).permissions() & fs::perms::owner_write) != fs::perms::none;
+        entries[fs::relative(entry.path(), folder).string()] =
+            (entry.is_directory() ? std::string("<dir>") : ReadAll(entry.path())) +
+            (writable ? "" : " (read-only)");
+    }
+    return entries;
+}
+
+// The lines of a log without their time stamps, which must be there.
+std::vector<std::string> LogLines(const fs::path& log) {
+    const std::string text = ReadAll(log);
+    std::vector<std::string> lines;
+    const std::regex stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ");
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t end = text.find("\r\n", begin);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "a line without CR LF: " << text.substr(begin);
+            break;
+        }
+        const std::string line = text.substr(begin, end - begin);
+        EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+        lines.push_back(line.size() > 20 ? line.substr(20) : line);
+        begin = end + 2;
+    }
+    return lines;
+}
+
+class UnattendedRun : public UpdateRun {
+  protected:
+    // An empty package and installation again, nothing running.
+    void Reset() {
+        TearDown();
+        SetUp();
+    }
+
+    std::string PackageRoot() const { return package_.string() + "/"; }
+};
+
+const char kUsage[] = "Error: Unbekannte Angabe in der Befehlszeile: %s\n\n"
+                      "M\xC3\xB6gliche Schalter:\n"
+                      "/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\n"
+                      "/LOG=<Datei>  den Ablauf in die Datei schreiben\n";
+
+// Each outcome, shown in its box in an interactive run and as its exit code
+// in a silent one, which changes the installation just as the first did.
+TEST_F(UnattendedRun, EachOutcomeHasItsBoxAndExitCodeAndChangesTheSame) {
+    const auto nothingCopied = [&] { EXPECT_FALSE(fs::exists(install_ / "a.txt")); };
+    struct Case {
+        const char* outcome;
+        const char* silentSwitch;
+        int exitCode;
+        std::string box;
+        std::function<void()> setUp, check;
+    } cases[] = {
+        {"installed", "/S", 0, kDone2,
+         [&] {
+             Installed();
+             WriteAll(package_ / "faq.txt", "notes");
+             WriteAll(package_ / "Data" / "map.dat", "map");
+         },
+         [&] {
+             EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
+             EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "map");
+             EXPECT_FALSE(fs::exists(install_ / "Update.exe"));
+         }},
+        {"not found", "-s", 2, kNotFound,
+         [&] {
+             Registry((root_ / "cwd").string());
+             WriteAll(package_ / "a.txt", "a");
+         },
+         nothingCopied},
+        {"running", "/s", 32, kRunning,
+         [&] {
+             Registry(install_.string());
+             RunningProduct();
+             WriteAll(package_ / "a.txt", "a");
+         },
+         nothingCopied},
+        {"cannot open", "-S", 110, kCannotOpen,
+         [&] {
+             Registry(install_.string());
+             fs::create_directories(install_ / "BV.EXE");
+             WriteAll(package_ / "a.txt", "a");
+         },
+         nothingCopied},
+        {"partly installed", "/S", 82, PartlyDone(1, 1),
+         [&] {
+             Installed();
+             fs::permissions(install_ / "BV.EXE", fs::perms::owner_read);
+             WriteAll(install_ / "locked.txt", "old");
+             fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
+             WriteAll(package_ / "locked.txt", "new");
+             WriteAll(package_ / "fine.txt", "fine");
+         },
+         [&] {
+             EXPECT_EQ(ReadAll(install_ / "locked.txt"), "old");
+             EXPECT_EQ(ReadAll(install_ / "fine.txt"), "fine");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.outcome);
+        Reset();
+        c.setUp();
+        const RunResult interactive = Run(c.exitCode == 0);
+        EXPECT_EQ(interactive.exitCode, 0);
+        EXPECT_EQ(interactive.messageBox, c.box);
+        EXPECT_EQ(interactive.notes, c.exitCode == 0 ? NotesStarted() : "");
+        c.check();
+        const auto changed = Snapshot(install_);
+
+        Reset();
+        c.setUp();
+        const RunResult silent = Run(false, {c.silentSwitch});
+        EXPECT_EQ(silent.exitCode, c.exitCode);
+        EXPECT_EQ(silent.messageBox, "");
+        EXPECT_EQ(silent.notes, "");
+        EXPECT_EQ(Snapshot(install_), changed);
+    }
+}
+
+TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
+    // Not under the first root, found under the second; one file copied,
+    // one refused, a directory that cannot be made and its file, a link
+    // that leads into the installation.
+    fs::create_directories(root_ / "old place");
+    Registry((root_ / "old place").string(), install_.string());
+    Product();
+    WriteAll(package_ / "Data" / "map.dat", "map");
+    WriteAll(package_ / "locked.txt", "new");
+    WriteAll(install_ / "locked.txt", "old");
+    fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
+    WriteAll(package_ / "Blocked" / "x.txt", "x");
+    WriteAll(install_ / "Blocked", "a file where a directory belongs");
+    fs::create_directory_symlink(install_, package_ / "Up");
+    fs::create_directories(root_ / "log folder");
+    const fs::path log = root_ / "log folder" / "update log.txt";
+
+    const RunResult run = Run(false, {"/S", "/LOG=" + log.string()});
+    EXPECT_EQ(run.exitCode, 82);
+    EXPECT_EQ(run.messageBox, "");
+    EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "map");
+
+    std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 9u) << ReadAll(log);
+    EXPECT_EQ(lines[0], "Brenvolt-Update 1.0.0.0 gestartet; Paket: " + PackageRoot() +
+                            "; Befehlszeile: /S \"/LOG=" + log.string() + "\"");
+    EXPECT_EQ(lines[1],
+              "Keine Installation unter HKEY_LOCAL_MACHINE: " + (root_ / "old place").string() +
+                  " enth\xE4lt kein BV.EXE (Fehler 2: The system cannot find the "
+                  "file specified.)");
+    EXPECT_EQ(lines[2], "Installation gefunden unter HKEY_CURRENT_USER: " + install_.string());
+    // The copy's lines in the order of the enumeration.
+    std::vector<std::string> copied(lines.begin() + 3, lines.end() - 1);
+    std::sort(copied.begin(), copied.end());
+    const std::string target = install_.string() + "\\";
+    const std::vector<std::string> expected = {
+        "Kopiert: " + target + "Data\\map.dat",
+        "Nicht kopiert: " + target +
+            "Blocked\\x.txt (Fehler 3: The system cannot find the path specified.)",
+        "Nicht kopiert: " + target + "locked.txt (Fehler 5: Access is denied.)",
+        "Verzeichnis ausgelassen, es f\xFChrt in die Installation: " + PackageRoot() + "Up",
+        "Verzeichnis nicht angelegt: " + target +
+            "Blocked (Fehler 183: Cannot create a file when that file already exists.)",
+    };
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(lines[8], "Ergebnis: Das Update wurde nicht vollst\xE4ndig installiert, 1 Dateien "
+                        "kopiert, 4 Fehler; Exitcode 82");
+}
+
+TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
+    Installed();
+    WriteAll(package_ / "faq.txt", "notes");
+    const std::string log = (root_ / "missing" / "update.log").string();
+    const RunResult silent = Run(false, {"/S", "/LOG=" + log});
+    EXPECT_EQ(silent.exitCode, 29);
+    EXPECT_EQ(silent.messageBox, "");
+    EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
+
+    fs::remove(install_ / "faq.txt");
+    const RunResult interactive = Run(true, {"/LOG=" + log});
+    EXPECT_EQ(interactive.exitCode, 0);
+    EXPECT_EQ(interactive.messageBox,
+              "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n\n"
+              "Das Protokoll konnte nicht geschrieben werden: " +
+                  log + " (Fehler 3: The system cannot find the path specified.)\n");
+    EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
+    EXPECT_EQ(interactive.notes, NotesStarted());
+    EXPECT_FALSE(fs::exists(root_ / "missing"));
+}
+
+// A log in the package folder is not copied along (it could not be: it is
+// open for writing); a package file of the same name elsewhere still is.
+TEST_F(UnattendedRun, LogInThePackageIsNotCopied) {
+    Installed();
+    WriteAll(package_ / "Data" / "update.log", "a file of the product");
+    const RunResult run = Run(false, {"/S", "/LOG=" + (package_ / "update.log").string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(fs::exists(install_ / "update.log"));
+    EXPECT_EQ(ReadAll(install_ / "Data" / "update.log"), "a file of the product");
+    const std::vector<std::string> lines = LogLines(package_ / "update.log");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(),
+              "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; Exitcode 0");
+}
+
+TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
+    Installed();
+    fs::permissions(install_ / "BV.EXE", fs::perms::owner_read); // a run would reset it
+    WriteAll(package_ / "a.txt", "a");
+    const std::string log = (root_ / "update.log").string();
+    const auto before = Snapshot(install_);
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* shown; // the word in the message box; null: silent, no box
+    } cases[] = {
+        {{"/X"}, "/X"},          {{"/LOG=" + log, "/Silent"}, "/Silent"},
+        {{"/LOG="}, "/LOG="},    {{""}, "\"\""},
+        {{"/S", "-q"}, nullptr}, {{"/S", "/LOG=" + log, "/LOG=" + log}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const RunResult run = Run(false, c.arguments);
+        EXPECT_EQ(run.exitCode, 87);
+        char usage[512];
+        std::snprintf(usage, sizeof usage, kUsage, c.shown);
+        EXPECT_EQ(run.messageBox, c.shown != nullptr ? std::string(usage) : std::string());
+        EXPECT_EQ(Snapshot(install_), before);
+        EXPECT_FALSE(fs::exists(log));
+        EXPECT_EQ(run.notes, "");
+    }
+}
+
+// The log is on disk as the run goes: a run stopped for good in its message
+// box (its standard error, where the stand-in shows boxes, is a full pipe)
+// and then killed has left every line.
+TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
+    Installed();
+    WriteAll(package_ / "faq.txt", "notes");
+    const fs::path log = root_ / "update.log";
+
+    int errorPipe[2];
+    ASSERT_EQ(pipe(errorPipe), 0);
+    ASSERT_EQ(fcntl(errorPipe[1], F_SETFL, O_NONBLOCK), 0);
+    const std::string block(4096, 'x');
+    while (write(errorPipe[1], block.data(), block.size()) > 0) {
+    }
+    ASSERT_EQ(fcntl(errorPipe[1], F_SETFL, 0), 0);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(errorPipe[1], 2);
+        setenv("UPDATE_REGISTRY_FILE", (root_ / "registry.reg").c_str(), 1);
+        setenv("PATH", (root_ / "bin").c_str(), 1);
+        if (chdir((root_ / "cwd").c_str()) == 0)
+            execl((package_ / "Update.exe").c_str(), "Update.exe", ("/LOG=" + log.string()).c_str(),
+                  static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(errorPipe[1]);
+    // Waits for the last line, which comes before the box.
+    for (int i = 0; i < 500 && ReadAll(log).find("Ergebnis") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(errorPipe[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the run ended by itself";
+
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 4u) << ReadAll(log);
+    EXPECT_EQ(lines[2], "Kopiert: " + install_.string() + "\\faq.txt");
+    EXPECT_EQ(lines[3], "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; "
+                        "Exitcode 0");
+}
+
+} // namespace
