@@ -35,6 +35,22 @@ bool StatHandle(HANDLE handle, struct stat& info) {
     return false;
 }
 
+// The open file behind handle when it was opened for reading (a directory
+// has no data to read) or for writing; null, with the last error set,
+// otherwise.
+FileObject* FileForData(HANDLE handle, bool forWriting) {
+    FileObject* file = FileFromHandle(handle);
+    if (file == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (forWriting ? !file->canWrite : (!file->canRead || file->isDirectory)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return file;
+}
+
 } // namespace
 
 DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
@@ -52,15 +68,9 @@ DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
     if (read != nullptr)
         *read = 0;
-    FileObject* file = FileFromHandle(handle);
-    if (file == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    FileObject* file = FileForData(handle, false);
+    if (file == nullptr)
         return FALSE;
-    }
-    if (!file->canRead || file->isDirectory) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
     DWORD done = 0;
     while (done < toRead) {
         ssize_t count = ::read(file->fd, static_cast<char*>(buffer) + done, toRead - done);
@@ -82,15 +92,9 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, L
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
     if (written != nullptr)
         *written = 0;
-    FileObject* file = FileFromHandle(handle);
-    if (file == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    FileObject* file = FileForData(handle, true);
+    if (file == nullptr)
         return FALSE;
-    }
-    if (!file->canWrite) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
     DWORD done = 0;
     while (done < toWrite) {
         ssize_t count = ::write(file->fd, static_cast<const char*>(buffer) + done, toWrite - done);
