@@ -8,6 +8,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After <windows.h>: the progress bar and InitCommonControlsEx.
+#include <commctrl.h>
 #else
 #include "standin/windows.h"
 #endif

@@ -83,8 +83,8 @@ bool MakeDirectory(const TextString& path) {
 
 class TreeCopy {
   public:
-    TreeCopy(const char* pattern, const CopyReporter* reporter)
-        : pattern_(pattern), reporter_(reporter), failures_(0) {
+    TreeCopy(const char* pattern, const CopyReporter* reporter, CopyProgress* progress)
+        : pattern_(pattern), reporter_(reporter), progress_(progress), failures_(0) {
         temporaryName_.Format("%s%08lX%s", kTemporaryPrefix,
                               static_cast<unsigned long>(GetCurrentProcessId()), kTemporarySuffix);
     }
@@ -119,6 +119,7 @@ class TreeCopy {
 
     const char* pattern_;
     const CopyReporter* reporter_;
+    CopyProgress* progress_;
     TextString temporaryName_;
     std::uint32_t failures_;
 };
@@ -165,12 +166,20 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
                 count += CopySubdirectory(sourcePath, targetPath, level);
             } else if (Skips(name, sourcePath)) {
                 // left out on the reporter's word
-            } else if (ReplaceFile(sourcePath, targetPath, temporaryPath)) {
-                ++count;
-                ReportFile(targetPath, ERROR_SUCCESS);
             } else {
-                ++failures_;
-                ReportFile(targetPath, GetLastError());
+                if (progress_ != nullptr)
+                    progress_->BeginFile(targetPath,
+                                         (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
+                                             entry.nFileSizeLow);
+                if (ReplaceFile(sourcePath, targetPath, temporaryPath)) {
+                    ++count;
+                    ReportFile(targetPath, ERROR_SUCCESS);
+                } else {
+                    ++failures_;
+                    ReportFile(targetPath, GetLastError());
+                }
+                if (progress_ != nullptr)
+                    progress_->EndFile();
             }
         }
         PumpMessages();
@@ -236,10 +245,15 @@ bool TreeCopy::ReplaceFile(const TextString& source, const TextString& target,
     // source's attributes and last-write time, which the rename keeps. A
     // file of that name is ours (it carries our process id): one whose
     // removal failed earlier, or one of a stopped run that had our id.
-    BOOL copied = CopyFileA(source.GetText(), temporary.GetText(), TRUE);
+    // With a progress routine the window keeps answering during a large
+    // file, and a cancel ends the copy there (ERROR_REQUEST_ABORTED).
+    const LPPROGRESS_ROUTINE routine = progress_ != nullptr ? CopyProgress::Routine : nullptr;
+    BOOL copied = CopyFileExA(source.GetText(), temporary.GetText(), routine, progress_, nullptr,
+                              COPY_FILE_FAIL_IF_EXISTS);
     if (!copied && GetLastError() == ERROR_FILE_EXISTS) {
         RemoveTemporaryFile(temporary.GetText());
-        copied = CopyFileA(source.GetText(), temporary.GetText(), TRUE);
+        copied = CopyFileExA(source.GetText(), temporary.GetText(), routine, progress_, nullptr,
+                             COPY_FILE_FAIL_IF_EXISTS);
     }
     if (!copied) {
         const DWORD error = GetLastError();
@@ -280,8 +294,8 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
 } // namespace
 
 int CopyTree(const TextString& source, const TextString& target, const char* pattern,
-             std::uint32_t* failures, const CopyReporter* reporter) {
-    TreeCopy copy(pattern, reporter);
+             std::uint32_t* failures, const CopyReporter* reporter, CopyProgress* progress) {
+    TreeCopy copy(pattern, reporter, progress);
     const Level root{IdentifyDirectory(source.GetText()), IdentifyDirectory(target.GetText()),
                      nullptr};
     int count = 0;

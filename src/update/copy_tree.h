@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "copy_progress.h"
 #include "text_string.h"
 
 // Where CopyTree can fail with a whole directory.
@@ -48,5 +49,7 @@ struct CopyReporter {
 // directory.
 //
 // A `reporter`, when given, is told of every file and failed directory.
+// A `progress`, when given, hears of each file and of each chunk of it.
 int CopyTree(const TextString& source, const TextString& target, const char* pattern,
-             std::uint32_t* failures = nullptr, const CopyReporter* reporter = nullptr);
+             std::uint32_t* failures = nullptr, const CopyReporter* reporter = nullptr,
+             CopyProgress* progress = nullptr);

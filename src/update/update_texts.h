@@ -34,6 +34,12 @@ inline constexpr const char kPartlyDoneFormat[] =
     "Es wurden %d Dateien kopiert.\r\n%d Dateien konnten nicht kopiert werden.\r\n\r\n"
     "Das Update wurde nicht vollst\xE4ndig installiert.";
 
+// The progress window: its caption, the line before the file being copied,
+// and its one button.
+inline constexpr const char kProgressCaption[] = "Brenvolt-Update";
+inline constexpr const char kProgressFileLabel[] = "Wird kopiert: ";
+inline constexpr const char kProgressCancelButton[] = "Abbrechen";
+
 // Formatted with the word that is no switch.
 inline constexpr const char kUsageFormat[] =
     "Unbekannte Angabe in der Befehlszeile: %s\r\n\r\n"

@@ -5,9 +5,11 @@
 #include <cstdint>
 
 #include "command_line.h"
+#include "copy_progress.h"
 #include "copy_tree.h"
 #include "exit_codes.h"
 #include "installation_lock.h"
+#include "package_size.h"
 #include "platform/win32_api.h"
 #include "read_registry_string.h"
 #include "scratch_buffer.h"
@@ -169,7 +171,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kNotFound;
     } else if (LockAndProbeProduct(lock, installDirectory, executablePath, outcome, log)) {
         const CopyReporter reporter = log.Reporter();
-        copied = CopyTree(ownDirectory, installDirectory, kSearchPattern, &failures, &reporter);
+        // Only a run that may show the window measures the package for it.
+        CopyProgress progress(!switches.silent, installDirectory);
+        if (!switches.silent)
+            progress.SetTotal(MeasurePackage(ownDirectory, installDirectory, kSearchPattern));
+        copied = CopyTree(ownDirectory, installDirectory, kSearchPattern, &failures, &reporter,
+                          &progress);
+        // Closed before any box.
+        progress.Close();
         outcome = failures == 0 ? Outcome::kInstalled : Outcome::kPartlyInstalled;
     }
     // Released before any box: a box waiting for OK holds up no other run.

@@ -27,6 +27,17 @@ typedef std::uintptr_t WPARAM;
 typedef std::intptr_t LPARAM;
 typedef std::intptr_t LRESULT;
 typedef LONG LSTATUS;
+typedef std::int64_t LONGLONG;
+typedef std::intptr_t LONG_PTR;
+typedef BOOL* LPBOOL;
+
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    LONGLONG QuadPart;
+} LARGE_INTEGER;
 typedef DWORD REGSAM;
 
 struct HKEY__;
@@ -37,6 +48,13 @@ typedef HWND__* HWND;
 struct HINSTANCE__;
 typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
+struct HMENU__;
+typedef HMENU__* HMENU;
+struct HICON__;
+typedef HICON__* HICON;
+typedef HICON HCURSOR;
+struct HBRUSH__;
+typedef HBRUSH__* HBRUSH;
 
 #ifndef TRUE
 #define TRUE 1
@@ -76,6 +94,12 @@ typedef HINSTANCE HMODULE;
 #define ERROR_OPEN_FAILED 110L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
+#define ERROR_REQUEST_ABORTED 1235L
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define ERROR_TLW_WITH_WSCHILD 1406L
+#define ERROR_INVALID_INDEX 1413L
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_CANT_ACCESS_FILE 1920L
@@ -108,6 +132,20 @@ typedef HINSTANCE HMODULE;
 #define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_WRITE_THROUGH 0x00000008
 #define GENERIC_ALL 0x10000000UL
+#define COPY_FILE_FAIL_IF_EXISTS 0x00000001
+#define PROGRESS_CONTINUE 0
+#define PROGRESS_CANCEL 1
+#define PROGRESS_STOP 2
+#define PROGRESS_QUIET 3
+#define CALLBACK_CHUNK_FINISHED 0x00000000
+#define CALLBACK_STREAM_SWITCH 0x00000001
+
+typedef DWORD(CALLBACK* LPPROGRESS_ROUTINE)(LARGE_INTEGER totalFileSize,
+                                            LARGE_INTEGER totalBytesTransferred,
+                                            LARGE_INTEGER streamSize,
+                                            LARGE_INTEGER streamBytesTransferred,
+                                            DWORD streamNumber, DWORD callbackReason,
+                                            HANDLE sourceFile, HANDLE destinationFile, LPVOID data);
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -196,7 +234,84 @@ typedef struct tagMSG {
     POINT pt;
 } MSG, *LPMSG;
 
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+typedef struct tagWNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+} WNDCLASSA;
+
+typedef WORD ATOM;
+
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA;
+
+#define LOWORD(l) ((WORD)(((std::uintptr_t)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((std::uintptr_t)(l)) >> 16) & 0xffff))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((WORD)(l)) | ((DWORD)((WORD)(h))) << 16))
+
 #define WM_NULL 0x0000
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
+#define WM_CLOSE 0x0010
+#define WM_COMMAND 0x0111
+#define WM_SYSCOMMAND 0x0112
+#define SC_CLOSE 0xF060
+#define VK_ESCAPE 0x1B
+#define BM_CLICK 0x00F5
+#define BN_CLICKED 0
+#define PBM_SETPOS (WM_USER + 2)
+#define PBM_SETRANGE32 (WM_USER + 6)
+#define PBM_GETPOS (WM_USER + 8)
+#define IDCANCEL 2
+#define GWLP_USERDATA (-21)
+#define CW_USEDEFAULT ((int)0x80000000)
+#define COLOR_BTNFACE 15
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define WS_OVERLAPPED 0x00000000L
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_SYSMENU 0x00080000L
+#define WS_TABSTOP 0x00010000L
+#define WS_EX_DLGMODALFRAME 0x00000001L
+#define SS_LEFTNOWORDWRAP 0x0000000CL
+#define SS_PATHELLIPSIS 0x00008000L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define ICC_PROGRESS_CLASS 0x00000020
+#define PROGRESS_CLASSA "msctls_progress32"
+
+typedef struct tagINITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+} INITCOMMONCONTROLSEX, *LPINITCOMMONCONTROLSEX;
+
 #define WM_QUIT 0x0012
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
@@ -210,6 +325,7 @@ typedef struct tagMSG {
 #define MB_ICONINFORMATION 0x00000040L
 #define IDOK 1
 #define SW_HIDE 0
+#define SW_SHOW 5
 #define SW_SHOWNORMAL 1
 #define SW_SHOWMAXIMIZED 3
 #define SW_SHOWDEFAULT 10
@@ -238,6 +354,9 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName);
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);
 BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
+BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName,
+                        LPPROGRESS_ROUTINE progressRoutine, LPVOID data, LPBOOL cancel,
+                        DWORD copyFlags);
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);
@@ -251,6 +370,7 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
                             LPSTR buffer, DWORD size, va_list* arguments);
 void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
 void WINAPI Sleep(DWORD milliseconds);
+DWORD WINAPI GetTickCount();
 
 // advapi32
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
@@ -267,6 +387,25 @@ HWND WINAPI GetDesktopWindow();
 HWND WINAPI GetActiveWindow();
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass);
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
+                            int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE instance, LPVOID param);
+BOOL WINAPI DestroyWindow(HWND window);
+BOOL WINAPI IsWindow(HWND window);
+BOOL WINAPI ShowWindow(HWND window, int cmdShow);
+BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
+HWND WINAPI GetDlgItem(HWND dialog, int id);
+BOOL WINAPI IsDialogMessageA(HWND dialog, LPMSG msg);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+int WINAPI GetSystemMetrics(int index);
+
+// comctl32
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls);
 
 // The program's entry point, as the platform calls it.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR cmdLine, int cmdShow);

@@ -3,6 +3,7 @@
 // many small files, faster than writing a new file and renaming it over the
 // old one: bench/copy_file_bench.cpp compares the two).
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,18 +13,65 @@
 
 namespace {
 
+// With a progress routine the contents go in chunks of this size, and the
+// routine hears of each.
+const off_t kChunkSize = 1 << 20;
+
+// A pause after each chunk, in milliseconds, from
+// UPDATE_STANDIN_COPY_DELAY_MS: lets tests make a copy slow.
+DWORD ChunkDelay() {
+    const char* value = std::getenv("UPDATE_STANDIN_COPY_DELAY_MS");
+    return value != nullptr ? static_cast<DWORD>(std::strtoul(value, nullptr, 10)) : 0;
+}
+
+// Who hears of the copy's progress, as CopyFileExA has it.
+struct Progress {
+    LPPROGRESS_ROUTINE routine;
+    LPVOID data;
+    LPBOOL cancel;
+    HANDLE source;
+    HANDLE target;
+    off_t size;
+    DWORD delay;
+    DWORD answer; // PROGRESS_CONTINUE until the routine or cancel says otherwise
+
+    // Tells the routine (unless it asked for quiet) and takes its answer;
+    // false when the copy must stop.
+    bool Tell(off_t copied, DWORD reason) {
+        if (cancel != nullptr && *cancel) {
+            answer = PROGRESS_CANCEL;
+            return false;
+        }
+        if (routine == nullptr || answer == PROGRESS_QUIET)
+            return true;
+        LARGE_INTEGER total, done;
+        total.QuadPart = size;
+        done.QuadPart = copied;
+        // One stream: the data, so its counts are the file's.
+        answer = routine(total, done, total, done, 1, reason, source, target, data);
+        return answer == PROGRESS_CONTINUE || answer == PROGRESS_QUIET;
+    }
+};
+
 // Copies from into to, both at offset 0 and to empty: to the end of from,
 // or once size bytes (the size from had when it was opened) are copied,
 // which spares asking once more for an end that is known. A file that
-// reports no size (some of /proc) is copied to its end.
-int CopyContents(int from, int to, off_t size) {
+// reports no size (some of /proc) is copied to its end. With a routine or a
+// delay the copy goes in chunks, and a routine that says stop ends it with
+// ECANCELED.
+int CopyContents(int from, int to, off_t size, Progress& progress) {
+    const bool chunked =
+        progress.routine != nullptr || progress.cancel != nullptr || progress.delay != 0;
+    const size_t most = chunked ? static_cast<size_t>(kChunkSize) : size_t(1) << 30;
     bool kernelCopy = true;
     char buffer[65536];
     off_t copied = 0;
+    if (!progress.Tell(0, CALLBACK_STREAM_SWITCH))
+        return ECANCELED;
     while (size == 0 || copied < size) {
         ssize_t count;
         if (kernelCopy) {
-            count = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+            count = copy_file_range(from, nullptr, to, nullptr, most, 0);
             if (count < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                               errno == EOPNOTSUPP || errno == EPERM)) {
                 kernelCopy = false; // this file system pair cannot: copy by hand
@@ -47,12 +95,26 @@ int CopyContents(int from, int to, off_t size) {
         if (count == 0)
             break;
         copied += count;
+        if (!chunked)
+            continue;
+        if (progress.delay != 0)
+            Sleep(progress.delay);
+        if (!progress.Tell(copied, CALLBACK_CHUNK_FINISHED))
+            return ECANCELED;
     }
     return 0;
 }
 
 bool SameFile(const struct stat& first, const struct stat& second) {
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Removes the file at path if it is still the one open on fd: never one
+// that someone put at that name since.
+void RemoveIfStill(const char* path, int fd) {
+    struct stat opened, named;
+    if (fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && SameFile(opened, named))
+        unlink(path);
 }
 
 BOOL Fail(DWORD error) {
@@ -63,6 +125,18 @@ BOOL Fail(DWORD error) {
 } // namespace
 
 BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
+    return CopyFileExA(existingFileName, newFileName, nullptr, nullptr, nullptr,
+                       failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0);
+}
+
+// A routine that answers PROGRESS_CANCEL, or a cancel flag that turns true,
+// ends the copy with ERROR_REQUEST_ABORTED and removes the target;
+// PROGRESS_STOP ends it the same way but leaves what was written, as Win32
+// keeps it for a restart.
+BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName,
+                        LPPROGRESS_ROUTINE progressRoutine, LPVOID data, LPBOOL cancel,
+                        DWORD copyFlags) {
+    const bool failIfExists = (copyFlags & COPY_FILE_FAIL_IF_EXISTS) != 0;
     PosixPath sourcePath(existingFileName, CaseLookup::WhenMissing);
     PosixPath targetPath(newFileName, CaseLookup::WhenMissing);
     if (!sourcePath.IsValid())
@@ -99,8 +173,28 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
     if (target.existed && target.status.st_size != 0 && ftruncate(target.file->fd, 0) != 0)
         error = errno;
 
+    // The routine is handed the two files as handles, as Win32 does.
+    RegisterHandle(&source.file->header, HandleKind::File);
+    RegisterHandle(&target.file->header, HandleKind::File);
+    Progress progress{progressRoutine,
+                      data,
+                      cancel,
+                      &source.file->header,
+                      &target.file->header,
+                      source.status.st_size,
+                      ChunkDelay(),
+                      PROGRESS_CONTINUE};
     if (error == 0)
-        error = CopyContents(source.file->fd, target.file->fd, source.status.st_size);
+        error = CopyContents(source.file->fd, target.file->fd, source.status.st_size, progress);
+    UnregisterHandle(&source.file->header);
+    UnregisterHandle(&target.file->header);
+    if (error == ECANCELED) {
+        if (progress.answer != PROGRESS_STOP)
+            RemoveIfStill(targetPath.Text(), target.file->fd);
+        DestroyFileObject(target.file);
+        DestroyFileObject(source.file);
+        return Fail(ERROR_REQUEST_ABORTED);
+    }
     if (error == 0) {
         // Win32 keeps the source's attributes and last-write time. Only the
         // permissions travel: a set-user-ID or set-group-ID bit of a package

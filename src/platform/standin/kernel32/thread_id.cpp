@@ -1,3 +1,4 @@
+// The calling thread: its id, pauses and the time since start-up.
 #include <cerrno>
 #include <ctime>
 #include <sys/syscall.h>
@@ -18,4 +19,12 @@ void WINAPI Sleep(DWORD milliseconds) {
                             static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+DWORD WINAPI GetTickCount() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // Wraps after 49.7 days, as Win32's does.
+    return static_cast<DWORD>(static_cast<unsigned long long>(now.tv_sec) * 1000u +
+                              static_cast<unsigned long long>(now.tv_nsec) / 1000000u);
 }

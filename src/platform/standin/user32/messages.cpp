@@ -1,10 +1,12 @@
-// Per-thread message queues. There are no windows: only thread messages
-// (null window) are ever posted, and dispatching them does nothing.
+// Per-thread message queues, for thread messages (null window), which
+// dispatching leaves alone, and for the messages of windows
+// (window_objects.h), which dispatching hands to their window procedure.
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
 
 #include "message_queues.h"
+#include "window_objects.h"
 
 namespace {
 
@@ -70,12 +72,13 @@ void NoteThreadSeen(DWORD threadId) {
     QueueOf(threadId, true);
 }
 
-BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+BOOL PostToThread(DWORD threadId, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     QueuedMessage* entry = static_cast<QueuedMessage*>(std::calloc(1, sizeof(QueuedMessage)));
     if (entry == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
+    entry->message.hwnd = window;
     entry->message.message = message;
     entry->message.wParam = wParam;
     entry->message.lParam = lParam;
@@ -93,6 +96,19 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
         queue->last->next = entry;
     queue->last = entry;
     return TRUE;
+}
+
+BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    return PostToThread(threadId, nullptr, message, wParam, lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const DWORD thread = WindowThread(window);
+    if (thread == 0) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return PostToThread(thread, window, message, wParam, lParam);
 }
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
@@ -139,7 +155,11 @@ BOOL WINAPI TranslateMessage(const MSG* msg) {
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
-    if (msg != nullptr && msg->hwnd != nullptr)
+    if (msg == nullptr || msg->hwnd == nullptr)
+        return 0;
+    if (!IsWindow(msg->hwnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
+        return 0;
+    }
+    return SendMessageA(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }

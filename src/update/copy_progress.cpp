@@ -1,0 +1,56 @@
+#include "copy_progress.h"
+
+#include "pump_messages.h"
+
+namespace {
+
+// A copy that takes longer than this gets a window.
+const DWORD kWindowDelayMs = 1000;
+
+} // namespace
+
+CopyProgress::CopyProgress(bool interactive, const TextString& targetRoot)
+    : interactive_(interactive), start_(GetTickCount()) {
+    TextString root(targetRoot);
+    rootLength_ = root.EnsureTrailingSeparator().GetLength();
+}
+
+void CopyProgress::BeginFile(const TextString& target, std::uint64_t size) {
+    fileSize_ = size;
+    fileName_.Assign(target.GetLength() > rootLength_ ? target.GetText() + rootLength_
+                                                      : target.GetText());
+    window_.SetFile(fileName_.GetText());
+    Poll(0);
+}
+
+void CopyProgress::EndFile() {
+    done_ += fileSize_;
+    fileSize_ = 0;
+    Poll(0);
+}
+
+bool CopyProgress::Poll(std::uint64_t fileBytes) {
+    if (!interactive_)
+        return false;
+    // The tick count wraps after 49 days; the difference does not care.
+    if (!windowTried_ && GetTickCount() - start_ >= kWindowDelayMs) {
+        windowTried_ = true;
+        window_.Open(fileName_.GetText());
+    }
+    if (window_.IsOpen()) {
+        // A file that grew since it was listed counts no more than its size.
+        std::uint64_t done = done_ + (fileBytes < fileSize_ ? fileBytes : fileSize_);
+        window_.SetPercent(
+            total_ == 0 || done >= total_ ? 100 : static_cast<unsigned>(done * 100 / total_));
+        PumpMessages();
+    }
+    return window_.CancelAsked();
+}
+
+DWORD CALLBACK CopyProgress::Routine(LARGE_INTEGER, LARGE_INTEGER totalBytesTransferred,
+                                     LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
+                                     LPVOID data) {
+    CopyProgress* self = static_cast<CopyProgress*>(data);
+    const bool stop = self->Poll(static_cast<std::uint64_t>(totalBytesTransferred.QuadPart));
+    return stop ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}

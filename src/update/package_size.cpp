@@ -1,0 +1,68 @@
+#include "package_size.h"
+
+#include "directory_identity.h"
+#include "entry_name.h"
+#include "platform/win32_api.h"
+#include "update_texts.h"
+
+namespace {
+
+struct Level {
+    DirectoryIdentity identity;
+    const Level* parent;
+
+    bool Holds(const DirectoryIdentity& other) const {
+        for (const Level* level = this; level != nullptr; level = level->parent)
+            if (level->identity.SameAs(other))
+                return true;
+        return false;
+    }
+};
+
+class PackageWalk {
+  public:
+    PackageWalk(const char* pattern, const TextString& target)
+        : pattern_(pattern), target_(IdentifyDirectory(target.GetText())) {}
+
+    std::uint64_t Measure(const TextString& directory, const Level& level) const {
+        TextString prefix(directory);
+        prefix.EnsureTrailingSeparator();
+        TextString path(prefix);
+        path.Append(pattern_);
+        WIN32_FIND_DATAA entry;
+        HANDLE search = FindFirstFileA(path.GetText(), &entry);
+        if (search == INVALID_HANDLE_VALUE)
+            return 0;
+        std::uint64_t total = 0;
+        do {
+            const char* const name = entry.cFileName;
+            if (name[0] == '.' || lstrcmpiA(name, update_texts::kOwnFileName) == 0 ||
+                !IsWindowsFileName(name))
+                continue;
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                total +=
+                    (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+                continue;
+            }
+            path.Assign(prefix).Append(name);
+            const Level inner{IdentifyDirectory(path.GetText()), &level};
+            if (!level.Holds(inner.identity) && !inner.identity.SameAs(target_))
+                total += Measure(path, inner);
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+        return total;
+    }
+
+  private:
+    const char* pattern_;
+    DirectoryIdentity target_;
+};
+
+} // namespace
+
+std::uint64_t MeasurePackage(const TextString& source, const TextString& target,
+                             const char* pattern) {
+    const PackageWalk walk(pattern, target);
+    const Level root{IdentifyDirectory(source.GetText()), nullptr};
+    return walk.Measure(source, root);
+}
