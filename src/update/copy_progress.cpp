@@ -32,18 +32,17 @@ void CopyProgress::EndFile() {
 bool CopyProgress::Poll(std::uint64_t fileBytes) {
     if (!interactive_)
         return false;
+    // A file that grew since it was listed counts no more than its size.
+    const std::uint64_t done = done_ + (fileBytes < fileSize_ ? fileBytes : fileSize_);
+    window_.SetPercent(total_ == 0 || done >= total_ ? 100
+                                                     : static_cast<unsigned>(done * 100 / total_));
     // The tick count wraps after 49 days; the difference does not care.
     if (!windowTried_ && GetTickCount() - start_ >= kWindowDelayMs) {
         windowTried_ = true;
         window_.Open(fileName_.GetText());
     }
-    if (window_.IsOpen()) {
-        // A file that grew since it was listed counts no more than its size.
-        std::uint64_t done = done_ + (fileBytes < fileSize_ ? fileBytes : fileSize_);
-        window_.SetPercent(
-            total_ == 0 || done >= total_ ? 100 : static_cast<unsigned>(done * 100 / total_));
+    if (window_.IsOpen())
         PumpMessages();
-    }
     return window_.CancelAsked();
 }
 
