@@ -80,3 +80,63 @@ TEST(CopyFileA, OverwritesOrRefusesBeforeTheTargetIsTouched) {
 }
 
 } // namespace
+
+namespace {
+
+// What a progress routine saw, and what it answers once bytes have moved.
+struct RoutineLog {
+    DWORD answer = PROGRESS_CONTINUE;
+    int calls = 0;
+    LONGLONG lastDone = -1;
+    LONGLONG total = 0;
+    bool handlesGiven = true;
+};
+
+DWORD CALLBACK Routine(LARGE_INTEGER total, LARGE_INTEGER done, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                       DWORD, HANDLE source, HANDLE target, LPVOID data) {
+    RoutineLog* log = static_cast<RoutineLog*>(data);
+    ++log->calls;
+    EXPECT_GE(done.QuadPart, log->lastDone);
+    log->lastDone = done.QuadPart;
+    log->total = total.QuadPart;
+    log->handlesGiven = log->handlesGiven && source != nullptr && target != nullptr &&
+                        source != INVALID_HANDLE_VALUE && target != INVALID_HANDLE_VALUE;
+    return done.QuadPart > 0 ? log->answer : PROGRESS_CONTINUE;
+}
+
+TEST(CopyFileExA, ReportsTheBytesAndACancelRemovesTheTarget) {
+    TempTree tree;
+    const std::string big(3 << 20, 'b');
+    tree.WriteFile("big.dat", big);
+    const std::string from = tree.Path("big.dat"), to = tree.Path("copy.dat");
+
+    RoutineLog log;
+    ASSERT_TRUE(
+        CopyFileExA(from.c_str(), to.c_str(), Routine, &log, nullptr, COPY_FILE_FAIL_IF_EXISTS));
+    EXPECT_GE(log.calls, 2);
+    EXPECT_EQ(log.lastDone, LONGLONG(big.size()));
+    EXPECT_EQ(log.total, LONGLONG(big.size()));
+    EXPECT_TRUE(log.handlesGiven);
+    EXPECT_EQ(tree.ReadFile("copy.dat"), big);
+    EXPECT_WIN32_FAILURE(
+        CopyFileExA(from.c_str(), to.c_str(), Routine, &log, nullptr, COPY_FILE_FAIL_IF_EXISTS),
+        FALSE, ERROR_FILE_EXISTS);
+    ASSERT_TRUE(DeleteFileA(to.c_str()));
+
+    RoutineLog cancel;
+    cancel.answer = PROGRESS_CANCEL;
+    EXPECT_WIN32_FAILURE(CopyFileExA(from.c_str(), to.c_str(), Routine, &cancel, nullptr, 0), FALSE,
+                         ERROR_REQUEST_ABORTED);
+    EXPECT_EQ(GetFileAttributesA(to.c_str()), INVALID_FILE_ATTRIBUTES);
+    RoutineLog stop;
+    stop.answer = PROGRESS_STOP;
+    EXPECT_WIN32_FAILURE(CopyFileExA(from.c_str(), to.c_str(), Routine, &stop, nullptr, 0), FALSE,
+                         ERROR_REQUEST_ABORTED);
+    DeleteFileA(to.c_str());
+    BOOL cancelled = TRUE;
+    EXPECT_WIN32_FAILURE(CopyFileExA(from.c_str(), to.c_str(), nullptr, nullptr, &cancelled, 0),
+                         FALSE, ERROR_REQUEST_ABORTED);
+    EXPECT_EQ(GetFileAttributesA(to.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+} // namespace

@@ -68,6 +68,15 @@ inline std::string TemporaryFiles(const fs::path& directory) {
     return names;
 }
 
+// What a run showed after the line of its progress window, which a run
+// that takes more than a second has.
+inline std::string AfterProgressLine(const std::string& error) {
+    if (error.empty() || error[0] != '\r')
+        return error;
+    const std::size_t end = error.find('\n');
+    return end == std::string::npos ? std::string() : error.substr(end + 1);
+}
+
 inline std::string Quoted(const std::string& text) {
     return "'" + text + "'";
 }
@@ -186,7 +195,8 @@ class UpdateRun : public ::testing::Test {
 
     // The shell command that starts the Update.exe in package with launcher.
     std::string Command(const fs::path& package, const std::string& launcher) const {
-        return "cd " + Quoted((root_ / "cwd").string()) + " && UPDATE_REGISTRY_FILE=" +
+        return "cd " + Quoted((root_ / "cwd").string()) + " && " + environment_ +
+               " UPDATE_REGISTRY_FILE=" +
                Quoted(registryFile_.empty() ? (root_ / "registry.reg").string() : registryFile_) +
                " PATH=" + Quoted((root_ / "bin").string()) + ":\"$PATH\" " + launcher + " " +
                Quoted((package / "Update.exe").string());
@@ -196,6 +206,7 @@ class UpdateRun : public ::testing::Test {
 
     fs::path root_, package_, install_;
     std::string registryFile_; // instead of root_/registry.reg
+    std::string environment_;  // NAME=value words for the run
     pid_t productPid_ = -1;
 };
 

@@ -1,0 +1,72 @@
+// Runs of Update.exe long enough for the progress window: the stand-in shows
+// it as a line on standard error that is rewritten in place, made slow by
+// UPDATE_STANDIN_COPY_DELAY_MS and pressed by UPDATE_STANDIN_PRESS.
+#include "update_run.h"
+
+namespace {
+
+// The window's line, each state of it, and what came after it.
+struct Shown {
+    std::vector<std::string> states;
+    std::string after;
+};
+
+Shown SplitProgress(const std::string& error) {
+    Shown shown;
+    if (error.empty() || error[0] != '\r') {
+        shown.after = error;
+        return shown;
+    }
+    const std::size_t end = error.find('\n');
+    std::stringstream line(error.substr(1, end - 1));
+    for (std::string state; std::getline(line, state, '\r');)
+        shown.states.push_back(state);
+    shown.after = AfterProgressLine(error);
+    return shown;
+}
+
+int PercentOf(const std::string& state) {
+    const std::size_t sign = state.rfind(" %");
+    const std::size_t start = state.rfind(' ', sign - 1);
+    return std::stoi(state.substr(start + 1, sign - start - 1));
+}
+
+class ProgressRun : public UpdateRun {
+  protected:
+    // Long: 6 chunks of a MiB at a quarter second each.
+    void LongPackage() {
+        Installed();
+        WriteAll(package_ / "a.txt", "a");
+        WriteAll(package_ / "Data" / "big.dat", std::string(6 << 20, 'n'));
+        environment_ = "UPDATE_STANDIN_COPY_DELAY_MS=250";
+    }
+};
+
+TEST_F(ProgressRun, LongUpdateShowsTheBarGrowingToTheEndThenTheBox) {
+    LongPackage();
+    const RunResult run = Run(true);
+    const Shown shown = SplitProgress(run.messageBox);
+    EXPECT_EQ(shown.after, kDone2);
+    ASSERT_GE(shown.states.size(), 2u) << run.messageBox;
+    int last = 0;
+    for (const std::string& state : shown.states) {
+        EXPECT_EQ(state.rfind("Brenvolt-Update: Wird kopiert: ", 0), 0u) << state;
+        EXPECT_NE(state.find("[Abbrechen]"), std::string::npos) << state;
+        EXPECT_GE(PercentOf(state), last) << state;
+        last = PercentOf(state);
+    }
+    EXPECT_NE(shown.states.front().find("Data\\big.dat"), std::string::npos);
+    EXPECT_LT(PercentOf(shown.states.front()), 100);
+    EXPECT_EQ(last, 100);
+    EXPECT_EQ(ReadAll(install_ / "Data" / "big.dat").size(), std::size_t(6 << 20));
+    EXPECT_EQ(run.notes, NotesStarted());
+
+    // A silent run shows nothing, however long it takes.
+    fs::remove_all(install_ / "Data");
+    const RunResult silent = Run(false, {"/S"});
+    EXPECT_EQ(silent.exitCode, 0);
+    EXPECT_EQ(silent.messageBox, "");
+    EXPECT_EQ(ReadAll(install_ / "Data" / "big.dat").size(), std::size_t(6 << 20));
+}
+
+} // namespace
