@@ -2,6 +2,7 @@
 
 #include "directory_identity.h"
 #include "entry_name.h"
+#include "name_clashes.h"
 #include "platform/win32_api.h"
 #include "pump_messages.h"
 #include "update_texts.h"
@@ -35,9 +36,19 @@ bool IsTemporaryName(const char* name) {
     return lstrcmpiA(name, kTemporarySuffix) == 0;
 }
 
-// A temporary file may carry the read-only attribute of its source.
+// A link, a junction or another reparse point: what it leads to may lie
+// anywhere, and another user may have made it.
+const DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+
+// A temporary file may carry the read-only attribute of its source. Only a
+// plain file is touched: an attribute change on a link would change what it
+// leads to.
 void RemoveTemporaryFile(const char* path) {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0)
+        return;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(path);
 }
 
@@ -134,6 +145,8 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
     temporaryPath.Append(temporaryName_);
     TextString sourcePath(sourceDirectory), targetPath;
     sourcePath.Append(pattern_);
+    NameClashes clashes;
+    clashes.Collect(sourcePath.GetText());
 
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(sourcePath.GetText(), &entry);
@@ -156,12 +169,17 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
             const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             sourcePath.Assign(sourceDirectory).Append(name);
             targetPath.Assign(targetDirectory).Append(name);
-            if (!IsWindowsFileName(name)) {
-                ++failures_; // neither read nor written: it is no name on Windows
+            // Neither read nor written: no name on Windows, or one name there
+            // with another entry of this directory.
+            const DWORD refusal = !IsWindowsFileName(name) ? ERROR_INVALID_NAME
+                                  : clashes.Holds(name)    ? ERROR_ALREADY_EXISTS
+                                                           : ERROR_SUCCESS;
+            if (refusal != ERROR_SUCCESS) {
+                ++failures_;
                 if (isDirectory)
-                    ReportDirectory(targetPath, CopyStep::kMakeTargetDirectory, ERROR_INVALID_NAME);
+                    ReportDirectory(targetPath, CopyStep::kMakeTargetDirectory, refusal);
                 else
-                    ReportFile(targetPath, ERROR_INVALID_NAME);
+                    ReportFile(targetPath, refusal);
             } else if (isDirectory) {
                 count += CopySubdirectory(sourcePath, targetPath, level);
             } else if (Skips(name, sourcePath)) {
@@ -209,6 +227,14 @@ int TreeCopy::CopySubdirectory(const TextString& source, const TextString& targe
     if (parent.HoldsTarget(level.source)) {
         ++failures_;
         ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
+        return 0;
+    }
+    // A directory of the installation that is a link, a junction or another
+    // reparse point is never entered: nothing below it is written.
+    const DWORD existing = GetFileAttributesA(target.GetText());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ++failures_;
+        ReportDirectory(target, CopyStep::kMakeTargetDirectory, ERROR_CANT_ACCESS_FILE);
         return 0;
     }
     if (MakeDirectory(target)) {
@@ -272,10 +298,11 @@ bool TreeCopy::ReplaceFile(const TextString& source, const TextString& target,
 }
 
 // Removes the temporary files of runs that were stopped before they could
-// rename or remove them (they may be read-only). A run still going keeps
-// the file it is writing, which is held open and cannot be deleted; one it
-// has written and not yet renamed it loses, and counts that file as not
-// copied. Either way no installed file is touched.
+// rename or remove them (they may be read-only); plain files only, never a
+// link of that name. A run still going keeps the file it is writing, which
+// is held open and cannot be deleted; one it has written and not yet renamed
+// it loses, and counts that file as not copied. Either way no installed file
+// is touched.
 void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
     TextString path(targetDirectory);
     path.Append(kTemporaryPattern);
@@ -284,8 +311,7 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            IsTemporaryName(entry.cFileName))
+        if ((entry.dwFileAttributes & kNotPlain) == 0 && IsTemporaryName(entry.cFileName))
             RemoveTemporaryFile(path.Assign(targetDirectory).Append(entry.cFileName).GetText());
     } while (FindNextFileA(search, &entry));
     FindClose(search);

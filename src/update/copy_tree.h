@@ -39,6 +39,12 @@ struct CopyReporter {
 // then renamed over it, so an installed file is never left part old, part
 // new: it is the old one when anything fails, the new one otherwise.
 //
+// A directory of the installation below `target` that is a link, a junction
+// or another reparse point is never entered (error 1920): it could lead out
+// of the installation. `target` itself is the administrator's choice and is
+// taken as it is. Two entries of one package directory whose names differ
+// only in case are one name on Windows: neither is copied (error 183).
+//
 // When `failures` is given, it receives the number of package entries that
 // were not installed: files not copied (refused, failed, or with a name that
 // cannot exist on Windows), directories that could not be made, package
