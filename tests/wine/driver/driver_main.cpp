@@ -3,7 +3,7 @@
 // and reports what it saw, one "key=value" line each, for the test script.
 //
 //   update_driver [--hold FILE]... [--attributes FILE]... [--timeout SECONDS]
-//                 [--no-box] PROGRAM [ARGUMENT]...
+//                 [--no-box] [--progress] [--cancel-at POSITION] PROGRAM [ARGUMENT]...
 //
 // --hold opens FILE without sharing for the whole run (a running product, a
 // target that cannot be overwritten); --attributes reports FILE's attributes
@@ -12,6 +12,10 @@
 // caller writes their quotes. The driver exits 0 when the program showed a
 // box and ended, 2 when no box came in time, 3 when it did not end, 1 on
 // wrong usage; the program is ended in every case.
+//
+// --progress watches for the program's progress window while it runs and
+// reports what its bar showed (progress_window.h); --cancel-at also clicks
+// its "Abbrechen" once the bar is at POSITION or beyond.
 //
 // --no-box: the program must end without a message box (a silent run). It is
 // watched for boxes for as long as it runs; a box would hold it until
@@ -28,6 +32,7 @@
 
 #include "child_process.h"
 #include "message_box.h"
+#include "progress_window.h"
 #include "report.h"
 
 namespace {
@@ -43,6 +48,8 @@ struct Options {
     std::vector<std::string> attributes;
     DWORD boxTimeoutMs = 60000;
     bool noBox = false;
+    bool progress = false;
+    int cancelAt = -1;
     std::string program;
     std::string arguments; // the rest of the command line, as given
 };
@@ -57,7 +64,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.boxTimeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
         else if (std::strcmp(argv[i], "--no-box") == 0)
             options.noBox = true;
-        else if (argv[i][0] != '-') {
+        else if (std::strcmp(argv[i], "--progress") == 0)
+            options.progress = true;
+        else if (std::strcmp(argv[i], "--cancel-at") == 0 && i + 1 < argc) {
+            options.progress = true;
+            options.cancelAt = std::atoi(argv[++i]);
+        } else if (argv[i][0] != '-') {
             options.program = argv[i];
             for (++i; i < argc; ++i)
                 options.arguments += std::string(" ") + argv[i];
@@ -136,7 +148,8 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: update_driver [--hold FILE]... [--attributes FILE]... "
-                             "[--timeout SECONDS] [--no-box] PROGRAM [ARGUMENT]...\n");
+                             "[--timeout SECONDS] [--no-box] [--progress] [--cancel-at POSITION] "
+                             "PROGRAM [ARGUMENT]...\n");
         return 1;
     }
     ReportAttributes("attributes-before", options.attributes);
@@ -148,13 +161,21 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    ProgressWatch watch;
+    watch.cancelAt = options.cancelAt;
     int boxes = 0;
     int result = 0;
     DWORD deadline = GetTickCount() + options.boxTimeoutMs;
     for (;;) {
         const bool ended = WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0;
         HWND box = ended ? nullptr : FindMessageBox(process.dwProcessId);
+        if (options.progress && !ended && box == nullptr)
+            WatchProgress(process.dwProcessId, watch);
         if (box != nullptr) {
+            // The progress window must be gone before the final box.
+            if (options.progress && watch.window != nullptr && IsWindow(watch.window) &&
+                IsWindowVisible(watch.window))
+                Report("progress-window-with-box", "yes");
             AnswerBox(box, ++boxes);
             deadline = GetTickCount() + kExitTimeoutMs;
         } else if (ended) {
@@ -165,6 +186,8 @@ int main(int argc, char** argv) {
         }
     }
     Report("boxes", std::to_string(boxes));
+    if (options.progress)
+        ReportProgress(watch);
 
     if (result != 0) {
         TerminateProcess(process.hProcess, 255);
