@@ -236,8 +236,9 @@ install Brenvolt
 machine_value 'C:\Brenvolt'
 package_file readme.txt "new readme"
 package_file faq.txt "notes"
-run_update
+run_update_with --progress --
 expect_box Info information "$(text_done 2)"
+expect progress-window none # done within the second: the box alone
 expect_notes_on_faq
 expect_file Brenvolt/readme.txt "new readme"
 expect_file Brenvolt/faq.txt "notes"
@@ -497,6 +498,41 @@ expect_box Info information "$(text_done 0)"
 end
 
 # --- unattended runs: /S shows nothing and tells by its exit code
+
+# --- the progress window of a long update
+
+# The bar's positions as the driver saw them: more than one, each larger.
+expect_growing_bar() {
+    local positions previous=-1 position
+    positions=$(sed -n 's/^progress-positions=//p' <<<"$output")
+    [ "$(tr ',' '\n' <<<"$positions" | wc -l)" -ge 2 ] || problem "the bar did not move: '$positions'"
+    for position in ${positions//,/ }; do
+        [ "$position" -gt "$previous" ] || problem "the bar went back: $positions"
+        previous=$position
+    done
+}
+
+# A large file: the copy takes more than a second.
+long_package() {
+    install Brenvolt
+    machine_value 'C:\Brenvolt'
+    package_file readme.txt "new readme"
+    truncate -s 400M "$drive_c/Patch/big.dat"
+}
+
+begin "long update: the progress window, its bar growing, answering during the large file"
+long_package
+run_update_with --progress --timeout 300 --
+expect_box Info information "$(text_done 2)"
+expect progress-window found
+expect progress-caption Brenvolt-Update
+expect progress-unanswered 0
+expect_growing_bar
+grep -q '^progress-window-with-box=' <<<"$output" && problem "the window was still shown with the box"
+expect_file Brenvolt/readme.txt "new readme"
+[ "$(stat -c %s "$drive_c/Brenvolt/big.dat" 2>/dev/null)" = $((400 << 20)) ] || problem "big.dat not installed whole"
+expect_no_temporary_files Brenvolt
+end
 
 begin "/S: installed completely (exit code 0)"
 install Brenvolt
