@@ -110,7 +110,8 @@ TEST_F(UpdateRun, CutModulePathCopiesNothing) {
     WriteAll(deep.parent_path() / "b.txt", "b");
     package_ = deep;
     const RunResult run = Run(false);
-    EXPECT_EQ(run.messageBox, kCannotOpen);
+    EXPECT_EQ(run.messageBox, "Error: Das Update-Paket kann nicht ge\xC3\xB6"
+                              "ffnet werden:\nder Pfad des Update-Programms ist zu lang.\n");
     EXPECT_FALSE(fs::exists(install_ / "a.txt"));
     EXPECT_FALSE(fs::exists(install_ / "b.txt"));
 }

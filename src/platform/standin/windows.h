@@ -79,6 +79,8 @@ typedef HINSTANCE HMODULE;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_CANT_ACCESS_FILE 1920L
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_BUSY 170L
 
 // Files.
 #define INVALID_HANDLE_VALUE ((HANDLE)(std::intptr_t)-1)
@@ -252,6 +254,7 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
                             LPSTR buffer, DWORD size, va_list* arguments);
 void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
 void WINAPI Sleep(DWORD milliseconds);
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 
 // advapi32
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
