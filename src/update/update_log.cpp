@@ -164,12 +164,12 @@ void UpdateLog::Started(const char* commandLine, const TextString* packageRoot) 
 }
 
 void UpdateLog::InstallationChecked(const char* rootName, const TextString& directory, bool found,
-                                    DWORD error, DWORD size) {
+                                    DWORD error) {
     TextString text;
     if (found) {
         text.Format(kLogInstallationFoundFormat, rootName, directory.GetText());
     } else if (directory.GetLength() == 0 && error == ERROR_MORE_DATA) {
-        text.Format(kLogValueTooLongFormat, rootName, static_cast<unsigned>(size));
+        text.Format(kLogValueTooLongFormat, rootName);
     } else if (directory.GetLength() == 0) {
         text.Format(kLogNoValueFormat, rootName);
     } else {

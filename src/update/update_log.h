@@ -36,10 +36,9 @@ class UpdateLog {
     void Started(const char* commandLine, const TextString* packageRoot);
     // The installation directory read under a registry root, and whether
     // it holds the product; `error` tells why not when it is not empty.
-    // A value too long for the reader is told as such (error
-    // ERROR_MORE_DATA, with the size it needs in `size`).
+    // An empty directory with error ERROR_MORE_DATA: the value was too long.
     void InstallationChecked(const char* rootName, const TextString& directory, bool found,
-                             DWORD error, DWORD size = 0);
+                             DWORD error);
     // The run waits for another run's lock, for at most the milliseconds.
     void Waiting(const TextString& lockFile, DWORD limitMilliseconds);
     void ProductNotOpened(const TextString& executablePath, DWORD error);

@@ -76,14 +76,13 @@ inline constexpr const char kLogCommandLine[] = "; Befehlszeile: ";
 // Formatted with the root and the directory (and the executable's name).
 inline constexpr const char kLogInstallationFoundFormat[] = "Installation gefunden unter %s: %s";
 inline constexpr const char kLogNoValueFormat[] = "Keine Installation unter %s: kein Eintrag";
-// Formatted with the root and the size the value needs.
+// Formatted with the root.
 inline constexpr const char kLogValueTooLongFormat[] =
-    "Keine Installation unter %s: Eintrag zu lang (%u Bytes, h\xF6"
-    "chstens 256)";
+    "Keine Installation unter %s: Eintrag zu lang (h\xF6"
+    "chstens 255 Zeichen)";
 // Formatted with the lock file and the minutes and seconds of the limit.
-inline constexpr const char kLogWaitingFormat[] =
-    "Warte auf %s, ein anderes Update l\xE4uft (h\xF6"
-    "chstens %u:%02u Minuten)";
+inline constexpr const char kLogWaitingFormat[] = "Warte auf %s, ein anderes Update l\xE4uft (h\xF6"
+                                                  "chstens %u:%02u Minuten)";
 inline constexpr const char kLogNoProductFormat[] =
     "Keine Installation unter %s: %s enth\xE4lt kein %s";
 inline constexpr const char kLogProductNotOpened[] = "Brenvolt kann nicht ge\xF6"

@@ -62,19 +62,10 @@ bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextStrin
     LONG status = ERROR_SUCCESS;
     installDirectory.Assign(ReadRegistryString(root, kRegistryKey, valueName, &status));
     const bool found = HoldsProduct(installDirectory, executablePath);
-    DWORD size = 0;
-    if (status == ERROR_MORE_DATA) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(root, kRegistryKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size);
-            RegCloseKey(key);
-        }
-    }
     log.InstallationChecked(rootName, installDirectory, found,
-                            found                           ? 0
+                            found                          ? 0
                             : installDirectory.GetLength() ? GetLastError()
-                                                            : static_cast<DWORD>(status),
-                            size);
+                                                           : static_cast<DWORD>(status));
     return found;
 }
 
@@ -237,10 +228,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // The log may not be written over the product, the installation or the
     // package; it is checked, and then made, once the installation is known.
     if (switches.log) {
-        const char* refusal =
-            LogRefusal(switches.logPath, rootFound ? &ownDirectory : nullptr,
-                       installationFound ? &installDirectory : nullptr,
-                       installationFound ? &executablePath : nullptr);
+        const char* refusal = LogRefusal(switches.logPath, rootFound ? &ownDirectory : nullptr,
+                                         installationFound ? &installDirectory : nullptr,
+                                         installationFound ? &executablePath : nullptr);
         if (refusal != nullptr) {
             if (!switches.silent) {
                 message.Format(kLogRefusedFormat, switches.logPath.GetText(), refusal);
