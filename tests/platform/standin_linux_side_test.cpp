@@ -4,6 +4,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -71,7 +73,11 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(tree.Path("link").c_str(), &data);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    // and as a reparse point, as a junction or symbolic link does.
+    const DWORD kLinkToDirectory = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(data.dwFileAttributes & kLinkToDirectory, kLinkToDirectory);
+    EXPECT_EQ(GetFileAttributesA(tree.Path("link").c_str()) & kLinkToDirectory, kLinkToDirectory);
+    EXPECT_EQ(GetFileAttributesA(tree.Path("real").c_str()), DWORD(FILE_ATTRIBUTE_DIRECTORY));
     FindClose(find);
     // Removing a link to a directory removes the link, as for a directory
     // symlink on Windows, and leaves what it leads to.
@@ -79,6 +85,22 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
     EXPECT_TRUE(RemoveDirectoryA(tree.Path("link").c_str()));
     EXPECT_FALSE(tree.Exists("link"));
     EXPECT_EQ(tree.ReadFile("real\\kept.txt"), "kept");
+}
+
+// A folder removed while its parent is being listed still shows as a
+// folder, as the listing saw it.
+TEST(FindNextFileA, EntryRemovedSinceTheListingKeepsItsKind) {
+    TempTree tree;
+    tree.WriteFile("a.txt", "a");
+    tree.WriteFile("b\\inner.txt", "inner");
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("*.*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(std::filesystem::remove_all(tree.Root() + "/b"), 2u);
+    while (std::strcmp(data.cFileName, "b") != 0)
+        ASSERT_TRUE(FindNextFileA(find, &data));
+    EXPECT_EQ(data.dwFileAttributes, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    FindClose(find);
 }
 
 // A link that another user owns is not followed to write, create or

@@ -42,6 +42,11 @@ TEST(ReadRegistryString, ReadsTheDefaultAndNamedValues) {
     EXPECT_EQ(Read(HKEY_CURRENT_USER, "&apppath"), "D:\\Per User"); // names match in any case
     EXPECT_EQ(Read(HKEY_CURRENT_USER, ""), "");
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "&AppPath"), "");
+    LONG status = ERROR_SUCCESS;
+    ReadRegistryString(HKEY_LOCAL_MACHINE, kKey, "&AppPath", &status);
+    EXPECT_EQ(status, ERROR_MORE_DATA); // told apart from a missing value
+    ReadRegistryString(HKEY_LOCAL_MACHINE, kKey, "Missing", &status);
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
 }
 
 TEST(ReadRegistryString, MissingKeyOrFileGivesEmpty) {
