@@ -96,11 +96,18 @@ DWORD CollectNames(FindObject* find, const char* pattern, bool isRoot) {
 void FillFindData(const FindObject* find, const char* name, LPWIN32_FIND_DATAA data) {
     std::memset(data, 0, sizeof(*data));
     struct stat info;
-    // A link to a directory shows as a directory, as a junction does.
-    if (fstatat(find->directoryFd, name, &info, 0) != 0 &&
-        fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+    // A link shows as a reparse point, a link to a directory as a
+    // directory too, as a junction does; the times and size are what it
+    // leads to.
+    if (fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
         std::memset(&info, 0, sizeof(info));
     data->dwFileAttributes = AttributesFromStatus(info);
+    if (S_ISLNK(info.st_mode)) {
+        data->dwFileAttributes = LinkAttributes(find->directoryFd, name);
+        data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+        if (fstatat(find->directoryFd, name, &info, 0) != 0)
+            std::memset(&info, 0, sizeof(info));
+    }
     data->ftCreationTime = FileTimeFromTimespec(info.st_mtim);
     data->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);
     data->ftLastWriteTime = FileTimeFromTimespec(info.st_mtim);
