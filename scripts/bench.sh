@@ -7,7 +7,11 @@
 #      (bench/safe_copy.cpp), rsync -a --whole-file and cp -r;
 #   3. the copy under Wine, where this machine runs 32-bit Windows programs:
 #      the Windows Update.exe against a bare CopyFileA + MoveFileExA loop
-#      (bench/win_copy_loop.cpp) and Wine's xcopy /E /Y.
+#      (bench/win_copy_loop.cpp) and Wine's xcopy /E /Y;
+#   4. one large folder: the Linux Update.exe copying a fresh package of
+#      1,000 and of 40,000 files of 1 KiB in one folder, the time per file
+#      of each and their ratio (finding a name must not cost more in a
+#      larger folder).
 #
 # The copy runs on two deterministic packages: (A) 10,000 files of 4 KiB in
 # 100 directories two levels deep, (B) 16 files of 32 MiB; each "fresh" (an
@@ -33,7 +37,8 @@
 #                       run as the first one is
 #   BENCH_DIR           where the trees go (default /tmp): the copy measures
 #                       that file system
-#   BENCH_PARTS         default "library copy wine"
+#   BENCH_FOLDER_ROUNDS runs of each one-folder package (default 3)
+#   BENCH_PARTS         default "library copy folder wine"
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -42,7 +47,7 @@ bin="$root_dir/build/linux"
 winbin="$root_dir/build/windows"
 started=$(date +%s)
 
-declare -A file_count=([A]=10000 [B]=16 [N]=0)
+declare -A file_count=([A]=10000 [B]=16 [N]=0 [F1000]=1000 [F40000]=40000)
 declare -A labels=([update]="Update.exe" [variant]="variant" [safe]="safe_copy"
     [durable]="safe_copy --durable"
     [rsync]="rsync -a -W" [cp]="cp -r" [wcopy]="Update.exe" [wupdate]="to its box" [wloop]="CopyFileA loop"
@@ -242,6 +247,53 @@ REG
     echo "goals:"
     goals update 1.1 safe
     goals update 1 rsync
+}
+
+# ------------------------------------------------------------------ one folder
+
+# A fresh copy of F1000 and F40000 (made below), each several times; the
+# median time per file of each, and the larger one's over the smaller one's.
+folder_part() {
+    local rounds=${BENCH_FOLDER_ROUNDS:-3} tree round t0 t1 count
+    echo
+    echo "== one folder: Update.exe on Linux, fresh copy, $rounds runs each"
+    [ -f "$work/registry.reg" ] || cat >"$work/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
+@="$install"
+REG
+    mkdir -p "$work/times"
+    for tree in F1000 F40000; do
+        count=${file_count[$tree]}
+        for ((round = 0; round < rounds; round++)); do
+            reset_installation "$tree" fresh
+            t0=$EPOCHREALTIME
+            if ! run_update "$tree"; then
+                echo "   $tree, run $((round + 1)): the copy failed, time not counted"
+                continue
+            fi
+            t1=$EPOCHREALTIME
+            if ! installation_is_right "$tree"; then
+                echo "   $tree, run $((round + 1)): the copy differs, time not counted"
+                continue
+            fi
+            awk -v us=$(($(microseconds "$t1") - $(microseconds "$t0"))) -v n="$count" \
+                'BEGIN { printf "%.3f\n", us / n }' >>"$work/times/$tree-per-file"
+        done
+    done
+    local small large
+    small=$(median <"$work/times/F1000-per-file" 2>/dev/null || echo -)
+    large=$(median <"$work/times/F40000-per-file" 2>/dev/null || echo -)
+    printf '%-28s %s\n' "1,000 files in one folder" "${small} us per file" \
+        "40,000 files in one folder" "${large} us per file"
+    if [ "$small" = - ] || [ "$large" = - ]; then
+        echo "goal: no figures"
+    else
+        awk -v a="$large" -v b="$small" 'BEGIN { r = a / b
+            printf "goal: 40,000 / 1,000 per file = %.2f (goal <=1.5): %s\n", r,
+                r <= 1.5 ? "met" : "MISSED" }'
+    fi
 }
 
 # ------------------------------------------------------------------ Wine
@@ -464,7 +516,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >/dev/null
 fi
 
-parts=" ${BENCH_PARTS:-library copy wine} "
+parts=" ${BENCH_PARTS:-library copy folder wine} "
 echo "== building (preset linux)"
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target Update safe_copy make_tree util_bench >/dev/null
@@ -479,7 +531,7 @@ if [[ $parts == *" library "* ]]; then
         2> >(grep -v 'Library was built as DEBUG' >&2)
 fi
 
-if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
+if [[ $parts == *" copy "* || $parts == *" folder "* || $parts == *" wine "* ]]; then
     work=$(mktemp -d "${BENCH_DIR:-/tmp}/brenvolt-bench-XXXXXX")
     install="$work/install"
     trap 'rm -rf "$work"' EXIT
@@ -489,19 +541,30 @@ if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
     echo "== making the trees in $work"
     new_time=1767225600 # 2026-01-01: the package's files
     old_time=1735689600 # 2025-01-01: the installed older copy
-    mkdir -p "$work/A" "$work/B" "$work/fresh" "$work/empty-path"
-    # make_tree DIR FANOUT DEPTH FILES-PER-LEAF SIZE SEED MTIME
-    "$bin/bench/make_tree" "$work/A/package" 10 2 100 4096 1 $new_time
-    "$bin/bench/make_tree" "$work/A/old" 10 2 100 4096 2 $old_time
-    "$bin/bench/make_tree" "$work/B/package" 1 0 16 $((32 << 20)) 3 $new_time
-    "$bin/bench/make_tree" "$work/B/old" 1 0 16 $((32 << 20)) 4 $old_time
-    for tree in A B; do
-        printf 'Brenvolt 1.00\n' >"$work/$tree/old/BV.EXE"
-        cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
-    done
+    mkdir -p "$work/fresh" "$work/empty-path"
     printf 'Brenvolt 1.00\n' >"$work/fresh/BV.EXE"
+    if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
+        mkdir -p "$work/A" "$work/B"
+        # make_tree DIR FANOUT DEPTH FILES-PER-LEAF SIZE SEED MTIME
+        "$bin/bench/make_tree" "$work/A/package" 10 2 100 4096 1 $new_time
+        "$bin/bench/make_tree" "$work/A/old" 10 2 100 4096 2 $old_time
+        "$bin/bench/make_tree" "$work/B/package" 1 0 16 $((32 << 20)) 3 $new_time
+        "$bin/bench/make_tree" "$work/B/old" 1 0 16 $((32 << 20)) 4 $old_time
+        for tree in A B; do
+            printf 'Brenvolt 1.00\n' >"$work/$tree/old/BV.EXE"
+            cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
+        done
+    fi
+    if [[ $parts == *" folder "* ]]; then
+        for tree in F1000 F40000; do
+            mkdir -p "$work/$tree"
+            "$bin/bench/make_tree" "$work/$tree/package" 1 0 "${file_count[$tree]}" 1024 5 $new_time
+            cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
+        done
+    fi
 
     [[ $parts != *" copy "* ]] || linux_part
+    [[ $parts != *" folder "* ]] || folder_part
     if [[ $parts == *" wine "* ]]; then
         echo
         wine_part

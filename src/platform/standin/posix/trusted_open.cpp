@@ -88,7 +88,8 @@ int OpenWalking(const char* path, int flags, mode_t mode, struct stat* folder) {
                 fd = -1;
                 errno = ELOOP;
             }
-            if (fd >= 0 || exclusive || errno != ELOOP) {
+            // A link at the end fails O_NOFOLLOW, and O_DIRECTORY as well.
+            if (fd >= 0 || exclusive || (errno != ELOOP && errno != ENOTDIR)) {
                 const int error = errno;
                 if (fd >= 0 && folder != nullptr && fstat(directory, folder) != 0) {
                     close(fd);
