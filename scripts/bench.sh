@@ -38,6 +38,8 @@
 #   BENCH_DIR           where the trees go (default /tmp): the copy measures
 #                       that file system
 #   BENCH_FOLDER_ROUNDS runs of each one-folder package (default 3)
+#   BENCH_FOLDER_DIR    where its trees go (default /dev/shm where that is a
+#                       tmpfs, else BENCH_DIR)
 #   BENCH_PARTS         default "library copy folder wine"
 set -euo pipefail
 export LC_ALL=C
@@ -251,13 +253,35 @@ REG
 
 # ------------------------------------------------------------------ one folder
 
-# A fresh copy of F1000 and F40000 (made below), each several times; the
-# median time per file of each, and the larger one's over the smaller one's.
+# A fresh copy of F1000 and F40000, each several times; the median time per
+# file of each, and the larger one's over the smaller one's. The trees go to
+# $BENCH_FOLDER_DIR, by default /dev/shm where that is a tmpfs: on a disk,
+# the syncs of each write-through rename take far longer than finding a name
+# and would hide it.
 folder_part() {
-    local rounds=${BENCH_FOLDER_ROUNDS:-3} tree round t0 t1 count
+    local rounds=${BENCH_FOLDER_ROUNDS:-3} tree round t0 t1 count dir
+    dir=${BENCH_FOLDER_DIR:-}
+    if [ -z "$dir" ]; then
+        dir=${BENCH_DIR:-/tmp}
+        [ "$(df --output=fstype /dev/shm 2>/dev/null | tail -1)" != tmpfs ] || dir=/dev/shm
+    fi
+    local work install
+    work=$(mktemp -d "$dir/brenvolt-folder-XXXXXX")
+    install="$work/install"
+    trap 'rm -rf "$work"' EXIT
+    trap 'exit 130' INT TERM
     echo
-    echo "== one folder: Update.exe on Linux, fresh copy, $rounds runs each"
-    [ -f "$work/registry.reg" ] || cat >"$work/registry.reg" <<REG
+    echo "== one folder: Update.exe on Linux, fresh copy, $rounds runs each, trees on" \
+        "$(df --output=fstype "$dir" | tail -1)"
+    mkdir -p "$work/fresh" "$work/empty-path"
+    printf 'Brenvolt 1.00\n' >"$work/fresh/BV.EXE"
+    for tree in F1000 F40000; do
+        mkdir -p "$work/$tree"
+        # 1767225600: 2026-01-01, as the other packages' files
+        "$bin/bench/make_tree" "$work/$tree/package" 1 0 "${file_count[$tree]}" 1024 5 1767225600
+        cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
+    done
+    cat >"$work/registry.reg" <<REG
 Windows Registry Editor Version 5.00
 
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
@@ -294,6 +318,8 @@ REG
             printf "goal: 40,000 / 1,000 per file = %.2f (goal <=1.5): %s\n", r,
                 r <= 1.5 ? "met" : "MISSED" }'
     fi
+    rm -rf "$work"
+    trap - EXIT
 }
 
 # ------------------------------------------------------------------ Wine
@@ -531,7 +557,7 @@ if [[ $parts == *" library "* ]]; then
         2> >(grep -v 'Library was built as DEBUG' >&2)
 fi
 
-if [[ $parts == *" copy "* || $parts == *" folder "* || $parts == *" wine "* ]]; then
+if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
     work=$(mktemp -d "${BENCH_DIR:-/tmp}/brenvolt-bench-XXXXXX")
     install="$work/install"
     trap 'rm -rf "$work"' EXIT
@@ -541,35 +567,28 @@ if [[ $parts == *" copy "* || $parts == *" folder "* || $parts == *" wine "* ]];
     echo "== making the trees in $work"
     new_time=1767225600 # 2026-01-01: the package's files
     old_time=1735689600 # 2025-01-01: the installed older copy
-    mkdir -p "$work/fresh" "$work/empty-path"
+    mkdir -p "$work/A" "$work/B" "$work/fresh" "$work/empty-path"
+    # make_tree DIR FANOUT DEPTH FILES-PER-LEAF SIZE SEED MTIME
+    "$bin/bench/make_tree" "$work/A/package" 10 2 100 4096 1 $new_time
+    "$bin/bench/make_tree" "$work/A/old" 10 2 100 4096 2 $old_time
+    "$bin/bench/make_tree" "$work/B/package" 1 0 16 $((32 << 20)) 3 $new_time
+    "$bin/bench/make_tree" "$work/B/old" 1 0 16 $((32 << 20)) 4 $old_time
+    for tree in A B; do
+        printf 'Brenvolt 1.00\n' >"$work/$tree/old/BV.EXE"
+        cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
+    done
     printf 'Brenvolt 1.00\n' >"$work/fresh/BV.EXE"
-    if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
-        mkdir -p "$work/A" "$work/B"
-        # make_tree DIR FANOUT DEPTH FILES-PER-LEAF SIZE SEED MTIME
-        "$bin/bench/make_tree" "$work/A/package" 10 2 100 4096 1 $new_time
-        "$bin/bench/make_tree" "$work/A/old" 10 2 100 4096 2 $old_time
-        "$bin/bench/make_tree" "$work/B/package" 1 0 16 $((32 << 20)) 3 $new_time
-        "$bin/bench/make_tree" "$work/B/old" 1 0 16 $((32 << 20)) 4 $old_time
-        for tree in A B; do
-            printf 'Brenvolt 1.00\n' >"$work/$tree/old/BV.EXE"
-            cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
-        done
-    fi
-    if [[ $parts == *" folder "* ]]; then
-        for tree in F1000 F40000; do
-            mkdir -p "$work/$tree"
-            "$bin/bench/make_tree" "$work/$tree/package" 1 0 "${file_count[$tree]}" 1024 5 $new_time
-            cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
-        done
-    fi
 
     [[ $parts != *" copy "* ]] || linux_part
-    [[ $parts != *" folder "* ]] || folder_part
     if [[ $parts == *" wine "* ]]; then
         echo
         wine_part
     fi
+    rm -rf "$work"
+    trap - EXIT
 fi
+
+[[ $parts != *" folder "* ]] || folder_part
 
 echo
 echo "== bench.sh took $(($(date +%s) - started)) s"
