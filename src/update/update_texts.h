@@ -26,10 +26,11 @@ inline constexpr const char kProductRunningText[] = "Sie m\xFCssen erst Brenvolt
 inline constexpr const char kCannotOpenFormat[] =
     "Ein Fehler ist w\xE4hrend dem Update aufgetreten.\r\n\r\n"
     "Installieren Sie erst %s, bevor Sie das Update anwenden.\r\n";
-// Shown as it is: the program's own path was too long to find the package.
+// Shown as it is: the program's own path was too long to find the package,
+// or the platform could not name it (a folder name that is no Windows name).
 inline constexpr const char kPackageUnknownText[] =
     "Das Update-Paket kann nicht ge\xF6"
-    "ffnet werden:\r\nder Pfad des Update-Programms ist zu lang.";
+    "ffnet werden:\r\nder Pfad des Update-Programms ist zu lang oder ung\xFCltig.";
 // Shown as it is: another run kept the installation for the whole wait.
 inline constexpr const char kOtherRunWaitingText[] =
     "Ein anderes Update von Brenvolt ist noch nicht beendet.\r\n\r\n"
@@ -71,7 +72,7 @@ inline constexpr const char kLogErrorWord[] = "Fehler";
 inline constexpr const char kLogStartedFormat[] = "Brenvolt-Update %s gestartet";
 inline constexpr const char kLogPackage[] = "; Paket: ";
 inline constexpr const char kLogPackageUnknown[] =
-    "; Paket nicht bestimmbar (Programmpfad zu lang)";
+    "; Paket nicht bestimmbar (Programmpfad zu lang oder ung\xFCltig)";
 inline constexpr const char kLogCommandLine[] = "; Befehlszeile: ";
 // Formatted with the root and the directory (and the executable's name).
 inline constexpr const char kLogInstallationFoundFormat[] = "Installation gefunden unter %s: %s";

@@ -100,18 +100,21 @@ void FillFindData(const FindObject* find, const EntryName& entry, LPWIN32_FIND_D
     const char* const name = entry.text;
     std::memset(data, 0, sizeof(*data));
     struct stat info;
-    // A link to a directory shows as a directory, as a junction does. An
-    // entry removed since the listing keeps the kind it was listed with, as
-    // Windows delivers what its listing read.
-    if (fstatat(find->directoryFd, name, &info, 0) != 0 &&
-        fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    // A link shows as a reparse point, a link to a directory as a
+    // directory too, as a junction does; the times and size are what it
+    // leads to. An entry removed since the listing keeps the kind it was
+    // listed with, as Windows delivers what its listing read.
+    if (fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         std::memset(&info, 0, sizeof(info));
         info.st_mode = (entry.type == DT_DIR ? S_IFDIR : S_IFREG) | S_IWUSR;
     }
     data->dwFileAttributes = AttributesFromStatus(info);
-    struct stat named;
-    if (fstatat(find->directoryFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0)
-        data->dwFileAttributes |= LinkAttribute(named);
+    if (S_ISLNK(info.st_mode)) {
+        data->dwFileAttributes = LinkAttributes(find->directoryFd, name);
+        data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+        if (fstatat(find->directoryFd, name, &info, 0) != 0)
+            std::memset(&info, 0, sizeof(info));
+    }
     data->ftCreationTime = FileTimeFromTimespec(info.st_mtim);
     data->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);
     data->ftLastWriteTime = FileTimeFromTimespec(info.st_mtim);
