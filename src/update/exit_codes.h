@@ -11,7 +11,8 @@ const int kNotFound = 2;             // ERROR_FILE_NOT_FOUND: no installation fo
 const int kInstalledWithoutLog = 29; // ERROR_WRITE_FAULT: every file copied, log not written
 const int kRunning = 32;             // ERROR_SHARING_VIOLATION: the product is running
 const int kPartlyInstalled = 82;     // ERROR_CANNOT_MAKE: some files or directories failed
-const int kBadCommandLine = 87;      // ERROR_INVALID_PARAMETER: nothing was done
+const int kBadCommandLine = 87; // ERROR_INVALID_PARAMETER: wrong command line or log; nothing done
 const int kCannotOpen = 110;         // ERROR_OPEN_FAILED: product or package cannot be opened
+const int kOtherRunWaiting = 170;    // ERROR_BUSY: another run kept the lock; nothing was done
 
 } // namespace exit_codes

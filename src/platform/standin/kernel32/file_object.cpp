@@ -7,7 +7,10 @@
 #include <string>
 #include <unistd.h>
 
+#include "folder_index.h"
+#include "owner.h"
 #include "share_modes.h"
+#include "trusted_open.h"
 
 namespace {
 
@@ -24,15 +27,29 @@ int OpenRetrying(const char* path, int flags, mode_t mode) {
 }
 
 // Writing, truncating or creating does not follow a link that another user
-// owns: it may have been planted to send the write elsewhere (the stand-in
-// runs as root). The flags to open with: none for the caller's own link,
-// O_NOFOLLOW where there is no link, so that one put there after this look
-// is refused by the open; -1 refuses.
-int LinkFlagsForWriting(const char* posixPath) {
-    struct stat info;
-    if (lstat(posixPath, &info) != 0 || !S_ISLNK(info.st_mode))
-        return O_NOFOLLOW;
-    return info.st_uid == geteuid() ? 0 : -1;
+// owns, anywhere on the path: it may have been planted to send the write
+// elsewhere (the stand-in runs as root). Reading follows links as open does.
+int OpenPath(const char* path, int flags, mode_t mode, bool writes) {
+    if (writes)
+        return OpenFollowingTrustedLinks(path, flags | kOpenFlags, mode);
+    return OpenRetrying(path, flags, mode);
+}
+
+// A new file, never made through a link at its name (O_EXCL). It takes the
+// owner and group of its folder where the caller may give them, as a file
+// made by root in a user's installation must stay the user's; a file that
+// is deleted on close stays the caller's (see file_object.h).
+int CreateNew(const char* path, int flags, mode_t mode, bool keepOwner) {
+    FolderChange change(path);
+    struct stat folder;
+    const int fd =
+        OpenFollowingTrustedLinks(path, flags | O_CREAT | O_EXCL | kOpenFlags, mode, &folder);
+    if (fd < 0)
+        return fd;
+    change.Added();
+    if (!keepOwner)
+        GiveToFolderOwner(fd, folder);
+    return fd;
 }
 
 FileOpenResult Failure(DWORD error) {
@@ -136,20 +153,16 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     int fd = -1, error = 0;
     for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
         if (disposition == CREATE_NEW) {
-            fd = OpenRetrying(path.Text(), mode | O_CREAT | O_EXCL, createMode);
+            fd = CreateNew(path.Text(), mode, createMode, deleteOnClose);
             error = errno;
             existed = fd < 0 && error == EEXIST;
             break;
         }
-        // A new file (O_EXCL) follows no link; an existing one is looked at.
-        const int linkFlags = writes ? LinkFlagsForWriting(path.Text()) : 0;
-        if (linkFlags < 0)
-            return Failure(ERROR_ACCESS_DENIED);
-        fd = OpenRetrying(path.Text(), mode | linkFlags, 0);
+        fd = OpenPath(path.Text(), mode, 0, writes);
         error = errno;
         // Asking for no data needs no read permission on Win32.
         if (fd < 0 && error == EACCES && !wanted.Any()) {
-            fd = OpenRetrying(path.Text(), O_PATH, 0);
+            fd = OpenPath(path.Text(), O_PATH, 0, writes);
             error = errno;
         }
         if (fd >= 0 || error != ENOENT)
@@ -162,7 +175,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
             break;
         // Create it, unless someone else did so in between.
-        fd = OpenRetrying(path.Text(), mode | O_CREAT | O_EXCL, createMode);
+        fd = CreateNew(path.Text(), mode, createMode, deleteOnClose);
         error = errno;
         existed = fd < 0; // made by someone else in between: open it again
         if (fd < 0 && error != EEXIST)

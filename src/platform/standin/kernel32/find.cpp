@@ -19,6 +19,7 @@ namespace {
 
 struct EntryName {
     char text[MAX_PATH];
+    unsigned char type; // as the directory listed it (DT_DIR, ...)
 };
 
 struct FindObject {
@@ -34,7 +35,8 @@ int CompareNames(const void* first, const void* second) {
                       static_cast<const EntryName*>(second)->text);
 }
 
-bool AppendName(FindObject* find, std::size_t* capacity, const char* name) {
+bool AppendName(FindObject* find, std::size_t* capacity, const char* name,
+                unsigned char type = DT_DIR) {
     if (find->count == *capacity) {
         std::size_t grown = *capacity == 0 ? 16 : *capacity * 2;
         void* names = std::realloc(find->names, grown * sizeof(EntryName));
@@ -43,6 +45,7 @@ bool AppendName(FindObject* find, std::size_t* capacity, const char* name) {
         find->names = static_cast<EntryName*>(names);
         *capacity = grown;
     }
+    find->names[find->count].type = type;
     std::strcpy(find->names[find->count++].text, name);
     return true;
 }
@@ -83,7 +86,7 @@ DWORD CollectNames(FindObject* find, const char* pattern, bool isRoot) {
             continue;
         if (std::strlen(name) >= MAX_PATH || !MatchesNamePattern(name, pattern))
             continue;
-        if (!AppendName(find, &capacity, name))
+        if (!AppendName(find, &capacity, name, entry->d_type))
             error = ERROR_NOT_ENOUGH_MEMORY;
     }
     closedir(directory);
@@ -93,17 +96,25 @@ DWORD CollectNames(FindObject* find, const char* pattern, bool isRoot) {
     return error;
 }
 
-void FillFindData(const FindObject* find, const char* name, LPWIN32_FIND_DATAA data) {
+void FillFindData(const FindObject* find, const EntryName& entry, LPWIN32_FIND_DATAA data) {
+    const char* const name = entry.text;
     std::memset(data, 0, sizeof(*data));
     struct stat info;
-    // A link to a directory shows as a directory, as a junction does.
-    if (fstatat(find->directoryFd, name, &info, 0) != 0 &&
-        fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+    // A link shows as a reparse point, a link to a directory as a
+    // directory too, as a junction does; the times and size are what it
+    // leads to. An entry removed since the listing keeps the kind it was
+    // listed with, as Windows delivers what its listing read.
+    if (fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         std::memset(&info, 0, sizeof(info));
+        info.st_mode = (entry.type == DT_DIR ? S_IFDIR : S_IFREG) | S_IWUSR;
+    }
     data->dwFileAttributes = AttributesFromStatus(info);
-    struct stat named;
-    if (fstatat(find->directoryFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0)
-        data->dwFileAttributes |= LinkAttribute(named);
+    if (S_ISLNK(info.st_mode)) {
+        data->dwFileAttributes = LinkAttributes(find->directoryFd, name);
+        data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+        if (fstatat(find->directoryFd, name, &info, 0) != 0)
+            std::memset(&info, 0, sizeof(info));
+    }
     data->ftCreationTime = FileTimeFromTimespec(info.st_mtim);
     data->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);
     data->ftLastWriteTime = FileTimeFromTimespec(info.st_mtim);
@@ -170,7 +181,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    FillFindData(find, find->names[0].text, findData);
+    FillFindData(find, find->names[0], findData);
     find->next = 1;
     RegisterHandle(&find->header, HandleKind::Find);
     return &find->header;
@@ -186,7 +197,7 @@ BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA findData) {
         SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
     }
-    FillFindData(find, find->names[find->next++].text, findData);
+    FillFindData(find, find->names[find->next++], findData);
     return TRUE;
 }
 

@@ -2,7 +2,8 @@
 // where asked, with the refusals of Windows: a target that is read-only, a
 // directory or not a plain file, or that is open anywhere is not replaced
 // (ERROR_ACCESS_DENIED); a source that another open does not share for
-// deleting is not moved (ERROR_SHARING_VIOLATION).
+// deleting is not moved (ERROR_SHARING_VIOLATION). A link at the target is
+// replaced itself, whatever it leads to.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "folder_index.h"
+#include "owner.h"
 #include "posix_path.h"
 #include "share_modes.h"
 
@@ -36,21 +39,21 @@ struct Claims {
 };
 
 // Why an existing target may not be replaced, or ERROR_SUCCESS.
-DWORD RefusalOfTarget(const char* path, const struct stat& linkInfo, int* claim) {
-    // A link is judged by what it leads to; the rename replaces the link.
-    struct stat info = linkInfo;
-    if (S_ISLNK(linkInfo.st_mode) && stat(path, &info) != 0)
-        return ERROR_SUCCESS; // a dangling link holds nothing
+DWORD RefusalOfTarget(const char* path, const struct stat& info, int* claim) {
+    // A link is replaced as it is, as Windows replaces a symbolic link
+    // itself; what it leads to is neither judged nor opened.
+    if (S_ISLNK(info.st_mode))
+        return ERROR_SUCCESS;
     if (!S_ISREG(info.st_mode) || !(info.st_mode & S_IWUSR))
         return ERROR_ACCESS_DENIED;
     // Any open with data access, however it shares, keeps the file: denying
     // every kind of sharing meets each of them.
     DWORD error;
-    *claim = OpenClaimingDelete(path, 0, 0, &error);
+    *claim = OpenClaimingDelete(path, O_NOFOLLOW, 0, &error);
     if (*claim < 0)
         return ERROR_ACCESS_DENIED;
     // So does a running program (its image is open where no claim shows).
-    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ETXTBSY)
         return ERROR_ACCESS_DENIED;
     if (fd >= 0)
@@ -127,15 +130,23 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         error = RefusalOfTarget(targetPath.Text(), targetInfo, &claims.target);
         if (error != ERROR_SUCCESS)
             return Fail(error);
+        // The file that takes another's place takes its owner and group.
+        if (claims.source >= 0 && S_ISREG(targetInfo.st_mode))
+            GiveOwnerOf(claims.source, targetInfo);
     } else if (errno != ENOENT) {
         return Fail(Win32ErrorFromErrno(errno, targetPath.Text()));
     }
 
     if (flags & MOVEFILE_WRITE_THROUGH)
         SyncFile(sourcePath.Text());
+    FolderChange leaving(sourcePath.Text()), arriving(targetPath.Text());
     const int renamed = std::rename(sourcePath.Text(), targetPath.Text());
     const int renameError = errno;
     claims.Release();
+    if (renamed == 0) {
+        leaving.Removed();
+        arriving.Added();
+    }
     if (renamed != 0) {
         if (renameError == EXDEV)
             return Fail(ERROR_NOT_SAME_DEVICE);

@@ -2,38 +2,20 @@
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
+
+#include "folder_index.h"
 
 namespace {
 
 // Replaces component [begin, end) of path by the name in its parent
 // directory that matches it without regard to case, if there is one.
 bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
-    char saved = path[begin];
-    const char* parent = begin == 0 ? "." : path;
-    if (begin == 1)
-        parent = "/";
-    else if (begin > 1)
-        path[begin - 1] = '\0';
-    DIR* directory = opendir(parent);
-    if (begin > 1)
-        path[begin - 1] = '/';
-    path[begin] = saved;
-    if (directory == nullptr)
-        return false;
-    std::size_t length = end - begin;
-    bool found = false;
-    while (struct dirent* entry = readdir(directory)) {
-        if (std::strlen(entry->d_name) == length &&
-            strncasecmp(entry->d_name, path + begin, length) == 0) {
-            std::memcpy(path + begin, entry->d_name, length);
-            found = true;
-            break;
-        }
-    }
-    closedir(directory);
+    if (begin <= 1)
+        return FindNameIgnoringCase(begin == 0 ? "." : "/", path + begin, end - begin);
+    path[begin - 1] = '\0';
+    const bool found = FindNameIgnoringCase(path, path + begin, end - begin);
+    path[begin - 1] = '/';
     return found;
 }
 
