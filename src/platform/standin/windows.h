@@ -1,6 +1,15 @@
 // Declarations of the Win32 ANSI subset that the stand-in implements over
 // POSIX. Types, values and signatures follow the Win32 headers, so code
 // written against this header builds unchanged against <windows.h>.
+//
+// Where POSIX cannot do what Win32 does, the calls refuse with the error a
+// Win32 caller handles: a name with a character Windows forbids gives
+// ERROR_INVALID_NAME even where Linux could make it; ':' is taken as part of
+// a name (there are no drive letters and no alternate data streams); a DOS
+// device name is found by FindFirstFileA but opens no device; a file that
+// cannot be renamed onto another file system is copied and deleted, not
+// moved in one step; emptying a file with CREATE_ALWAYS counts as writing
+// for share modes, whatever access the handle asks for.
 #pragma once
 
 #include <cstdarg>
