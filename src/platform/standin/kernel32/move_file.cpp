@@ -98,7 +98,7 @@ void SyncParent(const char* path) {
 // cannot be deleted is reported, with the copy left in place. The calls
 // take the names as the caller gave them.
 BOOL CopyAndDelete(LPCSTR source, LPCSTR target, const char* posixTarget, DWORD flags) {
-    if (!CopyFileA(source, target, FALSE))
+    if (!CopyFileA(source, target, !(flags & MOVEFILE_REPLACE_EXISTING)))
         return FALSE;
     if (flags & MOVEFILE_WRITE_THROUGH) {
         SyncFile(posixTarget);
