@@ -81,6 +81,10 @@ TEST_F(FindTest, PatternsMatchAsOnWindows) {
     Names found = FindAll(tree.Path("*.*"), &error);
     ASSERT_EQ(found.size(), all.size() + 2);
     EXPECT_EQ(Names(found.begin(), found.begin() + 2), Names({".", ".."}));
+    // The root of a drive has none.
+    found = FindAll("\\*", &error);
+    EXPECT_FALSE(found.empty());
+    EXPECT_EQ(SortedWithoutDots(found).size(), found.size());
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <map>
 #include <regex>
 
+#include "platform/win32_api.h"
 #include "update_run.h"
 
 namespace {
@@ -205,6 +206,10 @@ TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
     EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
     EXPECT_EQ(interactive.notes, NotesStarted());
     EXPECT_FALSE(fs::exists(root_ / "missing"));
+
+    // Only a complete installation turns into 29; any other outcome keeps its code.
+    Registry((root_ / "cwd").string());
+    EXPECT_EQ(Run(false, {"/S", "/LOG=" + log}).exitCode, 2);
 }
 
 // A log in the package folder is not copied along (it could not be: it is
@@ -280,11 +285,19 @@ TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     // Waits for the last line, which comes before the box.
     for (int i = 0; i < 500 && ReadAll(log).find("Ergebnis") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Others may read the log while the run goes on.
+    HANDLE reader = CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    if (reader != INVALID_HANDLE_VALUE)
+        CloseHandle(reader);
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     close(errorPipe[0]);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the run ended by itself";
+    // The lock went before the box: a kill leaves no lock file behind.
+    EXPECT_FALSE(fs::exists(install_ / ".Update.lock"));
 
     const std::vector<std::string> lines = LogLines(log);
     ASSERT_EQ(lines.size(), 4u) << ReadAll(log);

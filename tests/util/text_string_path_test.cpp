@@ -91,6 +91,7 @@ TEST(TextStringPath, TrailingSeparators) {
         {"C:", "C:\\", "C:"},
         {"", "\\", ""},
         {"/", "/", ""},
+        {"\\dir", "\\dir\\", "\\dir"}, // a separator first is not one last
     };
     for (const auto& c : cases) {
         TextString ensured(c.text), dropped(c.text);
