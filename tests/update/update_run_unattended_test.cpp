@@ -256,7 +256,8 @@ TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
 
 // The log is on disk as the run goes: a run stopped for good in its message
 // box (its standard error, where the stand-in shows boxes, is a full pipe)
-// and then killed has left every line.
+// and then killed has left every line. While it waits there, others may
+// read the log and the lock is no longer held.
 TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     Installed();
     WriteAll(package_ / "faq.txt", "notes");
@@ -285,7 +286,6 @@ TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     // Waits for the last line, which comes before the box.
     for (int i = 0; i < 500 && ReadAll(log).find("Ergebnis") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    // Others may read the log while the run goes on.
     HANDLE reader = CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "error " << GetLastError();
@@ -296,7 +296,7 @@ TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     close(errorPipe[0]);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the run ended by itself";
-    // The lock went before the box: a kill leaves no lock file behind.
+    // A lock still held would stay behind the kill.
     EXPECT_FALSE(fs::exists(install_ / ".Update.lock"));
 
     const std::vector<std::string> lines = LogLines(log);
