@@ -177,6 +177,7 @@ TEST_F(TextStringPathDbcs, TrailByteIsNeitherSeparatorNorDot) {
         {"dir\\" + p + "name.e", "", "dir\\", p + "name", ".e"},
         {p + "x" + p, "", "", p + "x" + p, ""},
         {"a" + p + ".b" + p, "", "", "a" + p, ".b" + p},
+        {"d\\a\x95", "", "d\\", "a\x95", ""}, // a lead byte at the end stands alone
     };
     ExpectSplits(cases);
 
