@@ -286,11 +286,16 @@ TEST(CreateFileA, DeleteOnCloseIsRefusedOnAReadOnlyFileAndADirectory) {
     tree.WriteFile("ro", "keep");
     ASSERT_TRUE(SetFileAttributesA(tree.Path("ro").c_str(), FILE_ATTRIBUTE_READONLY));
     tree.MakeDirectory("dir");
-    for (const char* name : {"ro", "dir"}) {
-        SCOPED_TRACE(name);
-        EXPECT_WIN32_FAILURE(
-            Open(tree.Path(name), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, kDeleteOnClose),
-            INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    const struct {
+        const char* name;
+        DWORD access, disposition;
+    } cases[] = {{"ro", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS},
+                 {"ro", GENERIC_READ, OPEN_EXISTING}, // no write access asked, still no delete
+                 {"dir", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_WIN32_FAILURE(Open(tree.Path(c.name), c.access, 0, c.disposition, kDeleteOnClose),
+                             INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
     }
     EXPECT_EQ(tree.ReadFile("ro"), "keep");
     EXPECT_TRUE(tree.Exists("dir"));

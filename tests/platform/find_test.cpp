@@ -95,6 +95,10 @@ TEST_F(FindTest, PatternsMatchAsOnWindows) {
     EXPECT_EQ(data.dwFileAttributes, DWORD(FILE_ATTRIBUTE_ARCHIVE));
     EXPECT_EQ(data.nFileSizeLow, 0u);
     FindClose(find);
+    // The root of a drive has none.
+    found = FindAll("\\*", &error);
+    EXPECT_FALSE(found.empty());
+    EXPECT_EQ(SortedWithoutDots(found).size(), found.size());
 }
 
 } // namespace
