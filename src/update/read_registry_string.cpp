@@ -4,8 +4,7 @@ namespace {
 const DWORD kValueBufferSize = 256;
 }
 
-TextString ReadRegistryString(HKEY root, const char* subKey, const char* valueName,
-                              LONG* status) {
+TextString ReadRegistryString(HKEY root, const char* subKey, const char* valueName, LONG* status) {
     TextString result;
     HKEY key = nullptr;
     LONG outcome = RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, &key);
@@ -16,8 +15,8 @@ TextString ReadRegistryString(HKEY root, const char* subKey, const char* valueNa
 
     char buffer[kValueBufferSize];
     DWORD size = kValueBufferSize;
-    outcome = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
-                               &size);
+    outcome =
+        RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
     if (status != nullptr)
         *status = outcome;
     if (outcome == ERROR_SUCCESS) {

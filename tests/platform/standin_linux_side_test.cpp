@@ -1,11 +1,12 @@
 // What only the Linux side of the stand-in does: backslash paths, links,
 // the message box on standard error, WinExec on PATH, pattern matching,
-// links of other users.
+// links of other users, files of /proc, reads of a directory.
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -59,6 +60,8 @@ TEST(PosixPaths, NamesAreFoundWithoutRegardToCase) {
     // A new name is made as written, backslashes being separators.
     tree.WriteFile("DATA\\Extra.txt", "x");
     EXPECT_EQ(stat((tree.Root() + "/Data/Extra.txt").c_str(), &info), 0);
+    tree.WriteFile("DATA\\READ", "the start of another name is no match");
+    EXPECT_EQ(stat((tree.Root() + "/Data/READ").c_str(), &info), 0);
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(tree.Path("data\\readme.*").c_str(), &data);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
@@ -191,6 +194,30 @@ TEST(CreateFileA, WritesDoNotFollowAnotherUsersLink) {
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     CloseHandle(writer);
     EXPECT_EQ(tree.ReadFile("victim.txt"), "");
+}
+
+// Files of /proc report size 0 and still have contents.
+TEST(CopyFileA, AFileThatReportsNoSizeIsCopiedToItsEnd) {
+    TempTree tree;
+    ASSERT_TRUE(CopyFileA("/proc/version", tree.Path("version").c_str(), FALSE));
+    std::ifstream in("/proc/version");
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(tree.ReadFile("version"), text + "\n");
+}
+
+// A directory has no data, so not even a read of nothing succeeds.
+TEST(ReadFile, ADirectoryHandleReadsNothing) {
+    TempTree tree;
+    tree.MakeDirectory("dir");
+    HANDLE dir =
+        Open(tree.Path("dir"), GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(dir, INVALID_HANDLE_VALUE);
+    char buffer[1];
+    DWORD read = 7;
+    EXPECT_WIN32_FAILURE(ReadFile(dir, buffer, 0, &read, nullptr), FALSE, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(read, 0u);
+    CloseHandle(dir);
 }
 
 TEST(MessageBoxA, WritesCaptionAndTextAsUtf8ToStandardError) {

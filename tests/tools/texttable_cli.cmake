@@ -93,3 +93,11 @@ execute_process(COMMAND ${TOOL} frobnicate RESULT_VARIABLE code OUTPUT_QUIET ERR
 if(NOT code EQUAL 2)
   message(FATAL_ERROR "a wrong command line gave exit ${code}, not 2")
 endif()
+
+# A new table gets the mode of any new file: the umask counts.
+execute_process(COMMAND sh -c "umask 027 && '${TOOL}' build '${WORK}/good.txt' '${WORK}/mode.tbl' \
+&& stat -c %a '${WORK}/mode.tbl'" RESULT_VARIABLE code OUTPUT_VARIABLE mode
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT code EQUAL 0 OR NOT mode STREQUAL "640")
+  message(FATAL_ERROR "new table under umask 027: exit ${code}, mode '${mode}'")
+endif()

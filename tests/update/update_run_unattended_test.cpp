@@ -7,6 +7,7 @@
 #include <map>
 #include <regex>
 
+#include "platform/win32_api.h"
 #include "update_run.h"
 
 namespace {
@@ -206,6 +207,10 @@ TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
     EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
     EXPECT_EQ(interactive.notes, NotesStarted());
     EXPECT_FALSE(fs::exists(root_ / "missing"));
+
+    // Only a complete installation turns into 29; any other outcome keeps its code.
+    Registry((root_ / "cwd").string());
+    EXPECT_EQ(Run(false, {"/S", "/LOG=" + log}).exitCode, 2);
 }
 
 // A log in the package folder is not copied along (it could not be: it is
@@ -252,7 +257,8 @@ TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
 
 // The log is on disk as the run goes: a run stopped for good in its message
 // box (its standard error, where the stand-in shows boxes, is a full pipe)
-// and then killed has left every line.
+// and then killed has left every line. While it waits there, others may
+// read the log and the lock is no longer held.
 TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     Installed();
     WriteAll(package_ / "faq.txt", "notes");
@@ -281,11 +287,18 @@ TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     // Waits for the last line, which comes before the box.
     for (int i = 0; i < 500 && ReadAll(log).find("Ergebnis") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    HANDLE reader = CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    if (reader != INVALID_HANDLE_VALUE)
+        CloseHandle(reader);
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     close(errorPipe[0]);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the run ended by itself";
+    // A lock still held would stay behind the kill.
+    EXPECT_FALSE(fs::exists(install_ / ".Update.lock"));
 
     const std::vector<std::string> lines = LogLines(log);
     ASSERT_EQ(lines.size(), 4u) << ReadAll(log);

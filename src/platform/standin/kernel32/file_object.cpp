@@ -135,8 +135,13 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         return Failure(ERROR_INVALID_PARAMETER);
 
     // Opened for reading in any case: the share modes are read locks on the
-    // file (share_modes.h).
-    int mode = wanted.write ? O_RDWR : O_RDONLY;
+    // file (share_modes.h). CREATE_ALWAYS empties an existing file whatever
+    // access the handle asks for, so it needs a descriptor that may.
+    const bool mayTruncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    int mode = wanted.write || mayTruncate ? O_RDWR : O_RDONLY;
+    // Data access that appends and cannot write in place.
+    if ((access & FILE_APPEND_DATA) && !(access & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)))
+        mode |= O_APPEND;
     const bool writes = wanted.write || disposition != OPEN_EXISTING;
     // A file created with the read-only attribute is still written through
     // the handle that created it; only later opens are refused.
@@ -161,7 +166,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         fd = OpenPath(path.Text(), mode, 0, writes);
         error = errno;
         // Asking for no data needs no read permission on Win32.
-        if (fd < 0 && error == EACCES && !wanted.Any()) {
+        if (fd < 0 && error == EACCES && !wanted.Any() && !mayTruncate) {
             fd = OpenPath(path.Text(), O_PATH, 0, writes);
             error = errno;
         }
@@ -201,7 +206,10 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         return Failure(fd, ERROR_ACCESS_DENIED);
 
     if (!isDirectory) {
-        DWORD shareError = ClaimShareAccess(fd, access, shareMode);
+        // Emptying the file is writing to it, whatever the handle asks for:
+        // an open that does not share writing keeps its contents.
+        const DWORD claimed = existed && truncates ? access | FILE_WRITE_DATA : access;
+        DWORD shareError = ClaimShareAccess(fd, claimed, shareMode);
         if (shareError != ERROR_SUCCESS)
             return Failure(fd, shareError);
     }
@@ -213,8 +221,8 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     if (file == nullptr)
         return Failure(fd, ERROR_NOT_ENOUGH_MEMORY);
     file->fd = fd;
-    file->canRead = wanted.read;
-    file->canWrite = wanted.write;
+    file->canRead = ReadsData(access);
+    file->canWrite = WritesData(access);
     file->isDirectory = isDirectory;
     file->deleteDirectoryFd = -1;
     if (deleteOnClose) {

@@ -28,6 +28,7 @@ struct FindObject {
     EntryName* names; // the matching names, in the order delivered
     std::size_t count;
     std::size_t next;
+    bool device; // its one name is a DOS device (win32_names.h)
 };
 
 int CompareNames(const void* first, const void* second) {
@@ -99,6 +100,12 @@ DWORD CollectNames(FindObject* find, const char* pattern, bool isRoot) {
 void FillFindData(const FindObject* find, const EntryName& entry, LPWIN32_FIND_DATAA data) {
     const char* const name = entry.text;
     std::memset(data, 0, sizeof(*data));
+    if (find->device) {
+        // What Windows lists for a device: an empty file without times.
+        data->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        std::strcpy(data->cFileName, name);
+        return;
+    }
     struct stat info;
     // A link shows as a reparse point, a link to a directory as a
     // directory too, as a junction does; the times and size are what it
@@ -133,7 +140,7 @@ FindObject* FindFromHandle(HANDLE handle) {
 } // namespace
 
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
-    PosixPath path(fileName);
+    PosixPath path(fileName, CaseLookup::Now, LastComponent::Pattern);
     if (!path.IsValid()) {
         SetLastError(path.Error() == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : path.Error());
         return INVALID_HANDLE_VALUE;
@@ -173,7 +180,19 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
         return INVALID_HANDLE_VALUE;
     }
     find->directoryFd = directoryFd;
-    DWORD error = CollectNames(find, pattern, isRoot);
+    // A device is found in every directory that exists, under the name
+    // given (without its extension), and only it.
+    DWORD error = ERROR_SUCCESS;
+    if (std::size_t device = DeviceNameLength(pattern)) {
+        std::size_t capacity = 0;
+        find->device = true;
+        char name[5] = {};
+        std::memcpy(name, pattern, device);
+        if (!AppendName(find, &capacity, name))
+            error = ERROR_NOT_ENOUGH_MEMORY;
+    } else {
+        error = CollectNames(find, pattern, isRoot);
+    }
     if (error == ERROR_SUCCESS && find->count == 0)
         error = ERROR_FILE_NOT_FOUND;
     if (error != ERROR_SUCCESS) {

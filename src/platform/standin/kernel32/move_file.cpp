@@ -3,7 +3,9 @@
 // directory or not a plain file, or that is open anywhere is not replaced
 // (ERROR_ACCESS_DENIED); a source that another open does not share for
 // deleting is not moved (ERROR_SHARING_VIOLATION). A link at the target is
-// replaced itself, whatever it leads to.
+// replaced itself, whatever it leads to. With MOVEFILE_COPY_ALLOWED a plain file that cannot be
+// renamed onto another file system is copied there and then deleted, as Windows moves it to another
+// volume; a directory or a link is not (ERROR_NOT_SAME_DEVICE).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -93,11 +95,25 @@ void SyncParent(const char* path) {
     }
 }
 
+// The move of a plain file to another file system: CopyFileA, which keeps
+// the refusals of a replaced target, then the source goes. A source that
+// cannot be deleted is reported, with the copy left in place. The calls
+// take the names as the caller gave them.
+BOOL CopyAndDelete(LPCSTR source, LPCSTR target, const char* posixTarget, DWORD flags) {
+    if (!CopyFileA(source, target, !(flags & MOVEFILE_REPLACE_EXISTING)))
+        return FALSE;
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        SyncFile(posixTarget);
+        SyncParent(posixTarget);
+    }
+    return DeleteFileA(source);
+}
+
 } // namespace
 
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
-    if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return Fail(ERROR_INVALID_PARAMETER); // no copying across volumes, no delayed moves
+    if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED))
+        return Fail(ERROR_INVALID_PARAMETER); // no delayed moves
     if (newFileName == nullptr)
         return DeleteFileA(existingFileName);
     PosixPath sourcePath(existingFileName);
@@ -148,6 +164,8 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         arriving.Added();
     }
     if (renamed != 0) {
+        if (renameError == EXDEV && (flags & MOVEFILE_COPY_ALLOWED) && S_ISREG(sourceInfo.st_mode))
+            return CopyAndDelete(existingFileName, newFileName, targetPath.Text(), flags);
         if (renameError == EXDEV)
             return Fail(ERROR_NOT_SAME_DEVICE);
         if (renameError == ENOENT)

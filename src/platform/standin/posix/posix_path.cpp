@@ -73,7 +73,8 @@ bool ResolveCase(char* path) {
 
 } // namespace
 
-PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup) : text_{}, error_(ERROR_SUCCESS) {
+PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup, LastComponent last)
+    : text_{}, error_(ERROR_SUCCESS) {
     if (win32Path == nullptr || win32Path[0] == '\0') {
         error_ = ERROR_PATH_NOT_FOUND;
         return;
@@ -85,6 +86,9 @@ PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup) : text_{}, error_(ERRO
     }
     for (std::size_t i = 0; i <= length; ++i)
         text_[i] = win32Path[i] == '\\' ? '/' : win32Path[i];
+    error_ = NormalizeWin32Path(text_, last);
+    if (error_ != ERROR_SUCCESS)
+        return;
     if (lookup == CaseLookup::Now)
         ResolveCase(text_);
 }
