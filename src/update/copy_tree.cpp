@@ -113,6 +113,7 @@ class TreeCopy {
         if (reporter_ != nullptr && reporter_->directory != nullptr)
             reporter_->directory(reporter_->context, path, step, error);
     }
+    bool Stopped() const { return progress_ != nullptr && progress_->CancelAsked(); }
     bool Skips(const char* name, const TextString& source) const {
         return reporter_ != nullptr && reporter_->skip != nullptr &&
                reporter_->skip(reporter_->context, name, source);
@@ -201,9 +202,12 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
             }
         }
         PumpMessages();
+        // Asked to stop: no further file is begun.
+        if (Stopped())
+            break;
     } while (FindNextFileA(search, &entry));
     const DWORD error = GetLastError();
-    if (error != ERROR_NO_MORE_FILES) {
+    if (error != ERROR_NO_MORE_FILES && !Stopped()) {
         ++failures_;
         ReportDirectory(source, CopyStep::kReadPackageDirectory, error);
     }

@@ -70,3 +70,46 @@ TEST_F(ProgressRun, LongUpdateShowsTheBarGrowingToTheEndThenTheBox) {
 }
 
 } // namespace
+
+namespace {
+
+// Each of the three ways stops the run at once: the file being copied is
+// left old, no further file is begun, no temporary file stays, and the box
+// says what was and was not installed.
+TEST_F(ProgressRun, CancelStopsTheCopyAtOnce) {
+    struct Case {
+        const char* press;
+        bool manyFiles; // else one large file
+    } cases[] = {{"Abbrechen@50", true}, {"Escape@40", false}, {"Close@40", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.press);
+        fs::remove_all(package_ / "Data");
+        fs::remove_all(install_ / "Data");
+        Installed();
+        WriteAll(install_ / "Data" / "big.dat", "old big");
+        if (c.manyFiles) {
+            for (int i = 0; i < 20; ++i)
+                WriteAll(package_ / "Data" / ("f" + std::to_string(i) + ".dat"),
+                         std::string(256 << 10, 'n'));
+            environment_ = "UPDATE_STANDIN_COPY_DELAY_MS=100";
+        } else {
+            WriteAll(package_ / "Data" / "big.dat", std::string(8 << 20, 'n'));
+            environment_ = "UPDATE_STANDIN_COPY_DELAY_MS=200";
+        }
+        environment_ += std::string(" UPDATE_STANDIN_PRESS=") + c.press;
+        const RunResult run = Run(false);
+        const std::string box = AfterProgressLine(run.messageBox);
+        EXPECT_NE(box, run.messageBox); // the window was there to press
+        EXPECT_EQ(box.rfind("Error: Es wurden ", 0), 0u) << box;
+        EXPECT_NE(box.find("nicht vollst\xC3\xA4ndig installiert"), std::string::npos) << box;
+        EXPECT_EQ(run.notes, "");
+        EXPECT_EQ(ReadAll(install_ / "Data" / "big.dat"), "old big");
+        int installed = 0;
+        for (int i = 0; i < 20; ++i)
+            installed += fs::exists(install_ / "Data" / ("f" + std::to_string(i) + ".dat"));
+        EXPECT_LT(installed, 20);
+        EXPECT_EQ(TemporaryFiles(install_ / "Data"), "");
+    }
+}
+
+} // namespace

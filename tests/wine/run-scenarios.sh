@@ -555,6 +555,21 @@ expect_file Brenvolt/readme.txt "new readme"
 expect_no_temporary_files Brenvolt
 end
 
+begin "long update: Abbrechen (BM_CLICK) during the large file stops the copy there"
+long_package
+run_update_with --cancel-at 20 --timeout 300 --
+expect result ok
+expect boxes 1
+expect box1-caption Error
+expect box1-icon warning
+grep -q '^box1-text=.*nicht vollständig installiert' <<<"$output" || problem "not the partly-installed box"
+expect progress-window found
+grep -Eq '^progress-clicked-at=([2-9][0-9])$' <<<"$output" || problem "Abbrechen was not clicked"
+expect_no_notes
+expect_absent Brenvolt/big.dat
+expect_no_temporary_files Brenvolt
+end
+
 begin "/S: installed completely (exit code 0)"
 install Brenvolt
 machine_value 'C:\Brenvolt'

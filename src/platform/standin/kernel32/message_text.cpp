@@ -41,6 +41,7 @@ const SystemText kSystemTexts[] = {
     {ERROR_RESOURCE_NAME_NOT_FOUND,
      "The specified resource name cannot be found in the image file."},
     {ERROR_CANT_ACCESS_FILE, "The file cannot be accessed by the system."},
+    {ERROR_REQUEST_ABORTED, "The request was aborted."},
     {ERROR_NOACCESS, "Invalid access to memory location."},
     {ERROR_INVALID_USER_BUFFER,
      "The supplied user buffer is not valid for the requested operation."},
