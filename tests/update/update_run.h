@@ -36,6 +36,12 @@ const char kNotFound[] =
     "wurde.\n\nInstallieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
 const char kRunning[] = "Error: Sie m\xC3\xBCssen erst Brenvolt schlie\xC3\x9F"
                         "en,\nbevor Sie das Update installieren.\n";
+const char kNotRestored[] =
+    "Error: Das Update wurde nicht installiert, und die vorige Installation konnte nicht\n"
+    "vollst\xC3\xA4ndig wiederhergestellt werden.\n\n"
+    "Schlie\xC3\x9F"
+    "en Sie alle Programme, die Dateien von Brenvolt ge\xC3\xB6"
+    "ffnet haben,\nund starten Sie das Update erneut: es stellt die Installation wieder her.\n";
 const char kCannotOpen[] =
     "Error: Ein Fehler ist w\xC3\xA4hrend dem Update aufgetreten.\n\n"
     "Installieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
@@ -52,18 +58,22 @@ inline void WriteAll(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-inline std::string PartlyDone(int copied, int failed) {
-    return "Error: Es wurden " + std::to_string(copied) + " Dateien kopiert.\n" +
-           std::to_string(failed) +
-           " Dateien konnten nicht kopiert werden.\n\nDas Update wurde nicht vollst\xC3\xA4ndig "
-           "installiert.\n";
+// The box of a run that installed nothing and left the installation as it was.
+inline std::string NotInstalled(int files, int folders = 0) {
+    return "Error: " + std::to_string(files) + " Dateien konnten nicht kopiert werden.\n" +
+           (folders == 0 ? ""
+                         : std::to_string(folders) +
+                               " Ordner konnten nicht gelesen oder angelegt werden.\n") +
+           "\nDas Update wurde nicht installiert, die Installation ist unver\xC3\xA4ndert.\n";
 }
 
-// The temporary files of the copy left in a directory.
+// The files of the run's own left in a directory: staged files, backups, the
+// journal.
 inline std::string TemporaryFiles(const fs::path& directory) {
     std::string names;
     for (const auto& entry : fs::directory_iterator(directory))
-        if (entry.path().filename().string().rfind(".Update-", 0) == 0)
+        if (entry.path().filename().string().rfind(".Update-", 0) == 0 ||
+            entry.path().filename() == ".Update.journal")
             names += entry.path().filename().string() + " ";
     return names;
 }

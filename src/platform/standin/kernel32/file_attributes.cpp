@@ -29,7 +29,13 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
     PosixPath path(fileName);
     if (!path.CheckValid())
         return INVALID_FILE_ATTRIBUTES;
+    // A link is a reparse point of its own; it is a directory link when it
+    // leads to one.
     struct stat info;
+    if (lstat(path.Text(), &info) == 0 && S_ISLNK(info.st_mode))
+        return (stat(path.Text(), &info) == 0 && S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                       : 0) |
+               FILE_ATTRIBUTE_REPARSE_POINT;
     if (!StatPath(path, info))
         return INVALID_FILE_ATTRIBUTES;
     return AttributesFromStatus(info);
