@@ -209,6 +209,54 @@ class UpdateRun : public ::testing::Test {
     pid_t productPid_ = -1;
 };
 
+inline std::string Filled(std::size_t size, char fill) {
+    std::string text(size, fill);
+    for (std::size_t i = 0; i < size; i += 4096)
+        text[i] = static_cast<char>('0' + (i / 4096) % 10); // a page out of place shows
+    return text;
+}
+
+// Update.exe started from a package without being waited for.
+class StartedRun {
+  public:
+    // command: from UpdateRun::Command.
+    StartedRun(const std::string& command, const fs::path& error) : error_(error) {
+        const std::string withError = command + " 2>" + Quoted(error.string());
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl("/bin/sh", "sh", "-c", withError.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~StartedRun() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t Pid() const { return pid_; }
+
+    // Whether it has ended (without waiting).
+    bool Ended() {
+        if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_)
+            pid_ = -1;
+        return pid_ <= 0;
+    }
+    // Waits for its end, for at most a minute; -1 when it did not end or
+    // exit.
+    int Finish() {
+        for (int i = 0; i < 600 && !Ended(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Ended() && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    }
+    std::string MessageBox() const { return ReadAll(error_); }
+
+  private:
+    fs::path error_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+};
+
 } // namespace update_run
 
 using namespace update_run;
