@@ -2,6 +2,7 @@
 
 #include "directory_identity.h"
 #include "entry_name.h"
+#include "name_clashes.h"
 #include "platform/win32_api.h"
 #include "pump_messages.h"
 #include "update_texts.h"
@@ -10,15 +11,20 @@
 
 namespace {
 
-// Removes a file left by a stopped run; it may be read-only, which is
-// cleared on the file itself only, never through a link.
+// A link, a junction or another reparse point: what it leads to may lie
+// anywhere, and another user may have made it.
+const DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+
+// A temporary file may carry the read-only attribute of its source. Only a
+// plain file is touched: an attribute change on a link would change what it
+// leads to.
 void RemoveTemporaryFile(const char* path) {
-    if (DeleteFileA(path) || GetLastError() != ERROR_ACCESS_DENIED)
-        return;
     const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL))
-        DeleteFileA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0)
+        return;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path);
 }
 
 // One directory level on the way from the roots down to the directory being
@@ -101,6 +107,8 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
     targetDirectory.EnsureTrailingSeparator();
     TextString sourcePath(sourceDirectory), targetPath;
     sourcePath.Append(pattern_);
+    NameClashes clashes;
+    clashes.Collect(sourcePath.GetText());
 
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(sourcePath.GetText(), &entry);
@@ -122,19 +130,23 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
             const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             sourcePath.Assign(sourceDirectory).Append(name);
             targetPath.Assign(targetDirectory).Append(name);
-            // Neither read nor written when it is no name on Windows.
-            if (isDirectory && !IsWindowsFileName(name)) {
+            // Neither read nor written: no name on Windows, or one name there
+            // with another entry of this directory.
+            const DWORD refusal = !IsWindowsFileName(name) ? ERROR_INVALID_NAME
+                                  : clashes.Holds(name)    ? ERROR_ALREADY_EXISTS
+                                                           : ERROR_SUCCESS;
+            if (isDirectory && refusal != ERROR_SUCCESS) {
                 ++result_.failedDirectories;
-                ReportDirectory(targetPath, CopyStep::kMakeTargetDirectory, ERROR_INVALID_NAME);
+                ReportDirectory(targetPath, CopyStep::kMakeTargetDirectory, refusal);
             } else if (isDirectory) {
                 CopySubdirectory(sourcePath, targetPath, level);
             } else if (Skips(name, sourcePath)) {
                 // left out on the reporter's word
             } else if (!KeepsGoing()) {
                 break;
-            } else if (!IsWindowsFileName(name)) {
+            } else if (refusal != ERROR_SUCCESS) {
                 ++result_.failedFiles;
-                ReportFile(targetPath, ERROR_INVALID_NAME);
+                ReportFile(targetPath, refusal);
             } else if (StageFile(sourcePath, targetDirectory, name, targetPath)) {
                 ++result_.copied;
                 ReportFile(targetPath, ERROR_SUCCESS);
@@ -169,6 +181,14 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
     if (parent.HoldsTarget(level.source)) {
         ++result_.failedDirectories;
         ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
+        return;
+    }
+    // A directory of the installation that is a link, a junction or another
+    // reparse point is never entered: nothing below it is written.
+    const DWORD existing = GetFileAttributesA(target.GetText());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ++result_.failedDirectories;
+        ReportDirectory(target, CopyStep::kMakeTargetDirectory, ERROR_CANT_ACCESS_FILE);
         return;
     }
     if (transaction_.MakeDirectory(target)) {
@@ -206,11 +226,11 @@ bool TreeCopy::StageFile(const TextString& source, const TextString& targetDirec
 }
 
 // Removes the staged files of runs that were stopped before they could
-// rename or remove them (they may be read-only); the journal of such a run
-// has normally undone them already. A run still going keeps the file it is
-// writing, which is held open and cannot be deleted; one it has written and
-// not yet put in place it loses, and fails. Either way no installed file is
-// touched.
+// rename or remove them (they may be read-only); plain files only, never a
+// link of that name. The journal of such a run has normally undone them
+// already. A run still going keeps the file it is writing, which is held
+// open and cannot be deleted; one it has written and not yet put in place
+// it loses, and fails. Either way no installed file is touched.
 void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
     TextString path(targetDirectory);
     path.Append(work_names::kTemporaryPattern);
@@ -219,7 +239,7 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        if ((entry.dwFileAttributes & kNotPlain) == 0 &&
             work_names::IsLeftoverTemporary(entry.cFileName, processId_))
             RemoveTemporaryFile(path.Assign(targetDirectory).Append(entry.cFileName).GetText());
     } while (FindNextFileA(search, &entry));

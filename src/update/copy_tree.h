@@ -69,6 +69,12 @@ struct CopyResult {
 // directory already being copied is not entered and is no failure: its
 // files are installed through that directory.
 //
+// A directory of the installation below `target` that is a link, a junction
+// or another reparse point is never entered (error 1920): it could lead out
+// of the installation. `target` itself is the administrator's choice and is
+// taken as it is. Two entries of one package directory whose names differ
+// only in case are one name on Windows: neither is copied (error 183).
+//
 // A `reporter`, when given, is told of every file and failed directory.
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
                     const CopyReporter* reporter = nullptr);

@@ -25,20 +25,23 @@ DWORD AttributesFromStatus(const struct stat& info) {
     return attributes;
 }
 
+DWORD LinkAttribute(const struct stat& named) {
+    return S_ISLNK(named.st_mode) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
+}
+
+// A link shows what it leads to plus the reparse point attribute; one that
+// leads nowhere still exists as a name, as on Windows.
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
     PosixPath path(fileName);
     if (!path.CheckValid())
         return INVALID_FILE_ATTRIBUTES;
-    // A link is a reparse point of its own; it is a directory link when it
-    // leads to one.
-    struct stat info;
-    if (lstat(path.Text(), &info) == 0 && S_ISLNK(info.st_mode))
-        return (stat(path.Text(), &info) == 0 && S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
-                                                                       : 0) |
-               FILE_ATTRIBUTE_REPARSE_POINT;
-    if (!StatPath(path, info))
+    struct stat named, info;
+    const bool isLink = lstat(path.Text(), &named) == 0 && S_ISLNK(named.st_mode);
+    if (isLink && stat(path.Text(), &info) != 0)
+        return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!isLink && !StatPath(path, info))
         return INVALID_FILE_ATTRIBUTES;
-    return AttributesFromStatus(info);
+    return AttributesFromStatus(info) | (isLink ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {

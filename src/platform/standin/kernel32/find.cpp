@@ -101,6 +101,9 @@ void FillFindData(const FindObject* find, const char* name, LPWIN32_FIND_DATAA d
         fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
         std::memset(&info, 0, sizeof(info));
     data->dwFileAttributes = AttributesFromStatus(info);
+    struct stat named;
+    if (fstatat(find->directoryFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0)
+        data->dwFileAttributes |= LinkAttribute(named);
     data->ftCreationTime = FileTimeFromTimespec(info.st_mtim);
     data->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);
     data->ftLastWriteTime = FileTimeFromTimespec(info.st_mtim);
