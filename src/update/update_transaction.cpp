@@ -98,8 +98,12 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
             continue;
         paths.Make(root, processId, change);
         if (state == JournalState::kCommitted) {
-            RemoveOwnFile(paths.backup);
-        } else if (state == JournalState::kCommitting) {
+            // Every staged file is in place; only replaced files have backups.
+            if (change.kind == ChangeList::kReplaced)
+                RemoveOwnFile(paths.backup);
+            continue;
+        }
+        if (state == JournalState::kCommitting) {
             // A replaced file whose backup is there goes back over whatever
             // took its place; one without was never moved. A new file that
             // left its staged name is taken back to it, and removed below.
