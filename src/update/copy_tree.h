@@ -64,10 +64,10 @@ struct CopyResult {
 // cannot exist on Windows; a directory that could not be made; a package
 // directory that could not be read; a directory not entered because it
 // leads into the installation being written (or the package is the
-// installation). Every failure is counted and reported, and the walk goes
-// on, so that one run tells of all of them. A link back to a package
-// directory already being copied is not entered and is no failure: its
-// files are installed through that directory.
+// installation); the run's journal, when it cannot be made. Every failure is counted and reported,
+// and the walk goes on, so that one run tells of all of them. A link back to a package directory
+// already being copied is not entered and is no failure: its files are installed through that
+// directory.
 //
 // A directory of the installation below `target` that is a link, a junction
 // or another reparse point is never entered (error 1920): it could lead out

@@ -129,6 +129,8 @@ TEST_F(TransactionRun, JournalNamingPathsOutsideTheInstallationTouchesNothingThe
     WriteAll(outside / "victim.txt", "victim");
     WriteAll(outside / ".Update-00000001-00000000.old", "outside backup");
     WriteAll(outside / ".Update-00000001-00000001.tmp", "outside staged");
+    // What the third file line would name, were it taken.
+    WriteAll(outside / ".Update-00000001-00000002.old", "outside backup 2");
     fs::create_directory_symlink(outside, install_ / "link");
     WriteAll(install_ / "a.txt", "half-new a");
     WriteAll(install_ / ".Update-00000001-00000001.old", "old a");
@@ -149,10 +151,40 @@ TEST_F(TransactionRun, JournalNamingPathsOutsideTheInstallationTouchesNothingThe
     EXPECT_EQ(ReadAll(outside / "victim.txt"), "victim");
     EXPECT_EQ(ReadAll(outside / ".Update-00000001-00000000.old"), "outside backup");
     EXPECT_EQ(ReadAll(outside / ".Update-00000001-00000001.tmp"), "outside staged");
+    EXPECT_EQ(ReadAll(outside / ".Update-00000001-00000002.old"), "outside backup 2");
     EXPECT_TRUE(fs::is_symlink(install_ / "link"));
     EXPECT_EQ(ReadAll(install_ / "a.txt"), "old a");
     EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
     EXPECT_EQ(TemporaryFiles(install_), "");
+}
+
+// What a run finds of a stopped one decides: undone before its mark that
+// every file was in, finished after it; a file of that name that is no
+// journal is removed and nothing else is touched.
+TEST_F(TransactionRun, JournalIsUndoneOrFinishedByItsMark) {
+    const struct {
+        const char* journal;
+        const char* installed; // a.txt afterwards
+        bool backupLeft;
+    } cases[] = {
+        {"Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\n", "old a", false},
+        {"Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\nK\r\n", "new a", false},
+        {"R a.txt\r\nC\r\n", "new a", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.journal);
+        TearDown();
+        SetUp();
+        Installed();
+        WriteAll(install_ / "a.txt", "new a");
+        WriteAll(install_ / ".Update-0000ABCD-00000000.old", "old a");
+        WriteAll(install_ / ".Update.journal", c.journal);
+        WriteAll(package_ / "b.txt", "b");
+        EXPECT_EQ(Run(false).messageBox,
+                  "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+        EXPECT_EQ(ReadAll(install_ / "a.txt"), c.installed);
+        EXPECT_EQ(TemporaryFiles(install_), c.backupLeft ? ".Update-0000ABCD-00000000.old " : "");
+    }
 }
 
 } // namespace
