@@ -7,7 +7,11 @@
 #      (bench/safe_copy.cpp), rsync -a --whole-file and cp -r;
 #   3. the copy under Wine, where this machine runs 32-bit Windows programs:
 #      the Windows Update.exe against a bare CopyFileA + MoveFileExA loop
-#      (bench/win_copy_loop.cpp) and Wine's xcopy /E /Y.
+#      (bench/win_copy_loop.cpp) and Wine's xcopy /E /Y;
+#   4. one large folder: the Linux Update.exe copying a fresh package of
+#      1,000 and of 40,000 files of 1 KiB in one folder, the time per file
+#      of each and their ratio (finding a name must not cost more in a
+#      larger folder).
 #
 # The copy runs on two deterministic packages: (A) 10,000 files of 4 KiB in
 # 100 directories two levels deep, (B) 16 files of 32 MiB; each "fresh" (an
@@ -33,7 +37,10 @@
 #                       run as the first one is
 #   BENCH_DIR           where the trees go (default /tmp): the copy measures
 #                       that file system
-#   BENCH_PARTS         default "library copy wine"
+#   BENCH_FOLDER_ROUNDS runs of each one-folder package (default 3)
+#   BENCH_FOLDER_DIR    where its trees go (default /dev/shm where that is a
+#                       tmpfs, else BENCH_DIR)
+#   BENCH_PARTS         default "library copy folder wine"
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -42,7 +49,7 @@ bin="$root_dir/build/linux"
 winbin="$root_dir/build/windows"
 started=$(date +%s)
 
-declare -A file_count=([A]=10000 [B]=16 [N]=0)
+declare -A file_count=([A]=10000 [B]=16 [N]=0 [F1000]=1000 [F40000]=40000)
 declare -A labels=([update]="Update.exe" [variant]="variant" [safe]="safe_copy"
     [durable]="safe_copy --durable"
     [rsync]="rsync -a -W" [cp]="cp -r" [wcopy]="Update.exe" [wupdate]="to its box" [wloop]="CopyFileA loop"
@@ -246,6 +253,77 @@ REG
     echo "== system calls of an update run over 2,000 small files (overwrite; strace -c -f)"
     BENCH_FILES=2000 BENCH_TIMING=0 BENCH_DIR="${BENCH_DIR:-/tmp}" \
         bench/update_run_bench.sh "$bin/src/update/Update.exe" | grep -E '^(calls per file|goal)'
+}
+
+# ------------------------------------------------------------------ one folder
+
+# A fresh copy of F1000 and F40000, each several times; the median time per
+# file of each, and the larger one's over the smaller one's. The trees go to
+# $BENCH_FOLDER_DIR, by default /dev/shm where that is a tmpfs: on a disk,
+# the syncs of each write-through rename take far longer than finding a name
+# and would hide it.
+folder_part() {
+    local rounds=${BENCH_FOLDER_ROUNDS:-3} tree round t0 t1 count dir
+    dir=${BENCH_FOLDER_DIR:-}
+    if [ -z "$dir" ]; then
+        dir=${BENCH_DIR:-/tmp}
+        [ "$(df --output=fstype /dev/shm 2>/dev/null | tail -1)" != tmpfs ] || dir=/dev/shm
+    fi
+    local work install
+    work=$(mktemp -d "$dir/brenvolt-folder-XXXXXX")
+    install="$work/install"
+    trap 'rm -rf "$work"' EXIT
+    trap 'exit 130' INT TERM
+    echo
+    echo "== one folder: Update.exe on Linux, fresh copy, $rounds runs each, trees on" \
+        "$(df --output=fstype "$dir" | tail -1)"
+    mkdir -p "$work/fresh" "$work/empty-path"
+    printf 'Brenvolt 1.00\n' >"$work/fresh/BV.EXE"
+    for tree in F1000 F40000; do
+        mkdir -p "$work/$tree"
+        # 1767225600: 2026-01-01, as the other packages' files
+        "$bin/bench/make_tree" "$work/$tree/package" 1 0 "${file_count[$tree]}" 1024 5 1767225600
+        cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
+    done
+    cat >"$work/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
+@="$install"
+REG
+    mkdir -p "$work/times"
+    for tree in F1000 F40000; do
+        count=${file_count[$tree]}
+        for ((round = 0; round < rounds; round++)); do
+            reset_installation "$tree" fresh
+            t0=$EPOCHREALTIME
+            if ! run_update "$tree"; then
+                echo "   $tree, run $((round + 1)): the copy failed, time not counted"
+                continue
+            fi
+            t1=$EPOCHREALTIME
+            if ! installation_is_right "$tree"; then
+                echo "   $tree, run $((round + 1)): the copy differs, time not counted"
+                continue
+            fi
+            awk -v us=$(($(microseconds "$t1") - $(microseconds "$t0"))) -v n="$count" \
+                'BEGIN { printf "%.3f\n", us / n }' >>"$work/times/$tree-per-file"
+        done
+    done
+    local small large
+    small=$(median <"$work/times/F1000-per-file" 2>/dev/null || echo -)
+    large=$(median <"$work/times/F40000-per-file" 2>/dev/null || echo -)
+    printf '%-28s %s\n' "1,000 files in one folder" "${small} us per file" \
+        "40,000 files in one folder" "${large} us per file"
+    if [ "$small" = - ] || [ "$large" = - ]; then
+        echo "goal: no figures"
+    else
+        awk -v a="$large" -v b="$small" 'BEGIN { r = a / b
+            printf "goal: 40,000 / 1,000 per file = %.2f (goal <=1.5): %s\n", r,
+                r <= 1.5 ? "met" : "MISSED" }'
+    fi
+    rm -rf "$work"
+    trap - EXIT
 }
 
 # ------------------------------------------------------------------ Wine
@@ -468,7 +546,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >/dev/null
 fi
 
-parts=" ${BENCH_PARTS:-library copy wine} "
+parts=" ${BENCH_PARTS:-library copy folder wine} "
 echo "== building (preset linux)"
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target Update safe_copy make_tree util_bench >/dev/null
@@ -510,7 +588,11 @@ if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
         echo
         wine_part
     fi
+    rm -rf "$work"
+    trap - EXIT
 fi
+
+[[ $parts != *" folder "* ]] || folder_part
 
 echo
 echo "== bench.sh took $(($(date +%s) - started)) s"

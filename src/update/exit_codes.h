@@ -1,7 +1,8 @@
 // The exit codes of a silent run (/S), one per outcome. Each is the Win32
 // error code that names the outcome best, all below 256, so that the codes
 // are the same where exit codes have only 8 bits. A run with message boxes
-// exits with 0 whatever its outcome; a wrong command line gives 87 in both.
+// exits with 0 whatever its outcome; a wrong command line or a log that may
+// not be written gives 87 in both.
 #pragma once
 
 namespace exit_codes {
@@ -10,12 +11,13 @@ const int kInstalled = 0;            // every file copied (and logged, when aske
 const int kNotFound = 2;             // ERROR_FILE_NOT_FOUND: no installation found
 const int kInstalledWithoutLog = 29; // ERROR_WRITE_FAULT: every file copied, log not written
 const int kRunning = 32;             // ERROR_SHARING_VIOLATION: the product is running
+const int kNotRestored = 31;         // ERROR_GEN_FAILURE: not installed, and the installation
+                                     // could not be put back whole (a file held open, most
+                                     // often); the next run puts it back
 const int kNotInstalled = 82;        // ERROR_CANNOT_MAKE: a file or directory failed; nothing
                                      // installed, the installation is as it was
-const int kBadCommandLine = 87;      // ERROR_INVALID_PARAMETER: nothing was done
+const int kBadCommandLine = 87;      // ERROR_INVALID_PARAMETER: bad switch or log; nothing done
 const int kCannotOpen = 110;         // ERROR_OPEN_FAILED: product or package cannot be opened
-const int kNotRestored = 170;        // ERROR_BUSY: not installed, and the installation could not
-                                     // be put back whole (a file held open, most often); the
-                                     // next run puts it back
+const int kOtherRunWaiting = 170;    // ERROR_BUSY: another run kept the lock; nothing was done
 
 } // namespace exit_codes

@@ -11,15 +11,22 @@ const DWORD kRetryMilliseconds = 100;
 
 } // namespace
 
-void InstallationLock::Take(const TextString& installDirectory) {
+bool InstallationLock::Take(const TextString& installDirectory, DWORD limitMilliseconds,
+                            void (*waiting)(void* context, const TextString& lockFile),
+                            void* context) {
     Release();
     TextString path(installDirectory);
     path.EnsureTrailingSeparator().Append(kLockName);
-    for (;;) {
+    // The time waited counts the pauses only, which is what the limit is about.
+    for (DWORD waited = 0;; waited += kRetryMilliseconds) {
         handle_ = CreateFileA(path.GetText(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (handle_ != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
-            return;
+            return true;
+        if (waited >= limitMilliseconds)
+            return false;
+        if (waited == 0 && waiting != nullptr)
+            waiting(context, path);
         PumpMessages();
         Sleep(kRetryMilliseconds);
     }

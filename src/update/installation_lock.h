@@ -19,7 +19,9 @@
 //   and is none of the copy's temporary names (".Update-<hex>.tmp").
 //
 // Taking it waits while another run holds the lock (a sharing violation),
-// draining the thread's messages between attempts. When the lock cannot be
+// draining the thread's messages between attempts, for a limited time: a
+// holder that never lets go (the installation's owner may hold the file as
+// well) must not keep a run waiting for ever. When the lock cannot be
 // taken at all for another reason (a read-only or missing directory, no
 // right to create files there, a name that is a directory, a lock file whose
 // deletion is pending while someone keeps a handle to it without data
@@ -37,8 +39,13 @@ class InstallationLock {
     InstallationLock& operator=(const InstallationLock&) = delete;
 
     // Takes the lock on the installation, waiting while another run holds
-    // it (or goes on without it, as said above).
-    void Take(const TextString& installDirectory);
+    // it (or goes on without it, as said above). `waiting`, when not null,
+    // is called once, with `context` and the lock file, when the lock is
+    // found held. False when it is still held after `limitMilliseconds`:
+    // nothing was done.
+    bool Take(const TextString& installDirectory, DWORD limitMilliseconds,
+              void (*waiting)(void* context, const TextString& lockFile) = nullptr,
+              void* context = nullptr);
     // Gives the lock up (deleting its file); again is harmless.
     void Release();
 

@@ -4,16 +4,22 @@ namespace {
 const DWORD kValueBufferSize = 256;
 }
 
-TextString ReadRegistryString(HKEY root, const char* subKey, const char* valueName) {
+TextString ReadRegistryString(HKEY root, const char* subKey, const char* valueName, LONG* status) {
     TextString result;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    LONG outcome = RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, &key);
+    if (status != nullptr)
+        *status = outcome;
+    if (outcome != ERROR_SUCCESS)
         return result;
 
     char buffer[kValueBufferSize];
     DWORD size = kValueBufferSize;
-    if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
-                         &size) == ERROR_SUCCESS) {
+    outcome =
+        RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
+    if (status != nullptr)
+        *status = outcome;
+    if (outcome == ERROR_SUCCESS) {
         // A stored string need not end in a zero byte: never read past what
         // the query returned.
         if (size > kValueBufferSize)

@@ -32,6 +32,22 @@ void AppendTimeStamp(TextString& text) {
     text.Append(' ');
 }
 
+// The text with each control character as "\x" and two hex digits.
+void AppendEscaped(TextString& line, const TextString& text) {
+    const char kDigits[] = "0123456789ABCDEF";
+    const char* const chars = text.GetText();
+    std::uint32_t plain = 0; // the start of the run of characters taken as they are
+    for (std::uint32_t i = 0; i < text.GetLength(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(chars[i]);
+        if (c >= 0x20 && c != 0x7F)
+            continue;
+        line.Append(i - plain, chars + plain);
+        line.Append("\\x").Append(kDigits[c >> 4]).Append(kDigits[c & 0xF]);
+        plain = i + 1;
+    }
+    line.Append(text.GetLength() - plain, chars + plain);
+}
+
 void ReportFileToLog(void* log, const TextString& target, DWORD error) {
     static_cast<UpdateLog*>(log)->FileCopied(target, error);
 }
@@ -74,10 +90,14 @@ UpdateLog::~UpdateLog() {
 
 void UpdateLog::Open(const char* path) {
     path_.Assign(path);
+    holding_ = false;
     // Others may read it while the run goes on; a second run at the same
     // time cannot write into it.
     file_ = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ != INVALID_HANDLE_VALUE && held_.GetLength() != 0)
+        WriteLine(held_);
+    held_.Clear();
     if (file_ == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         failed_ = true;
@@ -113,11 +133,19 @@ bool UpdateLog::IsLogFile(const char* name, const TextString& path) const {
 }
 
 void UpdateLog::Write(const TextString& text) {
-    if (file_ == INVALID_HANDLE_VALUE || failed_)
+    if ((file_ == INVALID_HANDLE_VALUE && !holding_) || failed_)
         return;
     TextString line;
     AppendTimeStamp(line);
-    line.Append(text).Append("\r\n");
+    AppendEscaped(line, text);
+    line.Append("\r\n");
+    if (holding_)
+        held_.Append(line);
+    else
+        WriteLine(line);
+}
+
+void UpdateLog::WriteLine(const TextString& line) {
     DWORD written = 0;
     const BOOL done = WriteFile(file_, line.GetText(), line.GetLength(), &written, nullptr);
     if (!done || written != line.GetLength()) {
@@ -144,12 +172,21 @@ void UpdateLog::InstallationChecked(const char* rootName, const TextString& dire
     TextString text;
     if (found) {
         text.Format(kLogInstallationFoundFormat, rootName, directory.GetText());
+    } else if (directory.GetLength() == 0 && error == ERROR_MORE_DATA) {
+        text.Format(kLogValueTooLongFormat, rootName);
     } else if (directory.GetLength() == 0) {
         text.Format(kLogNoValueFormat, rootName);
     } else {
         text.Format(kLogNoProductFormat, rootName, directory.GetText(), kProductExecutable);
         AppendErrorText(text, error);
     }
+    Write(text);
+}
+
+void UpdateLog::Waiting(const TextString& lockFile, DWORD limitMilliseconds) {
+    const unsigned seconds = static_cast<unsigned>(limitMilliseconds / 1000);
+    TextString text;
+    text.Format(kLogWaitingFormat, lockFile.GetText(), seconds / 60, seconds % 60);
     Write(text);
 }
 

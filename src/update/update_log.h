@@ -2,6 +2,9 @@
 // per event, each written to the file as it happens, so that a run that is
 // ended early still leaves what it did. Every line begins with the local
 // date and time. A run without a log, or whose log failed, writes nothing.
+// A control character (below 0x20, and 0x7F) in a line, which a file name
+// may hold, is written as "\x" and two hex digits, so that a name can never
+// break a line or forge one.
 #pragma once
 
 #include "copy_tree.h"
@@ -15,6 +18,10 @@ class UpdateLog {
     UpdateLog(const UpdateLog&) = delete;
     UpdateLog& operator=(const UpdateLog&) = delete;
 
+    // Keeps the lines written from now until Open, which writes them first:
+    // a log is opened only once its path has been checked against the
+    // installation, which the first lines tell of.
+    void Hold() { holding_ = true; }
     // Makes the file, or empties it. A file that cannot be made leaves the
     // run without a log, which Failed() then tells.
     void Open(const char* path);
@@ -30,8 +37,11 @@ class UpdateLog {
     void Started(const char* commandLine, const TextString* packageRoot);
     // The installation directory read under a registry root, and whether
     // it holds the product; `error` tells why not when it is not empty.
+    // An empty directory with error ERROR_MORE_DATA: the value was too long.
     void InstallationChecked(const char* rootName, const TextString& directory, bool found,
                              DWORD error);
+    // The run waits for another run's lock, for at most the milliseconds.
+    void Waiting(const TextString& lockFile, DWORD limitMilliseconds);
     void ProductNotOpened(const TextString& executablePath, DWORD error);
     void FileCopied(const TextString& target, DWORD error); // error 0: copied
     void DirectoryFailed(const TextString& path, CopyStep step, DWORD error);
@@ -49,9 +59,12 @@ class UpdateLog {
 
   private:
     void Write(const TextString& text);
+    void WriteLine(const TextString& line); // time stamp, text and CR LF
 
     HANDLE file_ = INVALID_HANDLE_VALUE;
     bool failed_ = false;
+    bool holding_ = false;
+    TextString held_; // the lines written while holding, each with its CR LF
     TextString path_;
     TextString name_; // the last component of the path
     BY_HANDLE_FILE_INFORMATION identity_ = {};

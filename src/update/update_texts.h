@@ -26,6 +26,23 @@ inline constexpr const char kProductRunningText[] = "Sie m\xFCssen erst Brenvolt
 inline constexpr const char kCannotOpenFormat[] =
     "Ein Fehler ist w\xE4hrend dem Update aufgetreten.\r\n\r\n"
     "Installieren Sie erst %s, bevor Sie das Update anwenden.\r\n";
+// Shown as it is: the program's own path was too long to find the package,
+// or the platform could not name it (a folder name that is no Windows name).
+inline constexpr const char kPackageUnknownText[] =
+    "Das Update-Paket kann nicht ge\xF6"
+    "ffnet werden:\r\nder Pfad des Update-Programms ist zu lang oder ung\xFCltig.";
+// Shown as it is: another run kept the installation for the whole wait.
+inline constexpr const char kOtherRunWaitingText[] =
+    "Ein anderes Update von Brenvolt ist noch nicht beendet.\r\n\r\n"
+    "Das Update wurde nicht installiert. Starten Sie es sp\xE4ter noch einmal.";
+// Formatted with the log file and the reason (one of kLogRefused...); the
+// run stops before anything is touched.
+inline constexpr const char kLogRefusedFormat[] =
+    "Das Protokoll kann nicht in %s geschrieben werden:\r\n%s.\r\n\r\n"
+    "Das Update wurde nicht installiert.";
+inline constexpr const char kLogRefusedProduct[] = "die Datei ist das Programm BV.EXE";
+inline constexpr const char kLogRefusedInstallation[] = "die Datei liegt in der Installation";
+inline constexpr const char kLogRefusedPackage[] = "die Datei geh\xF6rt zum Update-Paket";
 // Formatted with the number of files copied.
 inline constexpr const char kDoneFormat[] =
     "Es wurden %d Dateien kopiert.\r\nDas Update wurde korrekt installiert.";
@@ -67,11 +84,18 @@ inline constexpr const char kLogErrorWord[] = "Fehler";
 inline constexpr const char kLogStartedFormat[] = "Brenvolt-Update %s gestartet";
 inline constexpr const char kLogPackage[] = "; Paket: ";
 inline constexpr const char kLogPackageUnknown[] =
-    "; Paket nicht bestimmbar (Programmpfad zu lang)";
+    "; Paket nicht bestimmbar (Programmpfad zu lang oder ung\xFCltig)";
 inline constexpr const char kLogCommandLine[] = "; Befehlszeile: ";
 // Formatted with the root and the directory (and the executable's name).
 inline constexpr const char kLogInstallationFoundFormat[] = "Installation gefunden unter %s: %s";
 inline constexpr const char kLogNoValueFormat[] = "Keine Installation unter %s: kein Eintrag";
+// Formatted with the root.
+inline constexpr const char kLogValueTooLongFormat[] =
+    "Keine Installation unter %s: Eintrag zu lang (h\xF6"
+    "chstens 255 Zeichen)";
+// Formatted with the lock file and the minutes and seconds of the limit.
+inline constexpr const char kLogWaitingFormat[] = "Warte auf %s, ein anderes Update l\xE4uft (h\xF6"
+                                                  "chstens %u:%02u Minuten)";
 inline constexpr const char kLogNoProductFormat[] =
     "Keine Installation unter %s: %s enth\xE4lt kein %s";
 inline constexpr const char kLogProductNotOpened[] = "Brenvolt kann nicht ge\xF6"
@@ -109,6 +133,10 @@ inline constexpr const char kResultNotRestored[] =
     "Das Update wurde nicht installiert, die Installation konnte nicht wiederhergestellt werden";
 inline constexpr const char kResultNotFound[] = "Brenvolt wurde nicht gefunden";
 inline constexpr const char kResultRunning[] = "Brenvolt l\xE4uft noch";
+inline constexpr const char kResultPackageUnknown[] = "Das Update-Paket kann nicht ge\xF6"
+                                                      "ffnet werden";
+inline constexpr const char kResultOtherRunWaiting[] =
+    "Ein anderes Update ist nicht beendet, nichts installiert";
 inline constexpr const char kResultCannotOpen[] = "Brenvolt oder das Update-Paket kann nicht ge\xF6"
                                                   "ffnet werden";
 

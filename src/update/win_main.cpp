@@ -8,6 +8,7 @@
 #include "copy_tree.h"
 #include "exit_codes.h"
 #include "installation_lock.h"
+#include "log_refusal.h"
 #include "platform/win32_api.h"
 #include "read_registry_string.h"
 #include "scratch_buffer.h"
@@ -21,6 +22,10 @@ namespace {
 using namespace update_texts;
 
 const std::uint32_t kModulePathBufferSize = 1000;
+// How long a run waits for another run's lock before it gives up; a test
+// may shorten it with the environment variable, in seconds.
+const DWORD kLockWaitMilliseconds = 5 * 60 * 1000;
+const char kLockWaitVariable[] = "UPDATE_LOCK_WAIT_SECONDS";
 
 // The package root: the drive and directory of our own file, ending in a
 // separator. False when the platform cut our path to the buffer, or the
@@ -42,22 +47,26 @@ bool FindPackageRoot(TextString& ownDirectory) {
     return true;
 }
 
-// Takes the directory when it holds the product executable. The attribute
-// call is the existence test, and it leaves the executable with only the
-// archive attribute, so that the probe below may open it for writing.
+// Takes the directory when it holds the product executable. Nothing is
+// changed here: the log is checked against the installation before anything
+// is touched.
 bool HoldsProduct(const TextString& installDirectory, TextString& executablePath) {
     if (installDirectory.GetLength() == 0)
         return false;
     executablePath.Assign(installDirectory);
     executablePath.EnsureTrailingSeparator().Append(kProductExecutable);
-    return SetFileAttributesA(executablePath.GetText(), FILE_ATTRIBUTE_ARCHIVE) != FALSE;
+    return GetFileAttributesA(executablePath.GetText()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextString& installDirectory,
                TextString& executablePath, UpdateLog& log) {
-    installDirectory.Assign(ReadRegistryString(root, kRegistryKey, valueName));
+    LONG status = ERROR_SUCCESS;
+    installDirectory.Assign(ReadRegistryString(root, kRegistryKey, valueName, &status));
     const bool found = HoldsProduct(installDirectory, executablePath);
-    log.InstallationChecked(rootName, installDirectory, found, found ? 0 : GetLastError());
+    log.InstallationChecked(rootName, installDirectory, found,
+                            found                          ? 0
+                            : installDirectory.GetLength() ? GetLastError()
+                                                           : static_cast<DWORD>(status));
     return found;
 }
 
@@ -69,11 +78,30 @@ bool FindInstallation(TextString& installDirectory, TextString& executablePath, 
 }
 
 // What a run comes to; each has its own exit code in a silent run.
-enum class Outcome { kInstalled, kNotInstalled, kNotRestored, kNotFound, kRunning, kCannotOpen };
+enum class Outcome {
+    kInstalled,
+    kNotInstalled,
+    kNotRestored,
+    kNotFound,
+    kRunning,
+    kCannotOpen,
+    kPackageUnknown,
+    kOtherRunWaiting
+};
 
 // An exclusive open for writing fails with a sharing violation while the
-// product runs. Nothing is written.
+// product runs. Nothing is written. The executable first gets only the
+// archive attribute, so that a read-only one may be opened; one that is a
+// link, a junction or another reparse point is refused untouched: an
+// attribute change would change what it leads to.
 bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog& log) {
+    const DWORD attributes = GetFileAttributesA(executablePath.GetText());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        outcome = Outcome::kCannotOpen;
+        log.ProductNotOpened(executablePath, ERROR_CANT_ACCESS_FILE);
+        return false;
+    }
+    SetFileAttributesA(executablePath.GetText(), FILE_ATTRIBUTE_ARCHIVE);
     HANDLE probe =
         CreateFileA(executablePath.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
@@ -86,13 +114,34 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
     return false;
 }
 
+DWORD LockWaitLimit() {
+    char digits[16];
+    const DWORD length = GetEnvironmentVariableA(kLockWaitVariable, digits, sizeof digits);
+    if (length == 0 || length >= sizeof digits)
+        return kLockWaitMilliseconds;
+    DWORD seconds = 0;
+    for (DWORD i = 0; i < length; ++i) {
+        if (digits[i] < '0' || digits[i] > '9' || seconds > 24 * 60 * 60)
+            return kLockWaitMilliseconds;
+        seconds = seconds * 10 + static_cast<DWORD>(digits[i] - '0');
+    }
+    return seconds * 1000;
+}
+
+void TellWaiting(void* log, const TextString& lockFile) {
+    static_cast<UpdateLog*>(log)->Waiting(lockFile, LockWaitLimit());
+}
+
 // One run at a time on an installation: the probe and the copy wait for
-// any other run on it (installation_lock.h). What a stopped run left is
-// put right first; when it cannot be, nothing else is done.
+// any other run on it (installation_lock.h), for a while. What a stopped
+// run left is put right first; when it cannot be, nothing else is done.
 bool LockRecoverAndProbeProduct(InstallationLock& lock, const TextString& installDirectory,
                                 const TextString& executablePath, const CopyReporter& reporter,
                                 Outcome& outcome, UpdateLog& log) {
-    lock.Take(installDirectory);
+    if (!lock.Take(installDirectory, LockWaitLimit(), TellWaiting, &log)) {
+        outcome = Outcome::kOtherRunWaiting;
+        return false;
+    }
     std::uint32_t skipped = 0;
     const Recovery recovery = RecoverInstallation(installDirectory, &reporter, &skipped);
     if (recovery != Recovery::kNone)
@@ -128,7 +177,10 @@ int SilentExitCode(Outcome outcome) {
         return exit_codes::kNotFound;
     case Outcome::kRunning:
         return exit_codes::kRunning;
+    case Outcome::kOtherRunWaiting:
+        return exit_codes::kOtherRunWaiting;
     case Outcome::kCannotOpen:
+    case Outcome::kPackageUnknown:
         break;
     }
     return exit_codes::kCannotOpen;
@@ -166,6 +218,14 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
         message.Format(kCannotOpenFormat, kProductTitle);
         result.Assign(kResultCannotOpen);
         break;
+    case Outcome::kPackageUnknown:
+        message.Assign(kPackageUnknownText);
+        result.Assign(kResultPackageUnknown);
+        break;
+    case Outcome::kOtherRunWaiting:
+        message.Assign(kOtherRunWaitingText);
+        result.Assign(kResultOtherRunWaiting);
+        break;
     }
 }
 
@@ -187,7 +247,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
 
     UpdateLog log;
     if (switches.log)
-        log.Open(switches.logPath.GetText());
+        log.Hold();
 
     TextString ownDirectory, installDirectory, executablePath, message, result;
     InstallationLock lock;
@@ -196,9 +256,29 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     const CopyReporter reporter = log.Reporter();
     const bool rootFound = FindPackageRoot(ownDirectory);
     log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
+    const bool installationFound =
+        rootFound && FindInstallation(installDirectory, executablePath, log);
+
+    // The log may not be written over the product, the installation or the
+    // package; it is checked, and then made, once the installation is known.
+    if (switches.log) {
+        const char* refusal = LogRefusal(switches.logPath, rootFound ? &ownDirectory : nullptr,
+                                         installationFound ? &installDirectory : nullptr,
+                                         installationFound ? &executablePath : nullptr);
+        if (refusal != nullptr) {
+            if (!switches.silent) {
+                message.Format(kLogRefusedFormat, switches.logPath.GetText(), refusal);
+                MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionError,
+                            MB_OK | MB_ICONWARNING);
+            }
+            return exit_codes::kBadCommandLine;
+        }
+        log.Open(switches.logPath.GetText());
+    }
+
     if (!rootFound) {
-        outcome = Outcome::kCannotOpen;
-    } else if (!FindInstallation(installDirectory, executablePath, log)) {
+        outcome = Outcome::kPackageUnknown;
+    } else if (!installationFound) {
         outcome = Outcome::kNotFound;
     } else if (LockRecoverAndProbeProduct(lock, installDirectory, executablePath, reporter, outcome,
                                           log)) {

@@ -14,36 +14,35 @@ TEST(CreateFileA, DispositionsOnAnExistingAndAMissingFile) {
         DWORD disposition;
         bool exists;
         bool opens;
-        DWORD error;          // last error after the call
+        DWORD error;          // last error after the call, success too
         const char* contents; // afterwards
+        DWORD access = GENERIC_READ | GENERIC_WRITE;
     } cases[] = {
         {CREATE_NEW, true, false, ERROR_FILE_EXISTS, "old"},
-        {CREATE_NEW, false, true, kMarker, ""},
+        {CREATE_NEW, false, true, ERROR_SUCCESS, ""},
         {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS, ""},
         {CREATE_ALWAYS, false, true, ERROR_SUCCESS, ""},
-        {OPEN_EXISTING, true, true, kMarker, "old"},
+        {OPEN_EXISTING, true, true, ERROR_SUCCESS, "old"},
         {OPEN_EXISTING, false, false, ERROR_FILE_NOT_FOUND, "<missing>"},
         {OPEN_ALWAYS, true, true, ERROR_ALREADY_EXISTS, "old"},
         {OPEN_ALWAYS, false, true, ERROR_SUCCESS, ""},
-        {TRUNCATE_EXISTING, true, true, kMarker, ""},
+        {TRUNCATE_EXISTING, true, true, ERROR_SUCCESS, ""},
         {TRUNCATE_EXISTING, false, false, ERROR_FILE_NOT_FOUND, "<missing>"},
+        // Emptying the file needs no write access.
+        {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS, "", GENERIC_READ},
+        {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS, "", 0},
+        {CREATE_ALWAYS, false, true, ERROR_SUCCESS, "", GENERIC_READ},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << "disposition " << c.disposition << " exists " << c.exists);
+        SCOPED_TRACE(testing::Message() << "disposition " << c.disposition << " exists " << c.exists
+                                        << " access " << std::hex << c.access);
         TempTree tree;
         if (c.exists)
             tree.WriteFile("f.txt", "old");
         SetLastError(kMarker);
-        HANDLE file = Open(tree.Path("f.txt"), GENERIC_READ | GENERIC_WRITE, 0, c.disposition);
-        DWORD error = GetLastError();
+        HANDLE file = Open(tree.Path("f.txt"), c.access, 0, c.disposition);
+        EXPECT_EQ(GetLastError(), c.error);
         EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
-        // Windows leaves the last error alone or clears it on plain success.
-        if (c.opens && c.error == kMarker) {
-            EXPECT_TRUE(error == kMarker || error == ERROR_SUCCESS) << error;
-        } else {
-            EXPECT_EQ(error, c.error);
-        }
         if (file != INVALID_HANDLE_VALUE) {
             EXPECT_TRUE(CloseHandle(file));
         }
@@ -68,6 +67,10 @@ TEST(CreateFileA, FailuresOfPathDirectoryAndReadOnlyFile) {
         {"ro.txt", GENERIC_WRITE, OPEN_EXISTING, ERROR_ACCESS_DENIED},
         {"ro.txt", GENERIC_WRITE, CREATE_ALWAYS, ERROR_ACCESS_DENIED},
         {"ro.txt", GENERIC_READ | GENERIC_WRITE, TRUNCATE_EXISTING, ERROR_ACCESS_DENIED},
+        // A name that ends in a separator names no file.
+        {"ro.txt\\", GENERIC_READ, OPEN_EXISTING, ERROR_INVALID_NAME},
+        {"new.txt\\", GENERIC_WRITE, CREATE_NEW, ERROR_INVALID_NAME},
+        {"missing.txt\\", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,6 +97,13 @@ TEST(CreateFileA, ShareModesBetweenTwoHandles) {
         // An open without data access neither meets nor denies anything.
         {0, 0, GENERIC_WRITE, 0, true},
         {GENERIC_WRITE, 0, 0, 0, true},
+        {GENERIC_WRITE, 0, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_READ_EA, 0, true},
+        // Execute access is reading; appending is writing.
+        {GENERIC_READ, FILE_SHARE_WRITE, GENERIC_EXECUTE, kShareAll, false},
+        {FILE_EXECUTE, 0, GENERIC_READ, kShareAll, false},
+        {FILE_EXECUTE, FILE_SHARE_READ, FILE_READ_DATA, FILE_SHARE_READ, true},
+        {FILE_APPEND_DATA, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, false},
+        {FILE_WRITE_DATA, kShareAll, FILE_READ_DATA, FILE_SHARE_READ, false},
         // A refused truncation leaves the contents.
         {GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kShareAll, false, CREATE_ALWAYS},
         {GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kShareAll, false, TRUNCATE_EXISTING},
@@ -146,6 +156,28 @@ TEST(FileHandles, ReadInPartsToTheEndAndCloseOnce) {
     EXPECT_WIN32_FAILURE(CloseHandle(reader), FALSE, ERROR_INVALID_HANDLE);
 }
 
+TEST(FileHandles, NullBuffersAndAccessThatReadsOrAppends) {
+    TempTree tree;
+    tree.WriteFile("f.bin", "data");
+    HANDLE file = Open(tree.Path("f.bin"), GENERIC_READ | GENERIC_WRITE, 0);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD done = 77;
+    EXPECT_WIN32_FAILURE(ReadFile(file, nullptr, 4, &done, nullptr), FALSE, ERROR_NOACCESS);
+    EXPECT_WIN32_FAILURE(WriteFile(file, nullptr, 4, &done, nullptr), FALSE,
+                         ERROR_INVALID_USER_BUFFER);
+    EXPECT_WIN32_FAILURE(WriteFile(file, nullptr, 0, &done, nullptr), TRUE, kMarker);
+    CloseHandle(file);
+    // Execute access reads no data; append access writes at the end.
+    file = Open(tree.Path("f.bin"), FILE_EXECUTE, 0);
+    char buffer[8];
+    EXPECT_WIN32_FAILURE(ReadFile(file, buffer, 4, &done, nullptr), FALSE, ERROR_ACCESS_DENIED);
+    CloseHandle(file);
+    file = Open(tree.Path("f.bin"), FILE_APPEND_DATA, 0);
+    EXPECT_TRUE(WriteFile(file, "+", 1, &done, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ(tree.ReadFile("f.bin"), "data+");
+}
+
 TEST(FileHandles, IdentityOfDirectories) {
     TempTree tree;
     tree.MakeDirectory("dir");
@@ -158,7 +190,7 @@ TEST(FileHandles, IdentityOfDirectories) {
         CloseHandle(dir);
         return info;
     };
-    BY_HANDLE_FILE_INFORMATION a1 = information("dir"), a2 = information("other\\..\\dir"),
+    BY_HANDLE_FILE_INFORMATION a1 = information("dir\\"), a2 = information("other\\..\\dir"),
                                b = information("other");
     EXPECT_EQ(a1.dwVolumeSerialNumber, a2.dwVolumeSerialNumber);
     EXPECT_EQ(a1.nFileIndexLow, a2.nFileIndexLow);
@@ -178,6 +210,33 @@ TEST(Directories, CreateRemoveAndDelete) {
     EXPECT_WIN32_FAILURE(DeleteFileA(dir.c_str()), FALSE, ERROR_ACCESS_DENIED);
     EXPECT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_WIN32_FAILURE(DeleteFileA(file.c_str()), FALSE, ERROR_ACCESS_DENIED);
+}
+
+// Names Windows cannot hold are refused; trailing dots and spaces are
+// dropped as Win32 normalises paths (one dot of a folder on the way).
+TEST(Directories, NamesWindowsCannotHoldAndTrailingDotsAndSpaces) {
+    TempTree tree;
+    tree.WriteFile("f.txt", "x");
+    auto at = [&](const char* name) { return tree.Path(name); };
+    for (const char* bad : {"a?b", "a*b", "a<b", "a>b", "a|b", "a\"b"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_WIN32_FAILURE(CreateDirectoryA(at(bad).c_str(), nullptr), FALSE, ERROR_INVALID_NAME);
+        EXPECT_WIN32_FAILURE(RemoveDirectoryA(at(bad).c_str()), FALSE, ERROR_INVALID_NAME);
+        EXPECT_WIN32_FAILURE(Open(at(bad), GENERIC_WRITE, 0, CREATE_NEW), INVALID_HANDLE_VALUE,
+                             ERROR_INVALID_NAME);
+        EXPECT_WIN32_FAILURE(MoveFileExA(at("f.txt").c_str(), at(bad).c_str(), 0), FALSE,
+                             ERROR_INVALID_NAME);
+    }
+    EXPECT_TRUE(CreateDirectoryA(at("x.").c_str(), nullptr));
+    EXPECT_WIN32_FAILURE(CreateDirectoryA(at("x ").c_str(), nullptr), FALSE, ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(CreateDirectoryA(at("x.\\y").c_str(), nullptr));
+    EXPECT_WIN32_FAILURE(CreateDirectoryA(at("x..\\z").c_str(), nullptr), FALSE,
+                         ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(MoveFileExA(at("f.txt").c_str(), at("x\\g.txt. ").c_str(), 0));
+    EXPECT_TRUE(DeleteFileA(at("x\\g.txt.").c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(at("x\\y..").c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(at("x. .").c_str()));
+    EXPECT_FALSE(tree.Exists("x"));
 }
 
 } // namespace
@@ -227,11 +286,16 @@ TEST(CreateFileA, DeleteOnCloseIsRefusedOnAReadOnlyFileAndADirectory) {
     tree.WriteFile("ro", "keep");
     ASSERT_TRUE(SetFileAttributesA(tree.Path("ro").c_str(), FILE_ATTRIBUTE_READONLY));
     tree.MakeDirectory("dir");
-    for (const char* name : {"ro", "dir"}) {
-        SCOPED_TRACE(name);
-        EXPECT_WIN32_FAILURE(
-            Open(tree.Path(name), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, kDeleteOnClose),
-            INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    const struct {
+        const char* name;
+        DWORD access, disposition;
+    } cases[] = {{"ro", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS},
+                 {"ro", GENERIC_READ, OPEN_EXISTING}, // no write access asked, still no delete
+                 {"dir", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_WIN32_FAILURE(Open(tree.Path(c.name), c.access, 0, c.disposition, kDeleteOnClose),
+                             INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
     }
     EXPECT_EQ(tree.ReadFile("ro"), "keep");
     EXPECT_TRUE(tree.Exists("dir"));

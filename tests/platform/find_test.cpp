@@ -71,6 +71,13 @@ TEST_F(FindTest, PatternsMatchAsOnWindows) {
         {"nomatch*", {}, ERROR_FILE_NOT_FOUND},
         {"nowhere\\*.*", {}, ERROR_PATH_NOT_FOUND},
         {"Data\\*.txt", {}, ERROR_FILE_NOT_FOUND},
+        // A device is in every folder that exists, under the name given.
+        {"nul", {"nul"}, kEnd},
+        {"Data\\lpt1", {"lpt1"}, kEnd},
+        {"con.txt", {"con"}, kEnd},
+        {"nowhere\\nul", {}, ERROR_PATH_NOT_FOUND},
+        {"nul\\*", {}, ERROR_PATH_NOT_FOUND},
+        {"nul*", {}, ERROR_FILE_NOT_FOUND},
     };
     DWORD error = 0;
     for (const Case& c : cases) {
@@ -81,6 +88,17 @@ TEST_F(FindTest, PatternsMatchAsOnWindows) {
     Names found = FindAll(tree.Path("*.*"), &error);
     ASSERT_EQ(found.size(), all.size() + 2);
     EXPECT_EQ(Names(found.begin(), found.begin() + 2), Names({".", ".."}));
+    // A device shows as an empty file.
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("nul").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.dwFileAttributes, DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(data.nFileSizeLow, 0u);
+    FindClose(find);
+    // The root of a drive has none.
+    found = FindAll("\\*", &error);
+    EXPECT_FALSE(found.empty());
+    EXPECT_EQ(SortedWithoutDots(found).size(), found.size());
 }
 
 } // namespace

@@ -24,6 +24,10 @@ TEST(MoveFileExA, ReplacesOrRefusesLeavingBothFilesAsTheyWere) {
         {"dst.txt", MOVEFILE_REPLACE_EXISTING, 0},
         {"dst.txt", 0, ERROR_ALREADY_EXISTS},
         {"dst.txt", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, 0},
+        // On one volume copying allowed is a plain move.
+        {"new.txt", MOVEFILE_COPY_ALLOWED, 0},
+        {"dst.txt", MOVEFILE_COPY_ALLOWED, ERROR_ALREADY_EXISTS},
+        {"dst.txt", MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING, 0},
         {"dir", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
         {"missing\\dst.txt", MOVEFILE_REPLACE_EXISTING, ERROR_PATH_NOT_FOUND},
         // An open target is not replaced, however it is shared.

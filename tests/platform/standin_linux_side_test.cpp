@@ -1,9 +1,12 @@
 // What only the Linux side of the stand-in does: backslash paths, links,
 // the message box on standard error, WinExec on PATH, pattern matching,
-// links of other users.
+// links of other users, files of /proc, reads of a directory.
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -57,11 +60,29 @@ TEST(PosixPaths, NamesAreFoundWithoutRegardToCase) {
     // A new name is made as written, backslashes being separators.
     tree.WriteFile("DATA\\Extra.txt", "x");
     EXPECT_EQ(stat((tree.Root() + "/Data/Extra.txt").c_str(), &info), 0);
+    tree.WriteFile("DATA\\READ", "the start of another name is no match");
+    EXPECT_EQ(stat((tree.Root() + "/Data/READ").c_str(), &info), 0);
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(tree.Path("data\\readme.*").c_str(), &data);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
     EXPECT_STREQ(data.cFileName, "Readme.TXT");
     FindClose(find);
+
+    // What others change in a folder is seen at once, and so is what the
+    // stand-in changes itself, also with two cases of one name there.
+    const std::string posixData = tree.Root() + "/Data/";
+    ASSERT_EQ(rename((posixData + "Readme.TXT").c_str(), (posixData + "Other.Txt").c_str()), 0);
+    EXPECT_EQ(GetFileAttributesA(tree.Path("DATA\\readme.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA(tree.Path("data\\other.TXT").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(
+        MoveFileExA(tree.Path("Data\\Other.Txt").c_str(), tree.Path("Data\\Moved.txt").c_str(), 0));
+    EXPECT_WIN32_FAILURE(Open(tree.Path("DATA\\MOVED.TXT"), GENERIC_WRITE, 0, CREATE_NEW),
+                         INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS);
+    EXPECT_EQ(GetFileAttributesA(tree.Path("data\\other.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(rename((posixData + "Extra.txt").c_str(), (posixData + "moved.TXT").c_str()), 0);
+    EXPECT_NE(GetFileAttributesA(tree.Path("Data\\MOVED.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(DeleteFileA(tree.Path("Data\\Moved.txt").c_str()));
+    EXPECT_EQ(tree.ReadFile("data\\MOVED.txt"), "x");
 }
 
 TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
@@ -71,14 +92,65 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(tree.Path("link").c_str(), &data);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(data.dwFileAttributes,
+              DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_EQ(GetFileAttributesA(tree.Path("real").c_str()), DWORD(FILE_ATTRIBUTE_DIRECTORY));
     FindClose(find);
+    EXPECT_EQ(GetFileAttributesA(tree.Path("link").c_str()),
+              DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
     // Removing a link to a directory removes the link, as for a directory
     // symlink on Windows, and leaves what it leads to.
     tree.WriteFile("real\\kept.txt", "kept");
     EXPECT_TRUE(RemoveDirectoryA(tree.Path("link").c_str()));
     EXPECT_FALSE(tree.Exists("link"));
     EXPECT_EQ(tree.ReadFile("real\\kept.txt"), "kept");
+}
+
+// A folder removed while its parent is being listed still shows as a
+// folder, as the listing saw it.
+TEST(FindNextFileA, EntryRemovedSinceTheListingKeepsItsKind) {
+    TempTree tree;
+    tree.WriteFile("a.txt", "a");
+    tree.WriteFile("b\\inner.txt", "inner");
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("*.*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(std::filesystem::remove_all(tree.Root() + "/b"), 2u);
+    while (std::strcmp(data.cFileName, "b") != 0)
+        ASSERT_TRUE(FindNextFileA(find, &data));
+    EXPECT_EQ(data.dwFileAttributes, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    FindClose(find);
+}
+
+// Attributes, deleting and replacing act on a link itself, never on what it
+// leads to, as for a symbolic link on Windows.
+TEST(PosixPaths, ALinkIsAReparsePointAndWhatItLeadsToIsNotChangedThroughIt) {
+    TempTree tree;
+    tree.WriteFile("victim.txt", "precious");
+    const std::string victim = tree.Root() + "/victim.txt";
+    ASSERT_EQ(chmod(victim.c_str(), 0444), 0);
+    for (const char* name : {"link.txt", "other.txt"})
+        ASSERT_EQ(symlink(victim.c_str(), (tree.Root() + "/" + name).c_str()), 0);
+    const DWORD linkAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(GetFileAttributesA(tree.Path("link.txt").c_str()), linkAttributes);
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(tree.Path("link.txt").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.dwFileAttributes, linkAttributes);
+    EXPECT_EQ(data.dwReserved0, DWORD(IO_REPARSE_TAG_SYMLINK));
+    FindClose(find);
+
+    EXPECT_TRUE(SetFileAttributesA(tree.Path("link.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(DeleteFileA(tree.Path("link.txt").c_str()));
+    tree.WriteFile("new.txt", "new");
+    EXPECT_TRUE(MoveFileExA(tree.Path("new.txt").c_str(), tree.Path("other.txt").c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    struct stat info;
+    ASSERT_EQ(stat(victim.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
+    EXPECT_FALSE(tree.Exists("link.txt"));
+    EXPECT_EQ(tree.ReadFile("other.txt"), "new");
+    EXPECT_EQ(tree.ReadFile("victim.txt"), "precious");
 }
 
 // A link that another user owns is not followed to write, create or
@@ -102,12 +174,50 @@ TEST(CreateFileA, WritesDoNotFollowAnotherUsersLink) {
     HANDLE reader = Open(link, GENERIC_READ, kShareAll);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
     CloseHandle(reader);
+    // Nor part way along the path: a log's folder that is another's link.
+    tree.WriteFile("victims\\update.log", "precious");
+    const std::string logs = tree.Root() + "/logs";
+    ASSERT_EQ(symlink("victims", logs.c_str()), 0);
+    ASSERT_EQ(lchown(logs.c_str(), 65534, 65534), 0);
+    EXPECT_WIN32_FAILURE(Open(tree.Path("logs\\update.log"), GENERIC_WRITE, 0, CREATE_ALWAYS),
+                         INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    EXPECT_WIN32_FAILURE(CreateDirectoryA(tree.Path("logs\\new").c_str(), nullptr), FALSE,
+                         ERROR_ACCESS_DENIED);
+    EXPECT_EQ(tree.ReadFile("victims\\update.log"), "precious");
+    EXPECT_FALSE(tree.Exists("victims\\new"));
 
+    ASSERT_EQ(lchown(logs.c_str(), 0, 0), 0);
+    tree.WriteFile("logs\\update.log", "log");
+    EXPECT_EQ(tree.ReadFile("victims\\update.log"), "log");
     ASSERT_EQ(lchown(link.c_str(), 0, 0), 0);
     HANDLE writer = Open(link, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     CloseHandle(writer);
     EXPECT_EQ(tree.ReadFile("victim.txt"), "");
+}
+
+// Files of /proc report size 0 and still have contents.
+TEST(CopyFileA, AFileThatReportsNoSizeIsCopiedToItsEnd) {
+    TempTree tree;
+    ASSERT_TRUE(CopyFileA("/proc/version", tree.Path("version").c_str(), FALSE));
+    std::ifstream in("/proc/version");
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(tree.ReadFile("version"), text + "\n");
+}
+
+// A directory has no data, so not even a read of nothing succeeds.
+TEST(ReadFile, ADirectoryHandleReadsNothing) {
+    TempTree tree;
+    tree.MakeDirectory("dir");
+    HANDLE dir =
+        Open(tree.Path("dir"), GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(dir, INVALID_HANDLE_VALUE);
+    char buffer[1];
+    DWORD read = 7;
+    EXPECT_WIN32_FAILURE(ReadFile(dir, buffer, 0, &read, nullptr), FALSE, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(read, 0u);
+    CloseHandle(dir);
 }
 
 TEST(MessageBoxA, WritesCaptionAndTextAsUtf8ToStandardError) {

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -219,6 +222,40 @@ TEST_F(RegistryFileTest, ByteThatIsNotUtf8InAMarkedFileIsReportedWithItsLine) {
               ERROR_FILE_NOT_FOUND);
     const std::string output = testing::internal::GetCapturedStderr();
     EXPECT_EQ(output.rfind(path_ + ":4: ", 0), 0u) << output;
+}
+
+// Running out of memory while reading the file is said as such, not as a
+// malformed file at line 0. A child with little address space reads a large
+// (sparse) file.
+TEST_F(RegistryFileTest, RunningOutOfMemoryIsNotAMalformedFile) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer does not run within an address space limit";
+#endif
+    std::ofstream(path_, std::ios::binary) << kHeader << kSection;
+    ASSERT_EQ(truncate(path_.c_str(), off_t(1) << 30), 0);
+    const std::string report = tree_.Root() + "/stderr.txt";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit = rlim_t(pages) * sysconf(_SC_PAGESIZE) + (rlim_t(256) << 20);
+        const struct rlimit space = {limit, limit};
+        if (setrlimit(RLIMIT_AS, &space) != 0 || !freopen(report.c_str(), "w", stderr))
+            _exit(2);
+        HKEY key = nullptr;
+        _exit(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_ALL_ACCESS, &key) ==
+                      ERROR_NOT_ENOUGH_MEMORY
+                  ? 0
+                  : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::ifstream in(report);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, path_ + ": registry file not read whole for want of memory, ignored");
 }
 
 } // namespace

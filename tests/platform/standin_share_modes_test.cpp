@@ -1,6 +1,7 @@
 // Share modes between processes and users, a running executable, and a
 // process in which file locks do not work, on Linux.
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <spawn.h>
 #include <string>
@@ -187,8 +188,34 @@ TEST(RunningExecutable, OpeningItForWritingIsASharingViolation) {
                          ERROR_SHARING_VIOLATION);
     EXPECT_WIN32_FAILURE(CopyFileA("/bin/true", program.c_str(), FALSE), FALSE,
                          ERROR_SHARING_VIOLATION);
+    // Nor is it replaced by a rename.
+    tree.WriteFile("new.exe", "new");
+    EXPECT_WIN32_FAILURE(
+        MoveFileExA(tree.Path("new.exe").c_str(), program.c_str(), MOVEFILE_REPLACE_EXISTING),
+        FALSE, ERROR_ACCESS_DENIED);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
+}
+
+// A delete or a rename that meets a holder keeps no descriptor of the file.
+TEST(ShareModes, RefusedDeleteAndRenameKeepNoDescriptor) {
+    TempTree tree;
+    tree.WriteFile("held", "x");
+    HANDLE holder = Open(tree.Path("held"), GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const auto descriptors = [] {
+        int count = 0;
+        for (int fd = 0; fd < 1024; ++fd)
+            count += fcntl(fd, F_GETFD) != -1;
+        return count;
+    };
+    const int before = descriptors();
+    const std::string held = tree.Path("held");
+    EXPECT_WIN32_FAILURE(DeleteFileA(held.c_str()), FALSE, ERROR_SHARING_VIOLATION);
+    EXPECT_WIN32_FAILURE(MoveFileExA(held.c_str(), tree.Path("moved").c_str(), 0), FALSE,
+                         ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(descriptors(), before);
+    CloseHandle(holder);
 }
 
 TEST(ShareModesBetweenUsers, AHolderOfAnotherUserIsSeenAlsoOnAReadOnlyFile) {

@@ -25,7 +25,8 @@ TEST(StandinFormatMessageA, EveryErrorItGivesHasAText) {
                         ERROR_NOT_ENOUGH_MEMORY,    ERROR_NO_MORE_FILES,       ERROR_WRITE_PROTECT,
                         ERROR_FILE_EXISTS,          ERROR_INVALID_PARAMETER,   ERROR_INVALID_NAME,
                         ERROR_DIR_NOT_EMPTY,        ERROR_DIRECTORY,           ERROR_HANDLE_EOF,
-                        ERROR_NOT_SAME_DEVICE,      ERROR_CANT_ACCESS_FILE})
+                        ERROR_NOT_SAME_DEVICE,      ERROR_CANT_ACCESS_FILE,    ERROR_NOACCESS,
+                        ERROR_INVALID_USER_BUFFER})
         EXPECT_NE(SystemText(error), "<none>") << error;
 }
 

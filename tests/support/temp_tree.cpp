@@ -76,8 +76,10 @@ bool TempTree::Exists(const std::string& relative) const {
 
 void RemoveTree(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DeleteFileA(path.c_str()); // a link whose target is gone
         return;
+    }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path.c_str());

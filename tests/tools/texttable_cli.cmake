@@ -64,7 +64,40 @@ run(FALSE dump ${WORK}/short.tbl)
 file(WRITE ${WORK}/past_end.tbl "0000AAAA0000BBBB")
 run(FALSE dump ${WORK}/past_end.tbl)
 
+# Only a regular file or a new name is written: a FIFO, a device node (where
+# one can be made) and a link stay as they are, and so does what the link
+# leads to.
+execute_process(COMMAND mkfifo ${WORK}/fifo)
+execute_process(COMMAND mknod ${WORK}/null c 1 3 RESULT_VARIABLE no_device ERROR_QUIET)
+file(WRITE ${WORK}/victim.txt "victim")
+file(CREATE_LINK ${WORK}/victim.txt ${WORK}/link.tbl SYMBOLIC)
+foreach(special fifo null link.tbl)
+  if(special STREQUAL "null" AND NOT no_device EQUAL 0)
+    continue()
+  endif()
+  run(FALSE build ${WORK}/good.txt ${WORK}/${special})
+  if(NOT err MATCHES "not a regular file" OR NOT IS_SYMLINK ${WORK}/link.tbl)
+    message(FATAL_ERROR "${special} was not refused as it should be: ${err}")
+  endif()
+endforeach()
+execute_process(COMMAND test -p ${WORK}/fifo RESULT_VARIABLE not_fifo)
+if(no_device EQUAL 0)
+  execute_process(COMMAND test -c ${WORK}/null RESULT_VARIABLE not_fifo)
+endif()
+file(READ ${WORK}/victim.txt victim)
+if(NOT not_fifo EQUAL 0 OR NOT victim STREQUAL "victim")
+  message(FATAL_ERROR "a refused target was changed")
+endif()
+
 execute_process(COMMAND ${TOOL} frobnicate RESULT_VARIABLE code OUTPUT_QUIET ERROR_QUIET)
 if(NOT code EQUAL 2)
   message(FATAL_ERROR "a wrong command line gave exit ${code}, not 2")
+endif()
+
+# A new table gets the mode of any new file: the umask counts.
+execute_process(COMMAND sh -c "umask 027 && '${TOOL}' build '${WORK}/good.txt' '${WORK}/mode.tbl' \
+&& stat -c %a '${WORK}/mode.tbl'" RESULT_VARIABLE code OUTPUT_VARIABLE mode
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT code EQUAL 0 OR NOT mode STREQUAL "640")
+  message(FATAL_ERROR "new table under umask 027: exit ${code}, mode '${mode}'")
 endif()

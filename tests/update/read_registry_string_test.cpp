@@ -60,6 +60,11 @@ TEST(ReadRegistryString, ValueOfTheBufferSizeLimit) {
                       fits + "\"\r\n\"&AppPath\"=\"" + tooLong + "\"\r\n");
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, ""), fits);
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "&AppPath"), "");
+    LONG status = ERROR_SUCCESS;
+    ReadRegistryString(HKEY_LOCAL_MACHINE, kKey, "&AppPath", &status);
+    EXPECT_EQ(status, ERROR_MORE_DATA); // told apart from a missing value
+    ReadRegistryString(HKEY_LOCAL_MACHINE, kKey, "Missing", &status);
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
 }
 
 // Stored without a terminating zero (hex(1): bytes), a value is read up to

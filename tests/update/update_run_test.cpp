@@ -98,21 +98,28 @@ TEST_F(UpdateRun, LinkBackToAParentIsNotFollowedForever) {
     EXPECT_EQ(ReadAll(install_ / "Sub" / "x.txt"), "x");
 }
 
-TEST_F(UpdateRun, CutModulePathCopiesNothing) {
+TEST_F(UpdateRun, CutOrMisleadingModulePathCopiesNothing) {
     Installed();
-    // A package directory deeper than the 255 characters a directory may have.
+    // A package directory deeper than the 255 characters a directory may
+    // have, and one whose name holds backslashes that lead elsewhere.
     fs::path deep = root_;
     for (int i = 0; i < 6; ++i)
         deep /= std::string(50, static_cast<char>('a' + i));
-    fs::create_directories(deep);
-    fs::copy_file(package_ / "Update.exe", deep / "Update.exe");
-    WriteAll(deep / "a.txt", "a");
     WriteAll(deep.parent_path() / "b.txt", "b");
-    package_ = deep;
-    const RunResult run = Run(false);
-    EXPECT_EQ(run.messageBox, kCannotOpen);
-    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
-    EXPECT_FALSE(fs::exists(install_ / "b.txt"));
+    fs::create_directories(root_ / "pkg");
+    WriteAll(root_ / "other" / "b.txt", "b");
+    for (const fs::path& package : {deep, root_ / "pkg\\..\\other"}) {
+        SCOPED_TRACE(package);
+        WriteAll(package / "a.txt", "a");
+        fs::copy_file(UPDATE_EXE_PATH, package / "Update.exe");
+        package_ = package;
+        const RunResult run = Run(false);
+        EXPECT_EQ(run.messageBox, "Error: Das Update-Paket kann nicht ge\xC3\xB6"
+                                  "ffnet werden:\nder Pfad des Update-Programms ist zu lang "
+                                  "oder ung\xC3\xBCltig.\n");
+        EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+        EXPECT_FALSE(fs::exists(install_ / "b.txt"));
+    }
 }
 
 TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {

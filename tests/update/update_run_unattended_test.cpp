@@ -1,11 +1,13 @@
 // Unattended runs of Update.exe: /S, /LOG=<file>, exit codes.
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <regex>
 
+#include "platform/win32_api.h"
 #include "update_run.h"
 
 namespace {
@@ -118,7 +120,7 @@ TEST_F(UnattendedRun, EachOutcomeHasItsBoxAndExitCodeAndChangesTheSame) {
          }},
         // A stopped run's file that cannot go back: a directory took its
         // place. Its journal stays for the next run, and nothing else is done.
-        {"not restored", "/S", 170, kNotRestored,
+        {"not restored", "/S", 31, kNotRestored,
          [&] {
              Installed();
              WriteAll(install_ / ".Update.journal",
@@ -222,6 +224,10 @@ TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
     EXPECT_EQ(ReadAll(install_ / "faq.txt"), "notes");
     EXPECT_EQ(interactive.notes, NotesStarted());
     EXPECT_FALSE(fs::exists(root_ / "missing"));
+
+    // Only a complete installation turns into 29; any other outcome keeps its code.
+    Registry((root_ / "cwd").string());
+    EXPECT_EQ(Run(false, {"/S", "/LOG=" + log}).exitCode, 2);
 }
 
 // A log in the package folder is not copied along (it could not be: it is
@@ -268,7 +274,8 @@ TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
 
 // The log is on disk as the run goes: a run stopped for good in its message
 // box (its standard error, where the stand-in shows boxes, is a full pipe)
-// and then killed has left every line.
+// and then killed has left every line. While it waits there, others may
+// read the log and the lock is no longer held.
 TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     Installed();
     WriteAll(package_ / "faq.txt", "notes");
@@ -297,17 +304,180 @@ TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     // Waits for the last line, which comes before the box.
     for (int i = 0; i < 500 && ReadAll(log).find("Ergebnis") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    HANDLE reader = CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    if (reader != INVALID_HANDLE_VALUE)
+        CloseHandle(reader);
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     close(errorPipe[0]);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the run ended by itself";
+    // A lock still held would stay behind the kill.
+    EXPECT_FALSE(fs::exists(install_ / ".Update.lock"));
 
     const std::vector<std::string> lines = LogLines(log);
     ASSERT_EQ(lines.size(), 4u) << ReadAll(log);
     EXPECT_EQ(lines[2], "Kopiert: " + install_.string() + "\\faq.txt");
     EXPECT_EQ(lines[3], "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; "
                         "Exitcode 0");
+}
+
+// Root updates an installation that its user (uid 65534) may write and in
+// which he planted a link to root's files: nothing it leads to changes.
+TEST_F(UnattendedRun, LinksPlantedInTheInstallationAreNotFollowed) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "planting as another user needs root";
+    const std::string cannotAccess = " (Fehler 1920: The file cannot be accessed by the system.)";
+    // Below the installation, leading to a name below the victim's folder.
+    const struct {
+        const char* link;
+        const char* leadsTo;
+        int exitCode;
+        std::string logLine; // after the installation directory
+    } cases[] = {
+        {"Data", "", 82, "Verzeichnis nicht angelegt: %sData" + cannotAccess},
+        {".Update-0000ABCD.tmp", "ro", 0, "Kopiert: %stop.txt"},
+        {"BV.EXE", "ro", 110,
+         "Brenvolt kann nicht ge\xF6"
+         "ffnet werden: %sBV.EXE" +
+             cannotAccess},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        Reset();
+        const fs::path victim = root_ / "victim", log = root_ / "u.log", link = install_ / c.link;
+        Installed();
+        WriteAll(package_ / "top.txt", "top");
+        WriteAll(package_ / "Data" / "x", "new");
+        WriteAll(package_ / "Data" / "sub" / "y", "new");
+        for (const char* name : {"x", "ro", ".Update-0000ABCD.tmp"})
+            WriteAll(victim / name, "precious");
+        fs::permissions(victim / "ro", fs::perms::owner_read);
+        fs::permissions(victim / ".Update-0000ABCD.tmp", fs::perms::owner_read);
+        fs::remove(link);
+        fs::create_symlink(victim / c.leadsTo, link);
+        ASSERT_EQ(lchown(link.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown(install_.c_str(), 65534, 65534), 0);
+        const auto before = Snapshot(victim);
+
+        const RunResult run = Run(false, {"/S", "/LOG=" + log.string()});
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(Snapshot(victim), before);
+        char line[1024];
+        std::snprintf(line, sizeof line, c.logLine.c_str(), (install_.string() + "\\").c_str());
+        const std::vector<std::string> lines = LogLines(log);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << ReadAll(log);
+    }
+}
+
+// A holder that never lets go of the lock (the installation's owner may
+// open the file, too) ends the wait after the limit, which the log tells
+// at once; nothing is copied.
+TEST_F(UnattendedRun, LockHeldForEverEndsTheWait) {
+    Installed();
+    WriteAll(package_ / "a.txt", "a");
+    const fs::path log = root_ / "u.log";
+    const int holder = open((install_ / ".Update.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(holder, 0);
+    struct flock whole = {};
+    whole.l_type = F_RDLCK;
+    whole.l_whence = SEEK_SET;
+    ASSERT_EQ(fcntl(holder, F_OFD_SETLK, &whole), 0);
+    setenv("UPDATE_LOCK_WAIT_SECONDS", "1", 1);
+    const RunResult silent = Run(false, {"/S", "/LOG=" + log.string()});
+    const RunResult interactive = Run(false);
+    unsetenv("UPDATE_LOCK_WAIT_SECONDS");
+    close(holder);
+
+    EXPECT_EQ(silent.exitCode, 170);
+    EXPECT_EQ(silent.messageBox, "");
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 4u) << ReadAll(log);
+    EXPECT_EQ(lines[2], "Warte auf " + install_.string() +
+                            "\\.Update.lock, ein anderes Update l\xE4uft (h\xF6"
+                            "chstens 0:01 Minuten)");
+    EXPECT_EQ(lines[3], "Ergebnis: Ein anderes Update ist nicht beendet, nichts installiert; "
+                        "Exitcode 170");
+    EXPECT_EQ(interactive.exitCode, 0);
+    EXPECT_EQ(interactive.messageBox,
+              "Error: Ein anderes Update von Brenvolt ist noch nicht beendet.\n\nDas Update "
+              "wurde nicht installiert. Starten Sie es sp\xC3\xA4ter noch einmal.\n");
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+}
+
+// A log that would empty the product, land in the installation or empty a
+// package file stops the run before anything is touched.
+TEST_F(UnattendedRun, LogOverTheProductTheInstallationOrThePackageIsRefused) {
+    Installed();
+    WriteAll(package_ / "faq.txt", "notes");
+    fs::create_directories(install_ / "Data");
+    fs::create_hard_link(install_ / "BV.EXE", root_ / "product-link");
+    const auto installation = Snapshot(install_), package = Snapshot(package_);
+    const char kProduct[] = "die Datei ist das Programm BV.EXE";
+    const struct {
+        fs::path log;
+        const char* reason;
+    } cases[] = {
+        {install_ / "BV.EXE", kProduct},
+        {root_ / "product-link", kProduct},
+        {install_ / "Data" / ".." / "Data" / "new.log", "die Datei liegt in der Installation"},
+        {package_ / "faq.txt", "die Datei geh\xC3\xB6rt zum Update-Paket"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.log.string());
+        const RunResult silent = Run(false, {"/S", "/LOG=" + c.log.string()});
+        EXPECT_EQ(silent.exitCode, 87);
+        EXPECT_EQ(silent.messageBox, "");
+        const RunResult interactive = Run(false, {"/LOG=" + c.log.string()});
+        EXPECT_EQ(interactive.exitCode, 87);
+        EXPECT_EQ(interactive.messageBox, "Error: Das Protokoll kann nicht in " + c.log.string() +
+                                              " geschrieben werden:\n" + c.reason +
+                                              ".\n\nDas Update wurde nicht installiert.\n");
+        EXPECT_EQ(Snapshot(install_), installation);
+        EXPECT_EQ(Snapshot(package_), package);
+    }
+}
+
+// A name holding a line break is written escaped and cannot forge a line;
+// two names that are one on Windows are neither copied; a registry value
+// too long for the reader is told as such.
+TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
+    Registry(std::string(300, 'x'), install_.string());
+    Product();
+    for (const char* name : {"A.dat", "a.dat", "Dir/x", "dir/y", "ok.txt"})
+        WriteAll(package_ / name, name);
+    WriteAll(package_ / "x\r\n2026-12-07 09:00:00 Ergebnis: gut; Exitcode 0", "forged");
+    const fs::path log = root_ / "u.log";
+    const RunResult run = Run(false, {"/S", "/LOG=" + log.string()});
+    EXPECT_EQ(run.exitCode, 82);
+
+    std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 10u) << ReadAll(log);
+    EXPECT_EQ(lines[1], "Keine Installation unter HKEY_LOCAL_MACHINE: Eintrag zu lang (h\xF6"
+                        "chstens 255 Zeichen)");
+    std::vector<std::string> copied(lines.begin() + 3, lines.end() - 1);
+    std::sort(copied.begin(), copied.end());
+    const std::string target = install_.string() + "\\";
+    const std::string exists = " (Fehler 183: Cannot create a file when that file already exists.)";
+    const std::vector<std::string> expected = {
+        "Kopiert: " + target + "ok.txt",
+        "Nicht kopiert: " + target + "A.dat" + exists,
+        "Nicht kopiert: " + target + "a.dat" + exists,
+        "Nicht kopiert: " + target +
+            "x\\x0D\\x0A2026-12-07 09:00:00 Ergebnis: gut; Exitcode 0 (Fehler 123: The filename, "
+            "directory name, or volume label syntax is incorrect.)",
+        "Verzeichnis nicht angelegt: " + target + "Dir" + exists,
+        "Verzeichnis nicht angelegt: " + target + "dir" + exists,
+    };
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(lines.back(), "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
+                            "wiederhergestellt; 3 Dateien nicht kopiert, 2 Ordner nicht gelesen "
+                            "oder angelegt; Exitcode 82");
+    EXPECT_FALSE(fs::exists(install_ / "ok.txt"));
+    for (const char* name : {"A.dat", "a.dat", "Dir", "dir"})
+        EXPECT_FALSE(fs::exists(install_ / name)) << name;
 }
 
 } // namespace

@@ -91,6 +91,7 @@ TEST(TextStringPath, TrailingSeparators) {
         {"C:", "C:\\", "C:"},
         {"", "\\", ""},
         {"/", "/", ""},
+        {"\\dir", "\\dir\\", "\\dir"}, // a separator first is not one last
     };
     for (const auto& c : cases) {
         TextString ensured(c.text), dropped(c.text);
@@ -176,6 +177,7 @@ TEST_F(TextStringPathDbcs, TrailByteIsNeitherSeparatorNorDot) {
         {"dir\\" + p + "name.e", "", "dir\\", p + "name", ".e"},
         {p + "x" + p, "", "", p + "x" + p, ""},
         {"a" + p + ".b" + p, "", "", "a" + p, ".b" + p},
+        {"d\\a\x95", "", "d\\", "a\x95", ""}, // a lead byte at the end stands alone
     };
     ExpectSplits(cases);
 

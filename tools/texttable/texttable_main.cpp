@@ -83,6 +83,24 @@ bool SizeOf(std::FILE* file, std::uint64_t* size) {
     return true;
 }
 
+// Only a regular file or a new name is written: a link, a device, a FIFO,
+// a socket or a directory given as the table is left as it is (as root,
+// replacing /dev/null with a table would break the system).
+bool IsWritableTarget(const std::string& target, std::string* error) {
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    const bool plain = attributes == INVALID_FILE_ATTRIBUTES ||
+                       !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                       FILE_ATTRIBUTE_DEVICE));
+#else
+    struct stat info;
+    const bool plain = lstat(target.c_str(), &info) != 0 ? errno == ENOENT : S_ISREG(info.st_mode);
+#endif
+    if (!plain)
+        *error = "not a regular file (a link, device, FIFO, socket or directory), left as it is";
+    return plain;
+}
+
 // The new table goes to a file of its own in the target's directory, made
 // only for this run; it is removed again unless it is put in place.
 class TableBeside {
@@ -145,6 +163,8 @@ class TableBeside {
 
     // Puts the written table in the target's place in one step.
     bool Replace(std::string* error) {
+        if (!IsWritableTarget(target_, error))
+            return false;
 #ifdef _WIN32
         const bool moved = MoveFileExA(name_.c_str(), target_.c_str(),
                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -183,6 +203,8 @@ int Build(const std::string& listingPath, const std::string& tablePath) {
     if (!ParseListing(listing, &texts, &error))
         return Fail(listingPath, error);
     if (!EncodeTable(texts, &table, &error))
+        return Fail(tablePath, error);
+    if (!IsWritableTarget(tablePath, &error))
         return Fail(tablePath, error);
     TableBeside beside(tablePath);
     if (!beside.Write(table, &error) || !beside.Replace(&error))

@@ -1,6 +1,15 @@
 // Declarations of the Win32 ANSI subset that the stand-in implements over
 // POSIX. Types, values and signatures follow the Win32 headers, so code
 // written against this header builds unchanged against <windows.h>.
+//
+// Where POSIX cannot do what Win32 does, the calls refuse with the error a
+// Win32 caller handles: a name with a character Windows forbids gives
+// ERROR_INVALID_NAME even where Linux could make it; ':' is taken as part of
+// a name (there are no drive letters and no alternate data streams); a DOS
+// device name is found by FindFirstFileA but opens no device; a file that
+// cannot be renamed onto another file system is copied and deleted, not
+// moved in one step; emptying a file with CREATE_ALWAYS counts as writing
+// for share modes, whatever access the handle asks for.
 #pragma once
 
 #include <cstdarg>
@@ -80,6 +89,10 @@ typedef HINSTANCE HMODULE;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_CANT_ACCESS_FILE 1920L
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_BUSY 170L
+#define ERROR_NOACCESS 998L
+#define ERROR_INVALID_USER_BUFFER 1784L
 
 // Files.
 #define INVALID_HANDLE_VALUE ((HANDLE)(std::intptr_t)-1)
@@ -102,10 +115,21 @@ typedef HINSTANCE HMODULE;
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
 #define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define SYNCHRONIZE 0x00100000L
 #define GENERIC_EXECUTE 0x20000000UL
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_READ_EA 0x0008
+#define FILE_WRITE_EA 0x0010
+#define FILE_EXECUTE 0x0020
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_WRITE_THROUGH 0x00000008
@@ -257,6 +281,7 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
                             LPSTR buffer, DWORD size, va_list* arguments);
 void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
 void WINAPI Sleep(DWORD milliseconds);
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 
 // advapi32
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);

@@ -34,15 +34,19 @@ KeyObject* KeyFromHandle(HKEY key) {
     return reinterpret_cast<KeyObject*>(FindHandle(key, HandleKind::RegistryKey));
 }
 
+// Why a registry file gave no text.
+enum class Unread { Missing, Unreadable, OutOfMemory };
+
 // Reads the whole file; a missing file is an empty registry.
-unsigned char* ReadWholeFile(const char* path, std::size_t* length, bool* missing) {
-    *missing = false;
+unsigned char* ReadWholeFile(const char* path, std::size_t* length, Unread* why) {
+    *why = Unread::Unreadable;
     *length = 0;
     // Opening never waits, and only a regular file is read: a FIFO or a
     // device is a file that cannot be read.
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        *missing = errno == ENOENT || errno == ENOTDIR;
+        if (errno == ENOENT || errno == ENOTDIR)
+            *why = Unread::Missing;
         return nullptr;
     }
     struct stat status;
@@ -67,6 +71,8 @@ unsigned char* ReadWholeFile(const char* path, std::size_t* length, bool* missin
     }
     bool failed = std::ferror(file) != 0;
     std::fclose(file);
+    if (bytes == nullptr)
+        *why = Unread::OutOfMemory;
     if (failed) {
         std::free(bytes);
         return nullptr;
@@ -74,8 +80,20 @@ unsigned char* ReadWholeFile(const char* path, std::size_t* length, bool* missin
     return bytes;
 }
 
-// One complaint per file and fault, however often the file is read.
+void Report(const char* path, const char* what) {
+    std::fprintf(stderr, "%s: %s\n", path, what);
+    std::fflush(stderr);
+}
+
+const char kOutOfMemory[] = "registry file not read whole for want of memory, ignored";
+
+// One complaint per file and fault, however often the file is read. A
+// fault at line 0 is running out of memory, not a malformed file.
 void ReportMalformed(const char* path, const RegFileError& error) {
+    if (error.line == 0) {
+        Report(path, kOutOfMemory);
+        return;
+    }
     static std::mutex lock;
     static char reportedPath[4096];
     static unsigned reportedLine = 0;
@@ -89,21 +107,25 @@ void ReportMalformed(const char* path, const RegFileError& error) {
     std::fflush(stderr);
 }
 
-// Loads the key's values; false when the key does not exist.
-bool LoadKey(const char* keyPath, RegistryKeyContents* contents) {
+// Loads the key's values: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when the key
+// does not exist, ERROR_NOT_ENOUGH_MEMORY when the file could not be taken
+// in for want of memory.
+LSTATUS LoadKey(const char* keyPath, RegistryKeyContents* contents) {
     contents->exists = false;
     contents->values = nullptr;
     char filePath[4096];
     RegistryFilePath(filePath, sizeof(filePath));
     std::size_t length = 0;
-    bool missing = false;
-    unsigned char* bytes = ReadWholeFile(filePath, &length, &missing);
+    Unread why = Unread::Missing;
+    unsigned char* bytes = ReadWholeFile(filePath, &length, &why);
     if (bytes == nullptr) {
-        if (!missing) {
-            std::fprintf(stderr, "%s: registry file cannot be read, ignored\n", filePath);
-            std::fflush(stderr);
+        if (why == Unread::OutOfMemory) {
+            Report(filePath, kOutOfMemory);
+            return ERROR_NOT_ENOUGH_MEMORY;
         }
-        return false;
+        if (why == Unread::Unreadable)
+            Report(filePath, "registry file cannot be read, ignored");
+        return ERROR_FILE_NOT_FOUND;
     }
     std::size_t textLength = 0;
     RegFileError error = {0, ""};
@@ -111,12 +133,16 @@ bool LoadKey(const char* keyPath, RegistryKeyContents* contents) {
     std::free(bytes);
     if (text == nullptr) {
         ReportMalformed(filePath, error);
-        return false;
+        return error.line == 0 ? ERROR_NOT_ENOUGH_MEMORY : ERROR_FILE_NOT_FOUND;
     }
-    if (!ParseRegFile(text, textLength, keyPath, contents, &error))
-        ReportMalformed(filePath, error);
+    const bool parsed = ParseRegFile(text, textLength, keyPath, contents, &error);
     std::free(text);
-    return contents->exists;
+    if (!parsed) {
+        ReportMalformed(filePath, error);
+        if (error.line == 0)
+            return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return contents->exists ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 } // namespace
@@ -153,11 +179,12 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY resul
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     opened->path = path;
-    if (!LoadKey(path, &opened->contents)) {
+    const LSTATUS loaded = LoadKey(path, &opened->contents);
+    if (loaded != ERROR_SUCCESS) {
         FreeRegistryValues(&opened->contents);
         std::free(path);
         std::free(opened);
-        return ERROR_FILE_NOT_FOUND;
+        return loaded;
     }
     RegisterHandle(&opened->header, HandleKind::RegistryKey);
     *result = reinterpret_cast<HKEY>(&opened->header);

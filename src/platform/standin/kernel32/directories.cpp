@@ -3,11 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "folder_index.h"
+#include "owner.h"
 #include "posix_path.h"
 #include "share_modes.h"
+#include "trusted_open.h"
 
 BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     PosixPath path(fileName);
@@ -36,8 +40,11 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
             return FALSE;
         }
     }
+    FolderChange change(path.Text());
     int result = unlink(path.Text());
     int error = errno;
+    if (result == 0)
+        change.Removed();
     if (fd >= 0)
         close(fd);
     if (result != 0) {
@@ -47,12 +54,47 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     return TRUE;
 }
 
+namespace {
+
+// mkdir of path, made in its folder as a path to write is opened (no other
+// user's link on the way), taking the folder's owner; 0 or an errno.
+int MakeDirectory(const char* path) {
+    std::string whole = path;
+    while (whole.size() > 1 && whole.back() == '/')
+        whole.pop_back();
+    const std::size_t slash = whole.rfind('/');
+    const std::string name = slash == std::string::npos ? whole : whole.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..")
+        return mkdir(path, 0777) == 0 ? 0 : errno;
+    const std::string parent = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : whole.substr(0, slash);
+    const int folder = OpenFollowingTrustedLinks(parent.c_str(), O_PATH | O_DIRECTORY, 0);
+    if (folder < 0)
+        return errno;
+    FolderChange change(whole.c_str());
+    int error = mkdirat(folder, name.c_str(), 0777) == 0 ? 0 : errno;
+    if (error == 0) {
+        change.Added();
+        struct stat folderInfo;
+        const int made =
+            openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (made >= 0 && fstat(folder, &folderInfo) == 0)
+            GiveToFolderOwner(made, folderInfo);
+        if (made >= 0)
+            close(made);
+    }
+    close(folder);
+    return error;
+}
+
+} // namespace
+
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
     PosixPath path(pathName);
     if (!path.CheckValid())
         return FALSE;
-    if (mkdir(path.Text(), 0777) != 0) {
-        int error = errno;
+    if (const int error = MakeDirectory(path.Text())) {
         SetLastError(error == EEXIST   ? ERROR_ALREADY_EXISTS
                      : error == ENOENT ? ERROR_PATH_NOT_FOUND
                                        : Win32ErrorFromErrno(error, path.Text()));
@@ -68,10 +110,13 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
     // A link to a directory goes as a link, as a directory symlink or
     // junction does on Windows; what it leads to stays.
     struct stat linkInfo, targetInfo;
+    FolderChange change(path.Text());
     if (lstat(path.Text(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode) &&
         stat(path.Text(), &targetInfo) == 0 && S_ISDIR(targetInfo.st_mode)) {
-        if (unlink(path.Text()) == 0)
+        if (unlink(path.Text()) == 0) {
+            change.Removed();
             return TRUE;
+        }
         SetLastError(Win32ErrorFromErrno(errno, path.Text()));
         return FALSE;
     }
@@ -82,6 +127,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
                                        : Win32ErrorFromErrno(error, path.Text()));
         return FALSE;
     }
+    change.Removed();
     return TRUE;
 }
 

@@ -1,14 +1,16 @@
 #include "file_attributes.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "posix_path.h"
 
 namespace {
 
+// The status of the name itself, a link not followed.
 bool StatPath(const PosixPath& path, struct stat& info) {
-    if (stat(path.Text(), &info) == 0)
+    if (lstat(path.Text(), &info) == 0)
         return true;
     SetLastError(Win32ErrorFromErrno(errno, path.Text()));
     return false;
@@ -25,23 +27,23 @@ DWORD AttributesFromStatus(const struct stat& info) {
     return attributes;
 }
 
-DWORD LinkAttribute(const struct stat& named) {
-    return S_ISLNK(named.st_mode) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
+DWORD LinkAttributes(int directoryFd, const char* name) {
+    struct stat target;
+    if (fstatat(directoryFd, name, &target, 0) == 0 && S_ISDIR(target.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
 }
 
-// A link shows what it leads to plus the reparse point attribute; one that
-// leads nowhere still exists as a name, as on Windows.
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
     PosixPath path(fileName);
     if (!path.CheckValid())
         return INVALID_FILE_ATTRIBUTES;
-    struct stat named, info;
-    const bool isLink = lstat(path.Text(), &named) == 0 && S_ISLNK(named.st_mode);
-    if (isLink && stat(path.Text(), &info) != 0)
-        return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
-    if (!isLink && !StatPath(path, info))
+    struct stat info;
+    if (!StatPath(path, info))
         return INVALID_FILE_ATTRIBUTES;
-    return AttributesFromStatus(info) | (isLink ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    if (S_ISLNK(info.st_mode))
+        return LinkAttributes(AT_FDCWD, path.Text());
+    return AttributesFromStatus(info);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
@@ -52,12 +54,16 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
     if (!StatPath(path, info))
         return FALSE;
     // A directory's read-only attribute means nothing for its contents on
-    // Win32; its permissions are left alone.
-    if (S_ISDIR(info.st_mode))
+    // Win32; its permissions are left alone. A link has no permissions of
+    // its own, and what it leads to is not changed through it: its
+    // attributes are taken and kept nowhere.
+    if (S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode))
         return TRUE;
     mode_t mode = info.st_mode & 07777;
     mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
-    if (wanted != mode && chmod(path.Text(), wanted) != 0) {
+    // Should the name have become a link since, that link is left as well.
+    if (wanted != mode && fchmodat(AT_FDCWD, path.Text(), wanted, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno != EOPNOTSUPP) {
         SetLastError(Win32ErrorFromErrno(errno, path.Text()));
         return FALSE;
     }

@@ -8,6 +8,8 @@
 // the owner's missing write permission.
 DWORD AttributesFromStatus(const struct stat& info);
 
-// FILE_ATTRIBUTE_REPARSE_POINT when the name itself is a symbolic link,
-// which Windows reports for a link or junction: `named` is its lstat.
-DWORD LinkAttribute(const struct stat& named);
+// The attributes of a link itself, as Windows gives them for a symbolic
+// link: a reparse point, and a directory when it leads to one (Linux links
+// have no kind of their own); never read-only, as a link has no
+// permissions. The link is the name `name` in the folder directoryFd.
+DWORD LinkAttributes(int directoryFd, const char* name);

@@ -7,7 +7,10 @@
 #include <string>
 #include <unistd.h>
 
+#include "folder_index.h"
+#include "owner.h"
 #include "share_modes.h"
+#include "trusted_open.h"
 
 namespace {
 
@@ -24,15 +27,29 @@ int OpenRetrying(const char* path, int flags, mode_t mode) {
 }
 
 // Writing, truncating or creating does not follow a link that another user
-// owns: it may have been planted to send the write elsewhere (the stand-in
-// runs as root). The flags to open with: none for the caller's own link,
-// O_NOFOLLOW where there is no link, so that one put there after this look
-// is refused by the open; -1 refuses.
-int LinkFlagsForWriting(const char* posixPath) {
-    struct stat info;
-    if (lstat(posixPath, &info) != 0 || !S_ISLNK(info.st_mode))
-        return O_NOFOLLOW;
-    return info.st_uid == geteuid() ? 0 : -1;
+// owns, anywhere on the path: it may have been planted to send the write
+// elsewhere (the stand-in runs as root). Reading follows links as open does.
+int OpenPath(const char* path, int flags, mode_t mode, bool writes) {
+    if (writes)
+        return OpenFollowingTrustedLinks(path, flags | kOpenFlags, mode);
+    return OpenRetrying(path, flags, mode);
+}
+
+// A new file, never made through a link at its name (O_EXCL). It takes the
+// owner and group of its folder where the caller may give them, as a file
+// made by root in a user's installation must stay the user's; a file that
+// is deleted on close stays the caller's (see file_object.h).
+int CreateNew(const char* path, int flags, mode_t mode, bool keepOwner) {
+    FolderChange change(path);
+    struct stat folder;
+    const int fd =
+        OpenFollowingTrustedLinks(path, flags | O_CREAT | O_EXCL | kOpenFlags, mode, &folder);
+    if (fd < 0)
+        return fd;
+    change.Added();
+    if (!keepOwner)
+        GiveToFolderOwner(fd, folder);
+    return fd;
 }
 
 FileOpenResult Failure(DWORD error) {
@@ -118,8 +135,13 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         return Failure(ERROR_INVALID_PARAMETER);
 
     // Opened for reading in any case: the share modes are read locks on the
-    // file (share_modes.h).
-    int mode = wanted.write ? O_RDWR : O_RDONLY;
+    // file (share_modes.h). CREATE_ALWAYS empties an existing file whatever
+    // access the handle asks for, so it needs a descriptor that may.
+    const bool mayTruncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    int mode = wanted.write || mayTruncate ? O_RDWR : O_RDONLY;
+    // Data access that appends and cannot write in place.
+    if ((access & FILE_APPEND_DATA) && !(access & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)))
+        mode |= O_APPEND;
     const bool writes = wanted.write || disposition != OPEN_EXISTING;
     // A file created with the read-only attribute is still written through
     // the handle that created it; only later opens are refused.
@@ -136,20 +158,16 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     int fd = -1, error = 0;
     for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
         if (disposition == CREATE_NEW) {
-            fd = OpenRetrying(path.Text(), mode | O_CREAT | O_EXCL, createMode);
+            fd = CreateNew(path.Text(), mode, createMode, deleteOnClose);
             error = errno;
             existed = fd < 0 && error == EEXIST;
             break;
         }
-        // A new file (O_EXCL) follows no link; an existing one is looked at.
-        const int linkFlags = writes ? LinkFlagsForWriting(path.Text()) : 0;
-        if (linkFlags < 0)
-            return Failure(ERROR_ACCESS_DENIED);
-        fd = OpenRetrying(path.Text(), mode | linkFlags, 0);
+        fd = OpenPath(path.Text(), mode, 0, writes);
         error = errno;
         // Asking for no data needs no read permission on Win32.
-        if (fd < 0 && error == EACCES && !wanted.Any()) {
-            fd = OpenRetrying(path.Text(), O_PATH, 0);
+        if (fd < 0 && error == EACCES && !wanted.Any() && !mayTruncate) {
+            fd = OpenPath(path.Text(), O_PATH, 0, writes);
             error = errno;
         }
         if (fd >= 0 || error != ENOENT)
@@ -162,7 +180,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
             break;
         // Create it, unless someone else did so in between.
-        fd = OpenRetrying(path.Text(), mode | O_CREAT | O_EXCL, createMode);
+        fd = CreateNew(path.Text(), mode, createMode, deleteOnClose);
         error = errno;
         existed = fd < 0; // made by someone else in between: open it again
         if (fd < 0 && error != EEXIST)
@@ -188,7 +206,10 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         return Failure(fd, ERROR_ACCESS_DENIED);
 
     if (!isDirectory) {
-        DWORD shareError = ClaimShareAccess(fd, access, shareMode);
+        // Emptying the file is writing to it, whatever the handle asks for:
+        // an open that does not share writing keeps its contents.
+        const DWORD claimed = existed && truncates ? access | FILE_WRITE_DATA : access;
+        DWORD shareError = ClaimShareAccess(fd, claimed, shareMode);
         if (shareError != ERROR_SUCCESS)
             return Failure(fd, shareError);
     }
@@ -200,8 +221,8 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     if (file == nullptr)
         return Failure(fd, ERROR_NOT_ENOUGH_MEMORY);
     file->fd = fd;
-    file->canRead = wanted.read;
-    file->canWrite = wanted.write;
+    file->canRead = ReadsData(access);
+    file->canWrite = WritesData(access);
     file->isDirectory = isDirectory;
     file->deleteDirectoryFd = -1;
     if (deleteOnClose) {

@@ -1,5 +1,6 @@
 // File handles: open, read, write, size, identity, close.
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,37 @@
 #include "file_time.h"
 #include "posix_path.h"
 
+namespace {
+
+// A name that ends in a separator names a directory: for a file Win32
+// answers ERROR_INVALID_NAME where it exists or would be made, and
+// ERROR_FILE_NOT_FOUND where it is only looked for; a directory opened
+// that way as a file is a path not found. ERROR_SUCCESS where the open may
+// go on (a directory, or the root).
+DWORD TrailingSeparatorRefusal(PosixPath& path, DWORD disposition, DWORD flags) {
+    const char* text = path.Text();
+    std::size_t length = std::strlen(text);
+    if (length < 2 || text[length - 1] != '/')
+        return ERROR_SUCCESS;
+    struct stat info;
+    int found = stat(text, &info);
+    if (found != 0 && errno == ENOENT && path.LookUpCase())
+        found = stat(text, &info);
+    if (found == 0)
+        return (flags & FILE_FLAG_BACKUP_SEMANTICS) ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+    if (errno == ENOTDIR)
+        return ERROR_INVALID_NAME; // a file, or a file on the way
+    if (errno != ENOENT)
+        return ERROR_SUCCESS; // the open tells why
+    DWORD missing = MissingPathError(text);
+    if (missing == ERROR_PATH_NOT_FOUND)
+        return missing;
+    return disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING ? ERROR_FILE_NOT_FOUND
+                                                                            : ERROR_INVALID_NAME;
+}
+
+} // namespace
+
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD flags, HANDLE) {
     if (IsVolumeName(fileName))
@@ -15,14 +47,21 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
     PosixPath path(fileName, CaseLookup::WhenMissing);
     if (!path.CheckValid())
         return INVALID_HANDLE_VALUE;
+    DWORD refusal = TrailingSeparatorRefusal(path, disposition, flags);
+    if (refusal != ERROR_SUCCESS) {
+        SetLastError(refusal);
+        return INVALID_HANDLE_VALUE;
+    }
     FileOpenResult opened = OpenFileObject(path, access, shareMode, disposition, flags);
     if (opened.file == nullptr) {
         SetLastError(opened.error);
         return INVALID_HANDLE_VALUE;
     }
     RegisterHandle(&opened.file->header, HandleKind::File);
-    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
-        SetLastError(opened.existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    // Win32 sets the last error on success too: it tells an *_ALWAYS open of
+    // an existing file from one that made it.
+    const bool always = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+    SetLastError(always && opened.existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return &opened.file->header;
 }
 
@@ -73,6 +112,10 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, L
     FileObject* file = FileForData(handle, false);
     if (file == nullptr)
         return FALSE;
+    if (buffer == nullptr && toRead != 0) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
     DWORD done = 0;
     while (done < toRead) {
         ssize_t count = ::read(file->fd, static_cast<char*>(buffer) + done, toRead - done);
@@ -97,6 +140,10 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writ
     FileObject* file = FileForData(handle, true);
     if (file == nullptr)
         return FALSE;
+    if (buffer == nullptr && toWrite != 0) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
     DWORD done = 0;
     while (done < toWrite) {
         ssize_t count = ::write(file->fd, static_cast<const char*>(buffer) + done, toWrite - done);

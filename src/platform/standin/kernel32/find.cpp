@@ -19,6 +19,7 @@ namespace {
 
 struct EntryName {
     char text[MAX_PATH];
+    unsigned char type; // as the directory listed it (DT_DIR, ...)
 };
 
 struct FindObject {
@@ -27,6 +28,7 @@ struct FindObject {
     EntryName* names; // the matching names, in the order delivered
     std::size_t count;
     std::size_t next;
+    bool device; // its one name is a DOS device (win32_names.h)
 };
 
 int CompareNames(const void* first, const void* second) {
@@ -34,7 +36,8 @@ int CompareNames(const void* first, const void* second) {
                       static_cast<const EntryName*>(second)->text);
 }
 
-bool AppendName(FindObject* find, std::size_t* capacity, const char* name) {
+bool AppendName(FindObject* find, std::size_t* capacity, const char* name,
+                unsigned char type = DT_DIR) {
     if (find->count == *capacity) {
         std::size_t grown = *capacity == 0 ? 16 : *capacity * 2;
         void* names = std::realloc(find->names, grown * sizeof(EntryName));
@@ -43,6 +46,7 @@ bool AppendName(FindObject* find, std::size_t* capacity, const char* name) {
         find->names = static_cast<EntryName*>(names);
         *capacity = grown;
     }
+    find->names[find->count].type = type;
     std::strcpy(find->names[find->count++].text, name);
     return true;
 }
@@ -83,7 +87,7 @@ DWORD CollectNames(FindObject* find, const char* pattern, bool isRoot) {
             continue;
         if (std::strlen(name) >= MAX_PATH || !MatchesNamePattern(name, pattern))
             continue;
-        if (!AppendName(find, &capacity, name))
+        if (!AppendName(find, &capacity, name, entry->d_type))
             error = ERROR_NOT_ENOUGH_MEMORY;
     }
     closedir(directory);
@@ -93,17 +97,31 @@ DWORD CollectNames(FindObject* find, const char* pattern, bool isRoot) {
     return error;
 }
 
-void FillFindData(const FindObject* find, const char* name, LPWIN32_FIND_DATAA data) {
+void FillFindData(const FindObject* find, const EntryName& entry, LPWIN32_FIND_DATAA data) {
+    const char* const name = entry.text;
     std::memset(data, 0, sizeof(*data));
+    if (find->device) {
+        // What Windows lists for a device: an empty file without times.
+        data->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        std::strcpy(data->cFileName, name);
+        return;
+    }
     struct stat info;
-    // A link to a directory shows as a directory, as a junction does.
-    if (fstatat(find->directoryFd, name, &info, 0) != 0 &&
-        fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+    // A link shows as a reparse point, a link to a directory as a
+    // directory too, as a junction does; the times and size are what it
+    // leads to. An entry removed since the listing keeps the kind it was
+    // listed with, as Windows delivers what its listing read.
+    if (fstatat(find->directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         std::memset(&info, 0, sizeof(info));
+        info.st_mode = (entry.type == DT_DIR ? S_IFDIR : S_IFREG) | S_IWUSR;
+    }
     data->dwFileAttributes = AttributesFromStatus(info);
-    struct stat named;
-    if (fstatat(find->directoryFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0)
-        data->dwFileAttributes |= LinkAttribute(named);
+    if (S_ISLNK(info.st_mode)) {
+        data->dwFileAttributes = LinkAttributes(find->directoryFd, name);
+        data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+        if (fstatat(find->directoryFd, name, &info, 0) != 0)
+            std::memset(&info, 0, sizeof(info));
+    }
     data->ftCreationTime = FileTimeFromTimespec(info.st_mtim);
     data->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);
     data->ftLastWriteTime = FileTimeFromTimespec(info.st_mtim);
@@ -122,7 +140,7 @@ FindObject* FindFromHandle(HANDLE handle) {
 } // namespace
 
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
-    PosixPath path(fileName);
+    PosixPath path(fileName, CaseLookup::Now, LastComponent::Pattern);
     if (!path.IsValid()) {
         SetLastError(path.Error() == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : path.Error());
         return INVALID_HANDLE_VALUE;
@@ -162,7 +180,19 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
         return INVALID_HANDLE_VALUE;
     }
     find->directoryFd = directoryFd;
-    DWORD error = CollectNames(find, pattern, isRoot);
+    // A device is found in every directory that exists, under the name
+    // given (without its extension), and only it.
+    DWORD error = ERROR_SUCCESS;
+    if (std::size_t device = DeviceNameLength(pattern)) {
+        std::size_t capacity = 0;
+        find->device = true;
+        char name[5] = {};
+        std::memcpy(name, pattern, device);
+        if (!AppendName(find, &capacity, name))
+            error = ERROR_NOT_ENOUGH_MEMORY;
+    } else {
+        error = CollectNames(find, pattern, isRoot);
+    }
     if (error == ERROR_SUCCESS && find->count == 0)
         error = ERROR_FILE_NOT_FOUND;
     if (error != ERROR_SUCCESS) {
@@ -170,7 +200,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    FillFindData(find, find->names[0].text, findData);
+    FillFindData(find, find->names[0], findData);
     find->next = 1;
     RegisterHandle(&find->header, HandleKind::Find);
     return &find->header;
@@ -186,7 +216,7 @@ BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA findData) {
         SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
     }
-    FillFindData(find, find->names[find->next++].text, findData);
+    FillFindData(find, find->names[find->next++], findData);
     return TRUE;
 }
 

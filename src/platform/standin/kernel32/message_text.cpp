@@ -41,6 +41,9 @@ const SystemText kSystemTexts[] = {
     {ERROR_RESOURCE_NAME_NOT_FOUND,
      "The specified resource name cannot be found in the image file."},
     {ERROR_CANT_ACCESS_FILE, "The file cannot be accessed by the system."},
+    {ERROR_NOACCESS, "Invalid access to memory location."},
+    {ERROR_INVALID_USER_BUFFER,
+     "The supplied user buffer is not valid for the requested operation."},
     {ERROR_RESOURCE_LANG_NOT_FOUND,
      "The specified resource language ID cannot be found in the image file."},
 };

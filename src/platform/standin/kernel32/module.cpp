@@ -1,5 +1,6 @@
 // The process's own module: Linux has no module handles, so the running
 // program gets a fixed one.
+#include <cstring>
 #include <unistd.h>
 
 #include "../windows.h"
@@ -22,6 +23,13 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
     if (length < 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    // A backslash is a separator in every Win32 path the stand-in takes,
+    // so a folder with one in its name (say "pkg\..\other") cannot be named
+    // at all: the name would lead elsewhere.
+    if (std::memchr(path, '\\', static_cast<std::size_t>(length)) != nullptr) {
+        SetLastError(ERROR_INVALID_NAME);
         return 0;
     }
     if (size == 0 || fileName == nullptr) {

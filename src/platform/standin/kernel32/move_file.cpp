@@ -2,7 +2,10 @@
 // where asked, with the refusals of Windows: a target that is read-only, a
 // directory or not a plain file, or that is open anywhere is not replaced
 // (ERROR_ACCESS_DENIED); a source that another open does not share for
-// deleting is not moved (ERROR_SHARING_VIOLATION).
+// deleting is not moved (ERROR_SHARING_VIOLATION). A link at the target is
+// replaced itself, whatever it leads to. With MOVEFILE_COPY_ALLOWED a plain file that cannot be
+// renamed onto another file system is copied there and then deleted, as Windows moves it to another
+// volume; a directory or a link is not (ERROR_NOT_SAME_DEVICE).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "folder_index.h"
+#include "owner.h"
 #include "posix_path.h"
 #include "share_modes.h"
 
@@ -36,21 +41,21 @@ struct Claims {
 };
 
 // Why an existing target may not be replaced, or ERROR_SUCCESS.
-DWORD RefusalOfTarget(const char* path, const struct stat& linkInfo, int* claim) {
-    // A link is judged by what it leads to; the rename replaces the link.
-    struct stat info = linkInfo;
-    if (S_ISLNK(linkInfo.st_mode) && stat(path, &info) != 0)
-        return ERROR_SUCCESS; // a dangling link holds nothing
+DWORD RefusalOfTarget(const char* path, const struct stat& info, int* claim) {
+    // A link is replaced as it is, as Windows replaces a symbolic link
+    // itself; what it leads to is neither judged nor opened.
+    if (S_ISLNK(info.st_mode))
+        return ERROR_SUCCESS;
     if (!S_ISREG(info.st_mode) || !(info.st_mode & S_IWUSR))
         return ERROR_ACCESS_DENIED;
     // Any open with data access, however it shares, keeps the file: denying
     // every kind of sharing meets each of them.
     DWORD error;
-    *claim = OpenClaimingDelete(path, 0, 0, &error);
+    *claim = OpenClaimingDelete(path, O_NOFOLLOW, 0, &error);
     if (*claim < 0)
         return ERROR_ACCESS_DENIED;
     // So does a running program (its image is open where no claim shows).
-    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ETXTBSY)
         return ERROR_ACCESS_DENIED;
     if (fd >= 0)
@@ -90,11 +95,25 @@ void SyncParent(const char* path) {
     }
 }
 
+// The move of a plain file to another file system: CopyFileA, which keeps
+// the refusals of a replaced target, then the source goes. A source that
+// cannot be deleted is reported, with the copy left in place. The calls
+// take the names as the caller gave them.
+BOOL CopyAndDelete(LPCSTR source, LPCSTR target, const char* posixTarget, DWORD flags) {
+    if (!CopyFileA(source, target, !(flags & MOVEFILE_REPLACE_EXISTING)))
+        return FALSE;
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        SyncFile(posixTarget);
+        SyncParent(posixTarget);
+    }
+    return DeleteFileA(source);
+}
+
 } // namespace
 
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
-    if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return Fail(ERROR_INVALID_PARAMETER); // no copying across volumes, no delayed moves
+    if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED))
+        return Fail(ERROR_INVALID_PARAMETER); // no delayed moves
     if (newFileName == nullptr)
         return DeleteFileA(existingFileName);
     PosixPath sourcePath(existingFileName);
@@ -127,16 +146,26 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         error = RefusalOfTarget(targetPath.Text(), targetInfo, &claims.target);
         if (error != ERROR_SUCCESS)
             return Fail(error);
+        // The file that takes another's place takes its owner and group.
+        if (claims.source >= 0 && S_ISREG(targetInfo.st_mode))
+            GiveOwnerOf(claims.source, targetInfo);
     } else if (errno != ENOENT) {
         return Fail(Win32ErrorFromErrno(errno, targetPath.Text()));
     }
 
     if (flags & MOVEFILE_WRITE_THROUGH)
         SyncFile(sourcePath.Text());
+    FolderChange leaving(sourcePath.Text()), arriving(targetPath.Text());
     const int renamed = std::rename(sourcePath.Text(), targetPath.Text());
     const int renameError = errno;
     claims.Release();
+    if (renamed == 0) {
+        leaving.Removed();
+        arriving.Added();
+    }
     if (renamed != 0) {
+        if (renameError == EXDEV && (flags & MOVEFILE_COPY_ALLOWED) && S_ISREG(sourceInfo.st_mode))
+            return CopyAndDelete(existingFileName, newFileName, targetPath.Text(), flags);
         if (renameError == EXDEV)
             return Fail(ERROR_NOT_SAME_DEVICE);
         if (renameError == ENOENT)

@@ -102,12 +102,19 @@ void PauseBeforeRetry(int attempt) {
 
 } // namespace
 
+bool ReadsData(DWORD access) {
+    return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
+}
+
+bool WritesData(DWORD access) {
+    return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+}
+
 DataAccess DataAccessOf(DWORD access) {
-    const DWORD kReadData = 0x0001, kWriteData = 0x0002, kAppendData = 0x0004, kDelete = 0x00010000;
     DataAccess wanted;
-    wanted.read = (access & (GENERIC_READ | GENERIC_ALL | kReadData)) != 0;
-    wanted.write = (access & (GENERIC_WRITE | GENERIC_ALL | kWriteData | kAppendData)) != 0;
-    wanted.remove = (access & (GENERIC_ALL | kDelete)) != 0;
+    wanted.read = ReadsData(access) || (access & (GENERIC_EXECUTE | FILE_EXECUTE)) != 0;
+    wanted.write = WritesData(access);
+    wanted.remove = (access & (GENERIC_ALL | DELETE)) != 0;
     return wanted;
 }
 
@@ -159,9 +166,8 @@ DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode) {
 }
 
 int OpenClaimingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error) {
-    const DWORD kDelete = 0x00010000;
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | followFlag);
-    *error = fd < 0 ? Win32ErrorFromErrno(errno, path) : ClaimShareAccess(fd, kDelete, shareMode);
+    *error = fd < 0 ? Win32ErrorFromErrno(errno, path) : ClaimShareAccess(fd, DELETE, shareMode);
     if (fd >= 0 && *error != ERROR_SUCCESS) {
         close(fd);
         fd = -1;

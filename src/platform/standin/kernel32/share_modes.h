@@ -42,7 +42,12 @@
 
 #include "../windows.h"
 
-// The data access (read, write, delete) that a Win32 access mask asks for.
+// The classes of a Win32 access mask that share modes judge, as Windows
+// classes them: reading (FILE_READ_DATA or FILE_EXECUTE, so GENERIC_READ and
+// GENERIC_EXECUTE), writing (FILE_WRITE_DATA or FILE_APPEND_DATA) and
+// deleting (DELETE); GENERIC_ALL is all three. The other rights (attributes,
+// extended attributes, READ_CONTROL, SYNCHRONIZE, ...) meet no share mode
+// and deny nothing.
 struct DataAccess {
     bool read;
     bool write;
@@ -50,6 +55,12 @@ struct DataAccess {
     bool Any() const { return read || write || remove; }
 };
 DataAccess DataAccessOf(DWORD access);
+
+// What a handle with the access may do with the data: ReadFile needs
+// FILE_READ_DATA (execute access alone reads nothing), WriteFile
+// FILE_WRITE_DATA or FILE_APPEND_DATA.
+bool ReadsData(DWORD access);
+bool WritesData(DWORD access);
 
 // Records an open with the given access and share mode on fd, an open file
 // description of the file that is open for reading. The record lasts until

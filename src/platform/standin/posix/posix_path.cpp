@@ -2,38 +2,20 @@
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
+
+#include "folder_index.h"
 
 namespace {
 
 // Replaces component [begin, end) of path by the name in its parent
 // directory that matches it without regard to case, if there is one.
 bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
-    char saved = path[begin];
-    const char* parent = begin == 0 ? "." : path;
-    if (begin == 1)
-        parent = "/";
-    else if (begin > 1)
-        path[begin - 1] = '\0';
-    DIR* directory = opendir(parent);
-    if (begin > 1)
-        path[begin - 1] = '/';
-    path[begin] = saved;
-    if (directory == nullptr)
-        return false;
-    std::size_t length = end - begin;
-    bool found = false;
-    while (struct dirent* entry = readdir(directory)) {
-        if (std::strlen(entry->d_name) == length &&
-            strncasecmp(entry->d_name, path + begin, length) == 0) {
-            std::memcpy(path + begin, entry->d_name, length);
-            found = true;
-            break;
-        }
-    }
-    closedir(directory);
+    if (begin <= 1)
+        return FindNameIgnoringCase(begin == 0 ? "." : "/", path + begin, end - begin);
+    path[begin - 1] = '\0';
+    const bool found = FindNameIgnoringCase(path, path + begin, end - begin);
+    path[begin - 1] = '/';
     return found;
 }
 
@@ -91,7 +73,8 @@ bool ResolveCase(char* path) {
 
 } // namespace
 
-PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup) : text_{}, error_(ERROR_SUCCESS) {
+PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup, LastComponent last)
+    : text_{}, error_(ERROR_SUCCESS) {
     if (win32Path == nullptr || win32Path[0] == '\0') {
         error_ = ERROR_PATH_NOT_FOUND;
         return;
@@ -103,6 +86,9 @@ PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup) : text_{}, error_(ERRO
     }
     for (std::size_t i = 0; i <= length; ++i)
         text_[i] = win32Path[i] == '\\' ? '/' : win32Path[i];
+    error_ = NormalizeWin32Path(text_, last);
+    if (error_ != ERROR_SUCCESS)
+        return;
     if (lookup == CaseLookup::Now)
         ResolveCase(text_);
 }

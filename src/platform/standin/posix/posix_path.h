@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "../windows.h"
+#include "win32_names.h"
 
 // When the components of a path that do not exist as written are looked up
 // without regard to case: at once, or only when the caller finds the path
@@ -13,11 +14,13 @@ enum class CaseLookup { Now, WhenMissing };
 
 class PosixPath {
   public:
-    // Copies the path with every '\\' turned into '/', and where that does not
+    // Copies the path with every '\\' turned into '/' and its names checked
+    // and normalised as Win32 does (win32_names.h), and where that does not
     // exist, finds its missing components without regard to case, as Win32
-    // would. A null or overlong path leaves the object invalid with the
-    // Win32 error set by Error().
-    explicit PosixPath(LPCSTR win32Path, CaseLookup lookup = CaseLookup::Now);
+    // would. A null, overlong or invalid path leaves the object invalid with
+    // the Win32 error set by Error().
+    explicit PosixPath(LPCSTR win32Path, CaseLookup lookup = CaseLookup::Now,
+                       LastComponent last = LastComponent::Name);
 
     // The look-up of CaseLookup::WhenMissing: true when it changed the path,
     // which is then worth trying again.

@@ -1,0 +1,238 @@
+#include "folder_index.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// The spelling of a name that reading the folder gave first, and how many
+// names of the folder have that key.
+struct Spelling {
+    std::string first;
+    std::size_t count;
+};
+
+struct Index {
+    dev_t device;
+    ino_t inode;
+    struct timespec modified, statusChanged;
+    std::unordered_map<std::string, Spelling> names; // by Key()
+    std::size_t ownChanges, ownChangeLimit;
+    std::uint64_t generation, lastUse;
+};
+
+const std::size_t kFoldersKept = 16;
+const std::size_t kLeastOwnChanges = 64;
+
+std::mutex indexLock;
+std::vector<std::unique_ptr<Index>> indexes;
+std::uint64_t ticks = 0; // counts generations and uses
+
+std::string Key(const char* name, std::size_t length) {
+    std::string key(name, length);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return key;
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool IsFolder(const Index& index, const struct stat& info) {
+    return index.device == info.st_dev && index.inode == info.st_ino;
+}
+
+bool IsCurrent(const Index& index, const struct stat& info) {
+    return IsFolder(index, info) && SameTime(index.modified, info.st_mtim) &&
+           SameTime(index.statusChanged, info.st_ctim) && index.ownChanges < index.ownChangeLimit;
+}
+
+void Stamp(Index& index, const struct stat& info) {
+    index.modified = info.st_mtim;
+    index.statusChanged = info.st_ctim;
+}
+
+Index* Kept(const struct stat& info) {
+    for (auto& index : indexes)
+        if (IsFolder(*index, info))
+            return index.get();
+    return nullptr;
+}
+
+void Drop(const Index* dropped) {
+    for (auto it = indexes.begin(); it != indexes.end(); ++it)
+        if (it->get() == dropped) {
+            indexes.erase(it);
+            return;
+        }
+}
+
+// Reads the folder into a new index, kept in place of an old one of the
+// same folder or of the one used longest ago. Null when it cannot be read.
+Index* Read(const char* folder) {
+    DIR* directory = opendir(folder);
+    if (directory == nullptr)
+        return nullptr;
+    auto index = std::make_unique<Index>();
+    struct stat info;
+    // The times before reading: a change made while reading shows later.
+    if (fstat(dirfd(directory), &info) != 0) {
+        closedir(directory);
+        return nullptr;
+    }
+    index->device = info.st_dev;
+    index->inode = info.st_ino;
+    Stamp(*index, info);
+    try {
+        while (struct dirent* entry = readdir(directory)) {
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            Spelling& spelling = index->names[Key(name, std::strlen(name))];
+            if (spelling.count++ == 0)
+                spelling.first = name;
+        }
+    } catch (const std::bad_alloc&) {
+        closedir(directory);
+        throw;
+    }
+    closedir(directory);
+    index->ownChanges = 0;
+    index->ownChangeLimit = std::max(kLeastOwnChanges, index->names.size());
+    index->generation = ++ticks;
+    Drop(Kept(info));
+    if (indexes.size() >= kFoldersKept) {
+        auto oldest = indexes.begin();
+        for (auto it = indexes.begin(); it != indexes.end(); ++it)
+            if ((*it)->lastUse < (*oldest)->lastUse)
+                oldest = it;
+        indexes.erase(oldest);
+    }
+    indexes.push_back(std::move(index));
+    return indexes.back().get();
+}
+
+// The folder read as it is, where no index can be had (out of memory).
+bool Scan(const char* folder, char* name, std::size_t length) {
+    DIR* directory = opendir(folder);
+    if (directory == nullptr)
+        return false;
+    bool found = false;
+    while (struct dirent* entry = readdir(directory)) {
+        if (std::strlen(entry->d_name) == length && strncasecmp(entry->d_name, name, length) == 0) {
+            std::memcpy(name, entry->d_name, length);
+            found = true;
+            break;
+        }
+    }
+    closedir(directory);
+    return found;
+}
+
+// The folder part of entryPath into folder (size bytes), and where its last
+// name begins; false when it does not fit.
+bool SplitEntry(const char* entryPath, char* folder, std::size_t size, const char** name) {
+    const char* slash = std::strrchr(entryPath, '/');
+    *name = slash == nullptr ? entryPath : slash + 1;
+    if (slash == nullptr)
+        return std::snprintf(folder, size, ".") > 0;
+    const std::size_t length = slash == entryPath ? 1 : static_cast<std::size_t>(slash - entryPath);
+    if (length >= size)
+        return false;
+    std::memcpy(folder, entryPath, length);
+    folder[length] = '\0';
+    return true;
+}
+
+} // namespace
+
+bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length) {
+    struct stat info;
+    if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    try {
+        std::lock_guard<std::mutex> guard(indexLock);
+        Index* index = Kept(info);
+        if (index == nullptr || !IsCurrent(*index, info))
+            index = Read(folder);
+        if (index == nullptr)
+            return false;
+        index->lastUse = ++ticks;
+        auto found = index->names.find(Key(name, length));
+        if (found == index->names.end())
+            return false;
+        std::memcpy(name, found->second.first.data(), length);
+        return true;
+    } catch (const std::bad_alloc&) {
+        std::lock_guard<std::mutex> guard(indexLock);
+        indexes.clear();
+    }
+    return Scan(folder, name, length);
+}
+
+FolderChange::FolderChange(const char* entryPath)
+    : folder_{}, name_(nullptr), current_(false), generation_(0) {
+    struct stat info;
+    if (!SplitEntry(entryPath, folder_, sizeof(folder_), &name_) || name_[0] == '\0' ||
+        stat(folder_, &info) != 0)
+        return;
+    std::lock_guard<std::mutex> guard(indexLock);
+    const Index* index = Kept(info);
+    current_ = index != nullptr && IsCurrent(*index, info);
+    generation_ = current_ ? index->generation : 0;
+}
+
+void FolderChange::Done(bool added) {
+    if (!current_)
+        return;
+    struct stat info;
+    const bool looked = stat(folder_, &info) == 0;
+    std::lock_guard<std::mutex> guard(indexLock);
+    Index* index = nullptr;
+    for (auto& kept : indexes)
+        if (kept->generation == generation_)
+            index = kept.get();
+    if (index == nullptr)
+        return;
+    if (!looked || !IsFolder(*index, info)) {
+        Drop(index);
+        return;
+    }
+    try {
+        const std::string key = Key(name_, std::strlen(name_));
+        auto found = index->names.find(key);
+        if (added) {
+            if (found == index->names.end())
+                index->names[key] = Spelling{name_, 1};
+            else if (found->second.first != name_)
+                ++found->second.count; // another case of a name it held
+        } else if (found == index->names.end() || found->second.first == name_) {
+            // Not known, or the spelling it gave: whether another case of
+            // the name is left is known only to the folder.
+            if (found == index->names.end() || found->second.count > 1) {
+                Drop(index);
+                return;
+            }
+            index->names.erase(found);
+        } else {
+            --found->second.count;
+        }
+    } catch (const std::bad_alloc&) {
+        Drop(index);
+        return;
+    }
+    Stamp(*index, info);
+    ++index->ownChanges;
+}

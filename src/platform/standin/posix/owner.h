@@ -1,0 +1,15 @@
+// Owners of the files the stand-in makes. Windows keeps the owner of a file
+// that a new one replaces, and an administrator's update of a per-user
+// installation must leave its files the user's: where the caller may give
+// a file away (root may), a new file or folder takes the owner and group of
+// the folder it is made in, and a file put in another's place takes that
+// one's. Where the caller may not, the file stays the caller's; a group of
+// the caller's own is still given.
+#pragma once
+
+#include <sys/stat.h>
+
+void GiveToFolderOwner(int fd, const struct stat& folder);
+
+// Gives the file at fd the owner and group of the file `replaced`.
+void GiveOwnerOf(int fd, const struct stat& replaced);
