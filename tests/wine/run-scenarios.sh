@@ -340,6 +340,27 @@ expect_file Brenvolt/Help/index.htm "index"
 [ -d "$drive_c/Brenvolt/Empty/Dir" ] || problem "the empty directory was not created"
 end
 
+# A folder of the installation that is a symbolic link is not entered. Wine 8
+# makes no links itself (mklink fails); it shows a Unix link to a folder as a
+# reparse point, which is what Windows shows for a junction or folder link.
+begin "linked folder in the installation is not written through"
+install Brenvolt
+rm -rf "$drive_c/Elsewhere"
+mkdir -p "$drive_c/Elsewhere"
+echo "precious" >"$drive_c/Elsewhere/map.dat"
+ln -s "$drive_c/Elsewhere" "$drive_c/Brenvolt/Data"
+machine_value 'C:\Brenvolt'
+package_file Data/map.dat "new map"
+package_file Data/Deep/x.txt "x"
+package_file top.txt "top"
+run_update
+expect_box Error warning "$(text_partly_done 1 1)"
+expect_file Elsewhere/map.dat "precious"
+expect_absent Elsewhere/Deep
+expect_file Brenvolt/top.txt "top"
+rm -rf "$drive_c/Elsewhere"
+end
+
 begin "Update.exe in several cases of letters at several depths"
 install Brenvolt
 machine_value 'C:\Brenvolt'
