@@ -25,6 +25,9 @@ text_done() { printf 'Es wurden %d Dateien kopiert.\\r\\nDas Update wurde korrek
 text_not_installed() {
     printf '%d Dateien konnten nicht kopiert werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
 }
+text_not_installed_folders() { # FILES FOLDERS
+    printf '%d Dateien konnten nicht kopiert werden.\\r\\n%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1" "$2"
+}
 text_usage() {
     printf 'Unbekannte Angabe in der Befehlszeile: %s\\r\\n\\r\\nMögliche Schalter:\\r\\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\\r\\n/LOG=<Datei>  den Ablauf in die Datei schreiben' "$1"
 }
@@ -354,10 +357,11 @@ package_file Data/map.dat "new map"
 package_file Data/Deep/x.txt "x"
 package_file top.txt "top"
 run_update
-expect_box Error warning "$(text_partly_done 1 1)"
+expect_box Error warning "$(text_not_installed_folders 0 1)"
 expect_file Elsewhere/map.dat "precious"
 expect_absent Elsewhere/Deep
-expect_file Brenvolt/top.txt "top"
+expect_absent Brenvolt/top.txt
+expect_no_temporary_files Brenvolt
 rm -rf "$drive_c/Elsewhere"
 end
 
