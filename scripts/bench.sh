@@ -247,8 +247,12 @@ REG
     table "== copy on Linux" update "${contenders[@]}"
     [ -z "${BENCH_VARIANT:-}" ] || echo "variant: $BENCH_VARIANT"
     echo "goals:"
-    goals update 1.1 safe
+    goals update 1.2 safe
     goals update 1 rsync
+    echo
+    echo "== system calls of an update run over 2,000 small files (overwrite; strace -c -f)"
+    BENCH_FILES=2000 BENCH_TIMING=0 BENCH_DIR="${BENCH_DIR:-/tmp}" \
+        bench/update_run_bench.sh "$bin/src/update/Update.exe" | grep -E '^(calls per file|goal)'
 }
 
 # ------------------------------------------------------------------ one folder

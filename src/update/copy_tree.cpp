@@ -6,35 +6,10 @@
 #include "platform/win32_api.h"
 #include "pump_messages.h"
 #include "update_texts.h"
+#include "update_transaction.h"
+#include "work_names.h"
 
 namespace {
-
-// A file is written under a temporary name in its target directory and then
-// takes the old file's place in one rename, so that the installed file is
-// at every moment either the old one or the new one, whole. The name starts
-// with a dot, which no package file copied can have, and carries the
-// process id, so that two runs at once never write or rename each other's
-// files: ".Update-<8 hex digits>.tmp".
-const char kTemporaryPrefix[] = ".Update-";
-const char kTemporarySuffix[] = ".tmp";
-const char kTemporaryPattern[] = ".Update-*.tmp";
-const unsigned kTemporaryDigits = 8;
-
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// Exactly the names that kTemporaryPrefix, the digits and kTemporarySuffix
-// make, and no other file that happens to match the search pattern.
-bool IsTemporaryName(const char* name) {
-    for (const char* p = kTemporaryPrefix; *p != '\0'; ++p, ++name)
-        if (*name != *p)
-            return false;
-    for (unsigned i = 0; i < kTemporaryDigits; ++i, ++name)
-        if (!IsHexDigit(*name))
-            return false;
-    return lstrcmpiA(name, kTemporarySuffix) == 0;
-}
 
 // A link, a junction or another reparse point: what it leads to may lie
 // anywhere, and another user may have made it.
@@ -77,31 +52,14 @@ bool IsNoMatchError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND;
 }
 
-// A directory is there after the call: made now, or one already. When not,
-// the last error tells why.
-bool MakeDirectory(const TextString& path) {
-    if (CreateDirectoryA(path.GetText(), nullptr))
-        return true;
-    if (GetLastError() != ERROR_ALREADY_EXISTS)
-        return false;
-    // Windows says "already exists" for a file of that name, too.
-    const DWORD attributes = GetFileAttributesA(path.GetText());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return true;
-    SetLastError(ERROR_ALREADY_EXISTS);
-    return false;
-}
-
 class TreeCopy {
   public:
-    TreeCopy(const char* pattern, const CopyReporter* reporter, CopyProgress* progress)
-        : pattern_(pattern), reporter_(reporter), progress_(progress), failures_(0) {
-        temporaryName_.Format("%s%08lX%s", kTemporaryPrefix,
-                              static_cast<unsigned long>(GetCurrentProcessId()), kTemporarySuffix);
-    }
+    TreeCopy(const char* pattern, const CopyReporter* reporter, UpdateTransaction& transaction,
+             CopyProgress* progress)
+        : pattern_(pattern), reporter_(reporter), transaction_(transaction), progress_(progress),
+          processId_(GetCurrentProcessId()) {}
 
-    std::uint32_t Failures() const { return failures_; }
-    void CountFailure() { ++failures_; }
+    CopyResult& Result() { return result_; }
 
     // The reporter, when there is one, hears of each file and of each
     // directory that fails.
@@ -113,37 +71,44 @@ class TreeCopy {
         if (reporter_ != nullptr && reporter_->directory != nullptr)
             reporter_->directory(reporter_->context, path, step, error);
     }
-    bool Stopped() const { return progress_ != nullptr && progress_->CancelAsked(); }
     bool Skips(const char* name, const TextString& source) const {
         return reporter_ != nullptr && reporter_->skip != nullptr &&
                reporter_->skip(reporter_->context, name, source);
     }
+    // Whether the run goes on: asked before each file.
+    bool KeepsGoing() {
+        if (!result_.stopped && reporter_ != nullptr && reporter_->keepGoing != nullptr &&
+            !reporter_->keepGoing(reporter_->context))
+            result_.stopped = true;
+        if (!result_.stopped && progress_ != nullptr && progress_->CancelAsked())
+            result_.stopped = true;
+        return !result_.stopped;
+    }
 
     // Copies the directory source into target, which exists; level holds
     // both identities.
-    int CopyLevel(const TextString& source, const TextString& target, const Level& level);
+    void CopyLevel(const TextString& source, const TextString& target, const Level& level);
 
   private:
-    int CopySubdirectory(const TextString& source, const TextString& target, const Level& parent);
-    bool ReplaceFile(const TextString& source, const TextString& target,
-                     const TextString& temporary);
+    void CopySubdirectory(const TextString& source, const TextString& target, const Level& parent);
+    bool StageFile(const TextString& source, const TextString& targetDirectory, const char* name,
+                   const TextString& target);
     void RemoveLeftovers(const TextString& targetDirectory);
 
     const char* pattern_;
     const CopyReporter* reporter_;
+    UpdateTransaction& transaction_;
     CopyProgress* progress_;
-    TextString temporaryName_;
-    std::uint32_t failures_;
+    DWORD processId_;
+    CopyResult result_;
 };
 
-int TreeCopy::CopyLevel(const TextString& source, const TextString& target, const Level& level) {
+void TreeCopy::CopyLevel(const TextString& source, const TextString& target, const Level& level) {
     // Both directories end in a separator once per level; the paths are
     // reused for every entry and grow only for a longer name.
     TextString sourceDirectory(source), targetDirectory(target);
     sourceDirectory.EnsureTrailingSeparator();
     targetDirectory.EnsureTrailingSeparator();
-    TextString temporaryPath(targetDirectory);
-    temporaryPath.Append(temporaryName_);
     TextString sourcePath(sourceDirectory), targetPath;
     sourcePath.Append(pattern_);
     NameClashes clashes;
@@ -154,14 +119,13 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
     if (search == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (!IsNoMatchError(error)) {
-            ++failures_;
+            ++result_.failedDirectories;
             ReportDirectory(source, CopyStep::kReadPackageDirectory, error);
         }
-        return 0;
+        return;
     }
     RemoveLeftovers(targetDirectory);
 
-    int count = 0;
     do {
         const char* const name = entry.cFileName;
         if (name[0] == '.')
@@ -175,26 +139,28 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
             const DWORD refusal = !IsWindowsFileName(name) ? ERROR_INVALID_NAME
                                   : clashes.Holds(name)    ? ERROR_ALREADY_EXISTS
                                                            : ERROR_SUCCESS;
-            if (refusal != ERROR_SUCCESS) {
-                ++failures_;
-                if (isDirectory)
-                    ReportDirectory(targetPath, CopyStep::kMakeTargetDirectory, refusal);
-                else
-                    ReportFile(targetPath, refusal);
+            if (isDirectory && refusal != ERROR_SUCCESS) {
+                ++result_.failedDirectories;
+                ReportDirectory(targetPath, CopyStep::kMakeTargetDirectory, refusal);
             } else if (isDirectory) {
-                count += CopySubdirectory(sourcePath, targetPath, level);
+                CopySubdirectory(sourcePath, targetPath, level);
             } else if (Skips(name, sourcePath)) {
                 // left out on the reporter's word
+            } else if (!KeepsGoing()) {
+                break;
+            } else if (refusal != ERROR_SUCCESS) {
+                ++result_.failedFiles;
+                ReportFile(targetPath, refusal);
             } else {
                 if (progress_ != nullptr)
                     progress_->BeginFile(targetPath,
                                          (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
                                              entry.nFileSizeLow);
-                if (ReplaceFile(sourcePath, targetPath, temporaryPath)) {
-                    ++count;
+                if (StageFile(sourcePath, targetDirectory, name, targetPath)) {
+                    ++result_.copied;
                     ReportFile(targetPath, ERROR_SUCCESS);
                 } else {
-                    ++failures_;
+                    ++result_.failedFiles;
                     ReportFile(targetPath, GetLastError());
                 }
                 if (progress_ != nullptr)
@@ -202,17 +168,13 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
             }
         }
         PumpMessages();
-        // Asked to stop: no further file is begun.
-        if (Stopped())
-            break;
-    } while (FindNextFileA(search, &entry));
+    } while (!result_.stopped && FindNextFileA(search, &entry));
     const DWORD error = GetLastError();
-    if (error != ERROR_NO_MORE_FILES && !Stopped()) {
-        ++failures_;
+    if (!result_.stopped && error != ERROR_NO_MORE_FILES) {
+        ++result_.failedDirectories;
         ReportDirectory(source, CopyStep::kReadPackageDirectory, error);
     }
     FindClose(search);
-    return count;
 }
 
 // What is skipped here and why:
@@ -223,99 +185,74 @@ int TreeCopy::CopyLevel(const TextString& source, const TextString& target, cons
 //   failure, as the package content behind it is not installed;
 // - a target that is the source itself, or a package directory being read:
 //   writing there would change the package; a failure.
-int TreeCopy::CopySubdirectory(const TextString& source, const TextString& target,
-                               const Level& parent) {
+void TreeCopy::CopySubdirectory(const TextString& source, const TextString& target,
+                                const Level& parent) {
     Level level{IdentifyDirectory(source.GetText()), DirectoryIdentity(), &parent};
     if (parent.HoldsSource(level.source))
-        return 0;
+        return;
     if (parent.HoldsTarget(level.source)) {
-        ++failures_;
+        ++result_.failedDirectories;
         ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
-        return 0;
+        return;
     }
     // A directory of the installation that is a link, a junction or another
     // reparse point is never entered: nothing below it is written.
     const DWORD existing = GetFileAttributesA(target.GetText());
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        ++failures_;
+        ++result_.failedDirectories;
         ReportDirectory(target, CopyStep::kMakeTargetDirectory, ERROR_CANT_ACCESS_FILE);
-        return 0;
+        return;
     }
-    if (MakeDirectory(target)) {
+    if (transaction_.MakeDirectory(target)) {
         level.target = IdentifyDirectory(target.GetText());
         if (level.target.SameAs(level.source) || parent.HoldsSource(level.target)) {
-            ++failures_;
+            ++result_.failedDirectories;
             ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
-            return 0;
+            return;
         }
     } else {
         // Not made: counted, and still entered, so that each of its files
         // is tried and counted too.
-        ++failures_;
+        ++result_.failedDirectories;
         ReportDirectory(target, CopyStep::kMakeTargetDirectory, GetLastError());
     }
-    return CopyLevel(source, target, level);
+    CopyLevel(source, target, level);
 }
 
-// Replaces target by a copy of source, or leaves it as it was; on failure
-// the last error tells why.
-bool TreeCopy::ReplaceFile(const TextString& source, const TextString& target,
-                           const TextString& temporary) {
+// Stages a copy of source for target, leaving the target as it is; on
+// failure the last error tells why.
+bool TreeCopy::StageFile(const TextString& source, const TextString& targetDirectory,
+                         const char* name, const TextString& target) {
     // The refusals of an overwriting copy come first, before anything is
-    // written: a read-only target, a directory, a file that another program
-    // holds open (ERROR_SHARING_VIOLATION). Nothing is written by the probe.
+    // written: a read-only target or a directory (ERROR_ACCESS_DENIED), a
+    // file that another program holds open, even one that shares reading
+    // (ERROR_SHARING_VIOLATION). Nothing is written by the probe.
     HANDLE probe =
         CreateFileA(target.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (probe != INVALID_HANDLE_VALUE)
+    bool replaces = probe != INVALID_HANDLE_VALUE;
+    if (replaces)
         CloseHandle(probe);
     else if (GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
-
-    // A new file only: no other file is ever written into. It takes the
-    // source's attributes and last-write time, which the rename keeps. A
-    // file of that name is ours (it carries our process id): one whose
-    // removal failed earlier, or one of a stopped run that had our id.
-    // With a progress routine the window keeps answering during a large
-    // file, and a cancel ends the copy there (ERROR_REQUEST_ABORTED).
-    const LPPROGRESS_ROUTINE routine = progress_ != nullptr ? CopyProgress::Routine : nullptr;
-    BOOL copied = CopyFileExA(source.GetText(), temporary.GetText(), routine, progress_, nullptr,
-                              COPY_FILE_FAIL_IF_EXISTS);
-    if (!copied && GetLastError() == ERROR_FILE_EXISTS) {
-        RemoveTemporaryFile(temporary.GetText());
-        copied = CopyFileExA(source.GetText(), temporary.GetText(), routine, progress_, nullptr,
-                             COPY_FILE_FAIL_IF_EXISTS);
-    }
-    if (!copied) {
-        const DWORD error = GetLastError();
-        RemoveTemporaryFile(temporary.GetText());
-        SetLastError(error);
-        return false;
-    }
-    if (!MoveFileExA(temporary.GetText(), target.GetText(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = GetLastError();
-        RemoveTemporaryFile(temporary.GetText());
-        SetLastError(error);
-        return false;
-    }
-    return true;
+    return transaction_.StageFile(source, targetDirectory, name, replaces);
 }
 
-// Removes the temporary files of runs that were stopped before they could
+// Removes the staged files of runs that were stopped before they could
 // rename or remove them (they may be read-only); plain files only, never a
-// link of that name. A run still going keeps the file it is writing, which
-// is held open and cannot be deleted; one it has written and not yet renamed
-// it loses, and counts that file as not copied. Either way no installed file
-// is touched.
+// link of that name. The journal of such a run has normally undone them
+// already. A run still going keeps the file it is writing, which is held
+// open and cannot be deleted; one it has written and not yet put in place
+// it loses, and fails. Either way no installed file is touched.
 void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
     TextString path(targetDirectory);
-    path.Append(kTemporaryPattern);
+    path.Append(work_names::kTemporaryPattern);
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(path.GetText(), &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if ((entry.dwFileAttributes & kNotPlain) == 0 && IsTemporaryName(entry.cFileName))
+        if ((entry.dwFileAttributes & kNotPlain) == 0 &&
+            work_names::IsLeftoverTemporary(entry.cFileName, processId_))
             RemoveTemporaryFile(path.Assign(targetDirectory).Append(entry.cFileName).GetText());
     } while (FindNextFileA(search, &entry));
     FindClose(search);
@@ -323,20 +260,36 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
 
 } // namespace
 
-int CopyTree(const TextString& source, const TextString& target, const char* pattern,
-             std::uint32_t* failures, const CopyReporter* reporter, CopyProgress* progress) {
-    TreeCopy copy(pattern, reporter, progress);
+CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
+                    const CopyReporter* reporter, CopyProgress* progress) {
+    UpdateTransaction transaction(target, reporter);
+    // The window keeps answering during a large file, and a stop aborts it
+    // there (ERROR_REQUEST_ABORTED).
+    if (progress != nullptr)
+        transaction.SetCopyProgress(CopyProgress::Routine, progress);
+    TreeCopy copy(pattern, reporter, transaction, progress);
+    CopyResult& result = copy.Result();
+    if (!transaction.Begin()) {
+        // Staged all the same, so that every file tells whether it could
+        // be; but never put in place.
+        ++result.failedDirectories;
+        TextString journal(target);
+        journal.EnsureTrailingSeparator().Append(work_names::kJournal);
+        copy.ReportDirectory(journal, CopyStep::kWriteJournal, GetLastError());
+    }
     const Level root{IdentifyDirectory(source.GetText()), IdentifyDirectory(target.GetText()),
                      nullptr};
-    int count = 0;
     if (root.source.SameAs(root.target)) {
         // The package is the installation: nothing to copy from or to.
-        copy.CountFailure();
+        ++result.failedDirectories;
         copy.ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
     } else {
-        count = copy.CopyLevel(source, target, root);
+        copy.CopyLevel(source, target, root);
     }
-    if (failures != nullptr)
-        *failures = copy.Failures();
-    return count;
+    result.state = transaction.Finish(result.Failures() == 0 && !result.stopped);
+    result.failedFiles += transaction.FilesFailedInCommit();
+    result.failedDirectories += transaction.JournalFailures();
+    if (result.state != InstallState::kInstalled)
+        result.copied = 0;
+    return result;
 }

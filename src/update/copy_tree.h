@@ -10,6 +10,14 @@ enum class CopyStep {
     kReadPackageDirectory,  // listing a directory of the package
     kMakeTargetDirectory,   // creating its counterpart under the target
     kEnterPackageDirectory, // not entered: it leads into the installation being written
+    kWriteJournal,          // the journal of the run could not be made or written
+};
+
+// What an update came to.
+enum class InstallState {
+    kInstalled, // every file in
+    kUnchanged, // nothing installed: the installation is as it was
+    kDamaged,   // not installed, and not all of the old state came back
 };
 
 // Told of each file that CopyTree copies or fails to copy and of each
@@ -27,17 +35,40 @@ struct CopyReporter {
     // true leaves it out (the log being written, say), neither copied nor
     // counted nor reported.
     bool (*skip)(void* context, const char* name, const TextString& source);
+    // A file that could not be put back as it was while the update was
+    // undone, and why.
+    void (*notRestored)(void* context, const TextString& path, DWORD error);
+    // Asked before each package file: false stops the run, which is then
+    // undone as when a file fails. The place to show progress.
+    bool (*keepGoing)(void* context);
 };
 
-// Copies every file of `source` matching `pattern`, and recursively of its
-// subdirectories, into the same relative place under `target`, creating
-// directories as needed and pumping the thread's messages after each entry.
-// Names beginning with a dot and files named "Update.exe" (in any case) are
-// skipped. Returns the number of files copied.
+struct CopyResult {
+    int copied = 0;                      // files installed: every one of the package, or none
+    std::uint32_t failedFiles = 0;       // package files that could not be copied
+    std::uint32_t failedDirectories = 0; // directories not read, made or entered
+    bool stopped = false;                // the reporter's keepGoing said stop
+    InstallState state = InstallState::kUnchanged;
+
+    std::uint32_t Failures() const { return failedFiles + failedDirectories; }
+};
+
+// Installs every file of `source` matching `pattern`, and recursively of
+// its subdirectories, into the same relative place under `target`, creating
+// directories as needed and pumping the thread's messages after each entry:
+// all of them or none (update_transaction.h). Names beginning with a dot and
+// files named "Update.exe" (in any case) are skipped.
 //
-// Each file is written whole under a temporary name beside its target and
-// then renamed over it, so an installed file is never left part old, part
-// new: it is the old one when anything fails, the new one otherwise.
+// The walk stages each file beside its target; only when every file and
+// directory is there does the transaction put them in place. Anything that
+// fails undoes the whole run: a file refused, failed, or with a name that
+// cannot exist on Windows; a directory that could not be made; a package
+// directory that could not be read; a directory not entered because it
+// leads into the installation being written (or the package is the
+// installation); the run's journal, when it cannot be made. Every failure is counted and reported,
+// and the walk goes on, so that one run tells of all of them. A link back to a package directory
+// already being copied is not entered and is no failure: its files are installed through that
+// directory.
 //
 // A directory of the installation below `target` that is a link, a junction
 // or another reparse point is never entered (error 1920): it could lead out
@@ -45,17 +76,9 @@ struct CopyReporter {
 // taken as it is. Two entries of one package directory whose names differ
 // only in case are one name on Windows: neither is copied (error 183).
 //
-// When `failures` is given, it receives the number of package entries that
-// were not installed: files not copied (refused, failed, or with a name that
-// cannot exist on Windows), directories that could not be made, package
-// directories that could not be read, and directories not entered because
-// they lead into the installation being written (or the package is the
-// installation). A link back to a package directory already being copied is
-// not entered and is no failure: its files are installed through that
-// directory.
-//
 // A `reporter`, when given, is told of every file and failed directory.
-// A `progress`, when given, hears of each file and of each chunk of it.
-int CopyTree(const TextString& source, const TextString& target, const char* pattern,
-             std::uint32_t* failures = nullptr, const CopyReporter* reporter = nullptr,
-             CopyProgress* progress = nullptr);
+// A `progress`, when given, hears of each file and of each chunk of it as it
+// is staged; once the user asks it to stop, the file being staged is
+// aborted, no further file is begun and the run is undone (`stopped`).
+CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
+                    const CopyReporter* reporter = nullptr, CopyProgress* progress = nullptr);

@@ -11,7 +11,11 @@ const int kInstalled = 0;            // every file copied (and logged, when aske
 const int kNotFound = 2;             // ERROR_FILE_NOT_FOUND: no installation found
 const int kInstalledWithoutLog = 29; // ERROR_WRITE_FAULT: every file copied, log not written
 const int kRunning = 32;             // ERROR_SHARING_VIOLATION: the product is running
-const int kPartlyInstalled = 82;     // ERROR_CANNOT_MAKE: some files or directories failed
+const int kNotRestored = 31;         // ERROR_GEN_FAILURE: not installed, and the installation
+                                     // could not be put back whole (a file held open, most
+                                     // often); the next run puts it back
+const int kNotInstalled = 82;        // ERROR_CANNOT_MAKE: a file or directory failed; nothing
+                                     // installed, the installation is as it was
 const int kBadCommandLine = 87;      // ERROR_INVALID_PARAMETER: bad switch or log; nothing done
 const int kCannotOpen = 110;         // ERROR_OPEN_FAILED: product or package cannot be opened
 const int kOtherRunWaiting = 170;    // ERROR_BUSY: another run kept the lock; nothing was done

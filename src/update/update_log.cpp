@@ -56,6 +56,10 @@ void ReportDirectoryToLog(void* log, const TextString& path, CopyStep step, DWOR
     static_cast<UpdateLog*>(log)->DirectoryFailed(path, step, error);
 }
 
+void ReportNotRestoredToLog(void* log, const TextString& path, DWORD error) {
+    static_cast<UpdateLog*>(log)->NotRestored(path, error);
+}
+
 bool SkipLogFile(void* log, const char* name, const TextString& source) {
     return static_cast<const UpdateLog*>(log)->IsLogFile(name, source);
 }
@@ -204,10 +208,33 @@ void UpdateLog::FileCopied(const TextString& target, DWORD error) {
 void UpdateLog::DirectoryFailed(const TextString& path, CopyStep step, DWORD error) {
     TextString text(step == CopyStep::kReadPackageDirectory  ? kLogDirectoryNotRead
                     : step == CopyStep::kMakeTargetDirectory ? kLogDirectoryNotMade
+                    : step == CopyStep::kWriteJournal        ? kLogJournalNotWritten
                                                              : kLogDirectoryNotEntered);
     text.Append(path);
     if (error != ERROR_SUCCESS)
         AppendErrorText(text, error);
+    Write(text);
+}
+
+void UpdateLog::NotRestored(const TextString& path, DWORD error) {
+    TextString text(kLogNotRestored);
+    text.Append(path);
+    AppendErrorText(text, error);
+    Write(text);
+}
+
+void UpdateLog::Recovered(const TextString& installDirectory, Recovery recovery,
+                          std::uint32_t skipped) {
+    TextString text(recovery == Recovery::kUndone      ? kLogRecoveryUndone
+                    : recovery == Recovery::kCompleted ? kLogRecoveryCompleted
+                    : recovery == Recovery::kFailed    ? kLogRecoveryFailed
+                                                       : kLogRecoveryUnusable);
+    text.Append(installDirectory);
+    if (skipped != 0) {
+        TextString note;
+        note.Format(kLogRecoverySkippedFormat, static_cast<int>(skipped));
+        text.Append(note);
+    }
     Write(text);
 }
 
@@ -218,5 +245,6 @@ void UpdateLog::Finished(const TextString& result, int exitCode) {
 }
 
 CopyReporter UpdateLog::Reporter() {
-    return CopyReporter{this, ReportFileToLog, ReportDirectoryToLog, SkipLogFile};
+    return CopyReporter{this,        ReportFileToLog,        ReportDirectoryToLog,
+                        SkipLogFile, ReportNotRestoredToLog, nullptr};
 }

@@ -9,6 +9,7 @@
 
 #include "copy_tree.h"
 #include "text_string.h"
+#include "update_transaction.h"
 
 class UpdateLog {
   public:
@@ -44,6 +45,9 @@ class UpdateLog {
     void ProductNotOpened(const TextString& executablePath, DWORD error);
     void FileCopied(const TextString& target, DWORD error); // error 0: copied
     void DirectoryFailed(const TextString& path, CopyStep step, DWORD error);
+    void NotRestored(const TextString& path, DWORD error);
+    // What was found of a stopped run (not called when nothing was).
+    void Recovered(const TextString& installDirectory, Recovery recovery, std::uint32_t skipped);
     void Finished(const TextString& result, int exitCode);
 
     // Tells this log of every file and directory that CopyTree handles, and

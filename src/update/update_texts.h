@@ -46,16 +46,31 @@ inline constexpr const char kLogRefusedPackage[] = "die Datei geh\xF6rt zum Upda
 // Formatted with the number of files copied.
 inline constexpr const char kDoneFormat[] =
     "Es wurden %d Dateien kopiert.\r\nDas Update wurde korrekt installiert.";
-// Formatted with the number of files copied and the number that failed.
-inline constexpr const char kPartlyDoneFormat[] =
-    "Es wurden %d Dateien kopiert.\r\n%d Dateien konnten nicht kopiert werden.\r\n\r\n"
-    "Das Update wurde nicht vollst\xE4ndig installiert.";
+// Formatted with the number of files that could not be copied.
+inline constexpr const char kNotInstalledFormat[] =
+    "%d Dateien konnten nicht kopiert werden.\r\n\r\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
+// The same, when folders failed too; then with their number.
+inline constexpr const char kNotInstalledWithFoldersFormat[] =
+    "%d Dateien konnten nicht kopiert werden.\r\n"
+    "%d Ordner konnten nicht gelesen oder angelegt werden.\r\n\r\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
+// Shown as it is.
+inline constexpr const char kNotRestoredText[] =
+    "Das Update wurde nicht installiert, und die vorige Installation konnte nicht\r\n"
+    "vollst\xE4ndig wiederhergestellt werden.\r\n\r\n"
+    "Schlie\xDF"
+    "en Sie alle Programme, die Dateien von Brenvolt ge\xF6"
+    "ffnet haben,\r\nund starten Sie das Update erneut: es stellt die Installation wieder her.";
 
 // The progress window: its caption, the line before the file being copied,
 // and its one button.
 inline constexpr const char kProgressCaption[] = "Brenvolt-Update";
 inline constexpr const char kProgressFileLabel[] = "Wird kopiert: ";
 inline constexpr const char kProgressCancelButton[] = "Abbrechen";
+// The box after the user stopped the update, shown as it is.
+inline constexpr const char kCancelledText[] =
+    "Das Update wurde abgebrochen.\r\nDie Installation ist unver\xE4ndert.";
 
 // Formatted with the word that is no switch.
 inline constexpr const char kUsageFormat[] =
@@ -100,14 +115,33 @@ inline constexpr const char kLogDirectoryNotRead[] = "Verzeichnis nicht lesbar: 
 inline constexpr const char kLogDirectoryNotMade[] = "Verzeichnis nicht angelegt: ";
 inline constexpr const char kLogDirectoryNotEntered[] =
     "Verzeichnis ausgelassen, es f\xFChrt in die Installation: ";
+inline constexpr const char kLogJournalNotWritten[] = "Journal nicht geschrieben: ";
+inline constexpr const char kLogNotRestored[] = "Nicht wiederhergestellt: ";
+// What was found of an earlier run that was stopped; then the installation
+// directory (or the journal).
+inline constexpr const char kLogRecoveryUndone[] = "Unterbrochenes Update r\xFC"
+                                                   "ckg\xE4ngig gemacht: ";
+inline constexpr const char kLogRecoveryCompleted[] = "Unterbrochenes Update abgeschlossen: ";
+inline constexpr const char kLogRecoveryFailed[] = "Unterbrochenes Update konnte nicht r\xFC"
+                                                   "ckg\xE4ngig gemacht werden: ";
+inline constexpr const char kLogRecoveryUnusable[] = "Unbrauchbares Journal entfernt: ";
+// Formatted with the number of journal lines passed over.
+inline constexpr const char kLogRecoverySkippedFormat[] = " (%d Eintr\xE4ge \xFC"
+                                                          "bergangen)";
 // Formatted with the result and the exit code.
 inline constexpr const char kLogFinishedFormat[] = "Ergebnis: %s; Exitcode %d";
 
 // The results, as the log words them.
 inline constexpr const char kResultInstalledFormat[] =
     "Das Update wurde korrekt installiert, %d Dateien kopiert";
-inline constexpr const char kResultPartlyFormat[] =
-    "Das Update wurde nicht vollst\xE4ndig installiert, %d Dateien kopiert, %d Fehler";
+// Formatted with the number of files and of folders that failed.
+inline constexpr const char kResultNotInstalledFormat[] =
+    "Das Update wurde nicht installiert, die Installation wurde wiederhergestellt; "
+    "%d Dateien nicht kopiert, %d Ordner nicht gelesen oder angelegt";
+inline constexpr const char kResultNotRestored[] =
+    "Das Update wurde nicht installiert, die Installation konnte nicht wiederhergestellt werden";
+inline constexpr const char kResultCancelled[] =
+    "Das Update wurde abgebrochen, die Installation ist unver\xE4ndert";
 inline constexpr const char kResultNotFound[] = "Brenvolt wurde nicht gefunden";
 inline constexpr const char kResultRunning[] = "Brenvolt l\xE4uft noch";
 inline constexpr const char kResultPackageUnknown[] = "Das Update-Paket kann nicht ge\xF6"

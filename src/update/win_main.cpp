@@ -17,6 +17,7 @@
 #include "text_string.h"
 #include "update_log.h"
 #include "update_texts.h"
+#include "update_transaction.h"
 
 namespace {
 
@@ -81,12 +82,14 @@ bool FindInstallation(TextString& installDirectory, TextString& executablePath, 
 // What a run comes to; each has its own exit code in a silent run.
 enum class Outcome {
     kInstalled,
-    kPartlyInstalled,
+    kNotInstalled,
+    kNotRestored,
     kNotFound,
     kRunning,
     kCannotOpen,
     kPackageUnknown,
-    kOtherRunWaiting
+    kOtherRunWaiting,
+    kCancelled // the user stopped it; the installation is as it was
 };
 
 // An exclusive open for writing fails with a sharing violation while the
@@ -133,22 +136,47 @@ void TellWaiting(void* log, const TextString& lockFile) {
 }
 
 // One run at a time on an installation: the probe and the copy wait for
-// any other run on it (installation_lock.h), for a while.
-bool LockAndProbeProduct(InstallationLock& lock, const TextString& installDirectory,
-                         const TextString& executablePath, Outcome& outcome, UpdateLog& log) {
+// any other run on it (installation_lock.h), for a while. What a stopped
+// run left is put right first; when it cannot be, nothing else is done.
+bool LockRecoverAndProbeProduct(InstallationLock& lock, const TextString& installDirectory,
+                                const TextString& executablePath, const CopyReporter& reporter,
+                                Outcome& outcome, UpdateLog& log) {
     if (!lock.Take(installDirectory, LockWaitLimit(), TellWaiting, &log)) {
         outcome = Outcome::kOtherRunWaiting;
         return false;
     }
+    std::uint32_t skipped = 0;
+    const Recovery recovery = RecoverInstallation(installDirectory, &reporter, &skipped);
+    if (recovery != Recovery::kNone)
+        log.Recovered(installDirectory, recovery, skipped);
+    if (recovery == Recovery::kFailed) {
+        outcome = Outcome::kNotRestored;
+        return false;
+    }
     return ProbeProduct(executablePath, outcome, log);
+}
+
+Outcome OutcomeOf(InstallState state) {
+    switch (state) {
+    case InstallState::kInstalled:
+        return Outcome::kInstalled;
+    case InstallState::kUnchanged:
+        return Outcome::kNotInstalled;
+    case InstallState::kDamaged:
+        break;
+    }
+    return Outcome::kNotRestored;
 }
 
 int SilentExitCode(Outcome outcome) {
     switch (outcome) {
     case Outcome::kInstalled:
         return exit_codes::kInstalled;
-    case Outcome::kPartlyInstalled:
-        return exit_codes::kPartlyInstalled;
+    case Outcome::kNotInstalled:
+    case Outcome::kCancelled: // not in a silent run, which shows no window
+        return exit_codes::kNotInstalled;
+    case Outcome::kNotRestored:
+        return exit_codes::kNotRestored;
     case Outcome::kNotFound:
         return exit_codes::kNotFound;
     case Outcome::kRunning:
@@ -163,16 +191,24 @@ int SilentExitCode(Outcome outcome) {
 }
 
 // The message box text and the log's result line of an outcome.
-void Describe(Outcome outcome, int copied, std::uint32_t failures, TextString& message,
-              TextString& result) {
+void Describe(Outcome outcome, const CopyResult& copy, TextString& message, TextString& result) {
+    const int files = static_cast<int>(copy.failedFiles);
+    const int folders = static_cast<int>(copy.failedDirectories);
     switch (outcome) {
     case Outcome::kInstalled:
-        message.Format(kDoneFormat, copied);
-        result.Format(kResultInstalledFormat, copied);
+        message.Format(kDoneFormat, copy.copied);
+        result.Format(kResultInstalledFormat, copy.copied);
         break;
-    case Outcome::kPartlyInstalled:
-        message.Format(kPartlyDoneFormat, copied, static_cast<int>(failures));
-        result.Format(kResultPartlyFormat, copied, static_cast<int>(failures));
+    case Outcome::kNotInstalled:
+        if (folders == 0)
+            message.Format(kNotInstalledFormat, files);
+        else
+            message.Format(kNotInstalledWithFoldersFormat, files, folders);
+        result.Format(kResultNotInstalledFormat, files, folders);
+        break;
+    case Outcome::kNotRestored:
+        message.Assign(kNotRestoredText);
+        result.Assign(kResultNotRestored);
         break;
     case Outcome::kNotFound:
         message.Format(kNotFoundFormat, kProductTitle);
@@ -193,6 +229,10 @@ void Describe(Outcome outcome, int copied, std::uint32_t failures, TextString& m
     case Outcome::kOtherRunWaiting:
         message.Assign(kOtherRunWaitingText);
         result.Assign(kResultOtherRunWaiting);
+        break;
+    case Outcome::kCancelled:
+        message.Assign(kCancelledText);
+        result.Assign(kResultCancelled);
         break;
     }
 }
@@ -220,8 +260,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     TextString ownDirectory, installDirectory, executablePath, message, result;
     InstallationLock lock;
     Outcome outcome = Outcome::kInstalled;
-    int copied = 0;
-    std::uint32_t failures = 0;
+    CopyResult copy;
+    const CopyReporter reporter = log.Reporter();
     const bool rootFound = FindPackageRoot(ownDirectory);
     log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
     const bool installationFound =
@@ -248,21 +288,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kPackageUnknown;
     } else if (!installationFound) {
         outcome = Outcome::kNotFound;
-    } else if (LockAndProbeProduct(lock, installDirectory, executablePath, outcome, log)) {
-        const CopyReporter reporter = log.Reporter();
+    } else if (LockRecoverAndProbeProduct(lock, installDirectory, executablePath, reporter, outcome,
+                                          log)) {
         // Only a run that may show the window measures the package for it.
         CopyProgress progress(!switches.silent, installDirectory);
         if (!switches.silent)
             progress.SetTotal(MeasurePackage(ownDirectory, installDirectory, kSearchPattern));
-        copied = CopyTree(ownDirectory, installDirectory, kSearchPattern, &failures, &reporter,
-                          &progress);
+        copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress);
         // Closed before any box.
         progress.Close();
-        outcome = failures == 0 ? Outcome::kInstalled : Outcome::kPartlyInstalled;
+        outcome = OutcomeOf(copy.state);
+        // A stop asked for after the commit changes nothing: installed.
+        if (progress.CancelAsked() && copy.state == InstallState::kUnchanged)
+            outcome = Outcome::kCancelled;
     }
     // Released before any box: a box waiting for OK holds up no other run.
     lock.Release();
-    Describe(outcome, copied, failures, message, result);
+    Describe(outcome, copy, message, result);
 
     // Interactive runs end with 0, whatever happened.
     int exitCode = switches.silent ? SilentExitCode(outcome) : 0;
@@ -281,6 +323,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionInfo,
                     MB_OK | MB_ICONINFORMATION);
         WinExec(kNotesCommand, SW_SHOWMAXIMIZED);
+    } else if (outcome == Outcome::kCancelled) {
+        MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionInfo,
+                    MB_OK | MB_ICONINFORMATION);
     } else {
         MessageBoxA(GetDesktopWindow(), message.GetText(), kCaptionError, MB_OK | MB_ICONWARNING);
     }

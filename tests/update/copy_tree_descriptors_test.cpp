@@ -30,11 +30,10 @@ TEST(CopyTree, ClosesTheSearchOfEveryDirectory) {
     tree.MakeDirectory("install");
     const int before = OpenDescriptors();
     ASSERT_GT(before, 0);
-    std::uint32_t failures = 0;
-    EXPECT_EQ(CopyTree(TextString(tree.Path("package").c_str()),
-                       TextString(tree.Path("install").c_str()), "*.*", &failures),
-              20);
-    EXPECT_EQ(failures, 0u);
+    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                       TextString(tree.Path("install").c_str()), "*.*");
+    EXPECT_EQ(result.copied, 20);
+    EXPECT_EQ(result.Failures(), 0u);
     EXPECT_EQ(OpenDescriptors(), before);
 }
 

@@ -26,11 +26,10 @@ TEST(CopyTreeWithoutFileIds, CopiesEverySubdirectory) {
     tree.WriteFile("package\\Data\\Levels\\one.lvl", "one");
     tree.WriteFile("package\\Help\\index.htm", "index");
     tree.MakeDirectory("install");
-    std::uint32_t failures = 12345;
-    const int count = CopyTree(TextString(tree.Path("package").c_str()),
-                               TextString(tree.Path("install").c_str()), "*.*", &failures);
-    EXPECT_EQ(count, 4);
-    EXPECT_EQ(failures, 0u);
+    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                       TextString(tree.Path("install").c_str()), "*.*");
+    EXPECT_EQ(result.copied, 4);
+    EXPECT_EQ(result.Failures(), 0u);
     EXPECT_EQ(tree.ReadFile("install\\Data\\Levels\\one.lvl"), "one");
     EXPECT_EQ(tree.ReadFile("install\\Help\\index.htm"), "index");
 }

@@ -18,13 +18,14 @@ namespace {
 struct Copy {
     int count;
     std::uint32_t failures;
+    CopyResult result;
 };
 
-Copy CopyPackage(const TempTree& tree, const std::string& target = "install") {
-    std::uint32_t failures = 12345;
-    const int count = CopyTree(TextString(tree.Path("package").c_str()),
-                               TextString(tree.Path(target).c_str()), "*.*", &failures);
-    return {count, failures};
+Copy CopyPackage(const TempTree& tree, const std::string& target = "install",
+                 const CopyReporter* reporter = nullptr) {
+    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                       TextString(tree.Path(target).c_str()), "*.*", reporter);
+    return {result.copied, result.Failures(), result};
 }
 
 // The names of temporary files of the copy in a directory of the tree.
@@ -54,25 +55,6 @@ TEST(CopyTree, EntersExistingDirectoriesAndOverwrites) {
     }
 }
 
-TEST(CopyTree, RefusedTargetIsNotCountedAndStopsNothing) {
-    TempTree tree;
-    tree.WriteFile("package\\a.txt", "new a");
-    tree.WriteFile("package\\b.txt", "new b");
-    tree.WriteFile("package\\c.txt", "new c");
-    tree.WriteFile("install\\b.txt", "old b");
-    // Held open without sharing, the target cannot be written.
-    HANDLE held = CreateFileA(tree.Path("install\\b.txt").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const Copy copy = CopyPackage(tree);
-    CloseHandle(held);
-    EXPECT_EQ(copy.count, 2);
-    EXPECT_EQ(copy.failures, 1u);
-    EXPECT_EQ(tree.ReadFile("install\\b.txt"), "old b");
-    EXPECT_EQ(tree.ReadFile("install\\c.txt"), "new c");
-    EXPECT_EQ(TemporaryFiles(tree, "install"), "");
-}
-
 TEST(CopyTree, KeepsTheAttributesAndTheTimeOfTheSource) {
     TempTree tree;
     tree.WriteFile("package\\ro.txt", "new");
@@ -100,12 +82,22 @@ TEST(CopyTree, RemovesTemporaryFilesOfAStoppedRun) {
     tree.WriteFile("install\\Data\\.Update-0000BEEF.tmp", "half a map");
     ASSERT_TRUE(SetFileAttributesA(tree.Path("install\\Data\\.Update-0000BEEF.tmp").c_str(),
                                    FILE_ATTRIBUTE_READONLY));
-    tree.WriteFile("install\\Data\\.Update-notes.tmp", "someone else's");
+    tree.WriteFile("install\\Data\\.Update-0000BEEF-00000001.tmp", "a staged map");
+    // Only exactly those shapes go: not a backup (its journal decides), nor
+    // a name with anything more or less around the digits.
+    const char* const kept[] = {".Update-notes.tmp",     ".Update-0000BEEF-00000001.old",
+                                ".Update-0000BEEF.tmpx", ".Update-0000BEEF1.tmp",
+                                ".Update-0000BEE.tmp",   ".Update-0000BEEF-0000001.tmp"};
+    for (const char* name : kept)
+        tree.WriteFile(std::string("install\\Data\\") + name, "someone else's");
     const Copy copy = CopyPackage(tree);
     EXPECT_EQ(copy.count, 1);
     EXPECT_EQ(copy.failures, 0u);
     EXPECT_EQ(tree.ReadFile("install\\Data\\map.dat"), "new map");
-    EXPECT_EQ(TemporaryFiles(tree, "install\\Data"), ".Update-notes.tmp ");
+    for (const char* name : kept)
+        EXPECT_TRUE(tree.Exists(std::string("install\\Data\\") + name)) << name;
+    EXPECT_FALSE(tree.Exists("install\\Data\\.Update-0000BEEF.tmp"));
+    EXPECT_FALSE(tree.Exists("install\\Data\\.Update-0000BEEF-00000001.tmp"));
 }
 
 TEST(CopyTree, DirectoryThatCannotBeMadeCounts) {
@@ -116,7 +108,8 @@ TEST(CopyTree, DirectoryThatCannotBeMadeCounts) {
     tree.WriteFile("install\\Data", "a file in the way");
     const Copy copy = CopyPackage(tree);
     EXPECT_EQ(copy.count, 0);
-    EXPECT_EQ(copy.failures, 3u) << "two directories and the file in one of them";
+    EXPECT_EQ(copy.result.failedDirectories, 2u);
+    EXPECT_EQ(copy.result.failedFiles, 1u) << "the file in one of them";
     EXPECT_EQ(tree.ReadFile("install\\Empty"), "a file in the way");
 }
 
@@ -177,9 +170,9 @@ TEST(CopyTree, TargetInsideThePackageIsNotCopiedIntoItself) {
     tree.WriteFile("package\\a.txt", "a");
     tree.WriteFile("package\\install\\old.txt", "old");
     const Copy copy = CopyPackage(tree, "package\\install");
-    EXPECT_EQ(copy.count, 1);
+    EXPECT_EQ(copy.count, 0);
     EXPECT_EQ(copy.failures, 1u) << "the package's own copy of the installation is not installed";
-    EXPECT_EQ(tree.ReadFile("package\\install\\a.txt"), "a");
+    EXPECT_FALSE(tree.Exists("package\\install\\a.txt"));
     EXPECT_FALSE(tree.Exists("package\\install\\install"));
 }
 
@@ -239,14 +232,12 @@ TEST(CopyTree, TellsTheReporterOfEveryFileAndFailedDirectory) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     ReportedEvents events{tree.Path(""), {}};
-    const CopyReporter reporter{&events, RecordFile, RecordDirectory, nullptr};
-    std::uint32_t failures = 0;
-    const int count =
-        CopyTree(TextString(tree.Path("package").c_str()), TextString(tree.Path("install").c_str()),
-                 "*.*", &failures, &reporter);
+    const CopyReporter reporter{&events, RecordFile, RecordDirectory, nullptr, nullptr, nullptr};
+    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                       TextString(tree.Path("install").c_str()), "*.*", &reporter);
     CloseHandle(held);
 
-    EXPECT_EQ(count, 2);
+    EXPECT_EQ(result.copied, 0);
     std::sort(events.lines.begin(), events.lines.end());
     const std::vector<std::string> expected = {
         "file install\\Blocked\\x.txt 3", // ERROR_PATH_NOT_FOUND
@@ -256,20 +247,22 @@ TEST(CopyTree, TellsTheReporterOfEveryFileAndFailedDirectory) {
         "not made install\\Blocked 183", // ERROR_ALREADY_EXISTS
     };
     EXPECT_EQ(events.lines, expected);
-    EXPECT_EQ(failures, 3u); // the directory not made, and each of the two files
+    EXPECT_EQ(result.failedDirectories, 1u); // the directory not made
+    EXPECT_EQ(result.failedFiles, 2u);       // each of the two files
 
     // A package directory that cannot be listed.
     events.lines.clear();
     CopyTree(TextString(tree.Path("missing").c_str()), TextString(tree.Path("install").c_str()),
-             "*.*", nullptr, &reporter);
+             "*.*", &reporter);
     EXPECT_EQ(events.lines, std::vector<std::string>{"not read missing 3"});
 
     // Any function may be missing.
-    const CopyReporter silent{&events, nullptr, nullptr, nullptr};
+    const CopyReporter silent{&events, nullptr, nullptr, nullptr, nullptr, nullptr};
     events.lines.clear();
     EXPECT_EQ(CopyTree(TextString(tree.Path("package").c_str()),
-                       TextString(tree.Path("install").c_str()), "*.*", nullptr, &silent),
-              3);
+                       TextString(tree.Path("install").c_str()), "*.*", &silent)
+                  .Failures(),
+              2u);
     EXPECT_TRUE(events.lines.empty());
 }
 
@@ -283,14 +276,19 @@ TEST(CopyTree, FilesTheReporterSkipsAreLeftOut) {
     tree.MakeDirectory("install");
     ReportedEvents events{tree.Path(""), {}};
     const CopyReporter reporter{
-        &events, RecordFile, RecordDirectory,
+        &events,
+        RecordFile,
+        RecordDirectory,
         [](void* context, const char* name, const TextString& source) {
             ReportedEvents* seen = static_cast<ReportedEvents*>(context);
             seen->lines.push_back(std::string("asked ") + name + " " + seen->Relative(source));
             return std::string(source.GetText()).find("Data") == std::string::npos;
-        }};
+        },
+        nullptr,
+        nullptr};
     const int count = CopyTree(TextString(tree.Path("package").c_str()),
-                               TextString(tree.Path("install").c_str()), "*.*", nullptr, &reporter);
+                               TextString(tree.Path("install").c_str()), "*.*", &reporter)
+                          .copied;
     EXPECT_EQ(count, 2);
     std::sort(events.lines.begin(), events.lines.end());
     const std::vector<std::string> expected = {
@@ -300,6 +298,56 @@ TEST(CopyTree, FilesTheReporterSkipsAreLeftOut) {
     };
     EXPECT_EQ(events.lines, expected);
     EXPECT_FALSE(tree.Exists("install\\update.log"));
+}
+
+// A target that cannot be replaced is refused when it is probed, before
+// anything is written, and the whole package stays out: files staged before
+// it are removed, directories made are removed, nothing is replaced.
+TEST(CopyTree, RefusedTargetLeavesTheInstallationAsItWas) {
+    const struct {
+        const char* what;
+        DWORD error;
+    } cases[] = {
+        {"held open sharing reading", ERROR_SHARING_VIOLATION},
+        {"read-only", ERROR_ACCESS_DENIED},
+        {"a directory", ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        TempTree tree;
+        tree.WriteFile("package\\a.txt", "new a");
+        tree.WriteFile("package\\b.txt", "new b");
+        tree.WriteFile("package\\New\\c.txt", "new c");
+        tree.WriteFile("install\\a.txt", "old a");
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.error == ERROR_SHARING_VIOLATION) {
+            tree.WriteFile("install\\b.txt", "old b");
+            held = CreateFileA(tree.Path("install\\b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        } else if (c.error == ERROR_ACCESS_DENIED && std::string(c.what) == "read-only") {
+            tree.WriteFile("install\\b.txt", "old b");
+            SetFileAttributesA(tree.Path("install\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        } else {
+            tree.MakeDirectory("install\\b.txt");
+        }
+        ReportedEvents events{tree.Path(""), {}};
+        const CopyReporter reporter{&events, RecordFile, nullptr, nullptr, nullptr, nullptr};
+        const Copy copy = CopyPackage(tree, "install", &reporter);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        SetFileAttributesA(tree.Path("install\\b.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(copy.count, 0) << c.what;
+        EXPECT_EQ(copy.result.failedFiles, 1u) << c.what;
+        EXPECT_EQ(copy.result.state, InstallState::kUnchanged) << c.what;
+        EXPECT_NE(std::find(events.lines.begin(), events.lines.end(),
+                            "file install\\b.txt " + std::to_string(c.error)),
+                  events.lines.end())
+            << c.what;
+        EXPECT_EQ(tree.ReadFile("install\\a.txt"), "old a") << c.what;
+        EXPECT_FALSE(tree.Exists("install\\New")) << c.what;
+        EXPECT_EQ(TemporaryFiles(tree, "install"), "") << c.what;
+        EXPECT_FALSE(tree.Exists("install\\.Update.journal")) << c.what;
+    }
 }
 
 } // namespace

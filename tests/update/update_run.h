@@ -36,6 +36,12 @@ const char kNotFound[] =
     "wurde.\n\nInstallieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
 const char kRunning[] = "Error: Sie m\xC3\xBCssen erst Brenvolt schlie\xC3\x9F"
                         "en,\nbevor Sie das Update installieren.\n";
+const char kNotRestored[] =
+    "Error: Das Update wurde nicht installiert, und die vorige Installation konnte nicht\n"
+    "vollst\xC3\xA4ndig wiederhergestellt werden.\n\n"
+    "Schlie\xC3\x9F"
+    "en Sie alle Programme, die Dateien von Brenvolt ge\xC3\xB6"
+    "ffnet haben,\nund starten Sie das Update erneut: es stellt die Installation wieder her.\n";
 const char kCannotOpen[] =
     "Error: Ein Fehler ist w\xC3\xA4hrend dem Update aufgetreten.\n\n"
     "Installieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
@@ -52,18 +58,22 @@ inline void WriteAll(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-inline std::string PartlyDone(int copied, int failed) {
-    return "Error: Es wurden " + std::to_string(copied) + " Dateien kopiert.\n" +
-           std::to_string(failed) +
-           " Dateien konnten nicht kopiert werden.\n\nDas Update wurde nicht vollst\xC3\xA4ndig "
-           "installiert.\n";
+// The box of a run that installed nothing and left the installation as it was.
+inline std::string NotInstalled(int files, int folders = 0) {
+    return "Error: " + std::to_string(files) + " Dateien konnten nicht kopiert werden.\n" +
+           (folders == 0 ? ""
+                         : std::to_string(folders) +
+                               " Ordner konnten nicht gelesen oder angelegt werden.\n") +
+           "\nDas Update wurde nicht installiert, die Installation ist unver\xC3\xA4ndert.\n";
 }
 
-// The temporary files of the copy left in a directory.
+// The files of the run's own left in a directory: staged files, backups, the
+// journal.
 inline std::string TemporaryFiles(const fs::path& directory) {
     std::string names;
     for (const auto& entry : fs::directory_iterator(directory))
-        if (entry.path().filename().string().rfind(".Update-", 0) == 0)
+        if (entry.path().filename().string().rfind(".Update-", 0) == 0 ||
+            entry.path().filename() == ".Update.journal")
             names += entry.path().filename().string() + " ";
     return names;
 }
@@ -208,6 +218,54 @@ class UpdateRun : public ::testing::Test {
     std::string registryFile_; // instead of root_/registry.reg
     std::string environment_;  // NAME=value words for the run
     pid_t productPid_ = -1;
+};
+
+inline std::string Filled(std::size_t size, char fill) {
+    std::string text(size, fill);
+    for (std::size_t i = 0; i < size; i += 4096)
+        text[i] = static_cast<char>('0' + (i / 4096) % 10); // a page out of place shows
+    return text;
+}
+
+// Update.exe started from a package without being waited for.
+class StartedRun {
+  public:
+    // command: from UpdateRun::Command.
+    StartedRun(const std::string& command, const fs::path& error) : error_(error) {
+        const std::string withError = command + " 2>" + Quoted(error.string());
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl("/bin/sh", "sh", "-c", withError.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~StartedRun() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t Pid() const { return pid_; }
+
+    // Whether it has ended (without waiting).
+    bool Ended() {
+        if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_)
+            pid_ = -1;
+        return pid_ <= 0;
+    }
+    // Waits for its end, for at most a minute; -1 when it did not end or
+    // exit.
+    int Finish() {
+        for (int i = 0; i < 600 && !Ended(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Ended() && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    }
+    std::string MessageBox() const { return ReadAll(error_); }
+
+  private:
+    fs::path error_;
+    pid_t pid_ = -1;
+    int status_ = 0;
 };
 
 } // namespace update_run

@@ -104,7 +104,7 @@ TEST_F(UnattendedRun, EachOutcomeHasItsBoxAndExitCodeAndChangesTheSame) {
              WriteAll(package_ / "a.txt", "a");
          },
          nothingCopied},
-        {"partly installed", "/S", 82, PartlyDone(1, 1),
+        {"not installed", "/S", 82, NotInstalled(1),
          [&] {
              Installed();
              fs::permissions(install_ / "BV.EXE", fs::perms::owner_read);
@@ -115,7 +115,23 @@ TEST_F(UnattendedRun, EachOutcomeHasItsBoxAndExitCodeAndChangesTheSame) {
          },
          [&] {
              EXPECT_EQ(ReadAll(install_ / "locked.txt"), "old");
-             EXPECT_EQ(ReadAll(install_ / "fine.txt"), "fine");
+             EXPECT_FALSE(fs::exists(install_ / "fine.txt"));
+             EXPECT_EQ(TemporaryFiles(install_), "");
+         }},
+        // A stopped run's file that cannot go back: a directory took its
+        // place. Its journal stays for the next run, and nothing else is done.
+        {"not restored", "/S", 31, kNotRestored,
+         [&] {
+             Installed();
+             WriteAll(install_ / ".Update.journal",
+                      "Brenvolt-Update-Journal 00000001\r\nR a.txt\r\nC\r\n");
+             WriteAll(install_ / ".Update-00000001-00000000.old", "old a");
+             fs::create_directories(install_ / "a.txt");
+             WriteAll(package_ / "b.txt", "b");
+         },
+         [&] {
+             EXPECT_TRUE(fs::exists(install_ / ".Update.journal"));
+             EXPECT_FALSE(fs::exists(install_ / "b.txt"));
          }},
     };
     for (const Case& c : cases) {
@@ -159,7 +175,7 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     const RunResult run = Run(false, {"/S", "/LOG=" + log.string()});
     EXPECT_EQ(run.exitCode, 82);
     EXPECT_EQ(run.messageBox, "");
-    EXPECT_EQ(ReadAll(install_ / "Data" / "map.dat"), "map");
+    EXPECT_FALSE(fs::exists(install_ / "Data"));
 
     std::vector<std::string> lines = LogLines(log);
     ASSERT_EQ(lines.size(), 9u) << ReadAll(log);
@@ -184,8 +200,9 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
             "Blocked (Fehler 183: Cannot create a file when that file already exists.)",
     };
     EXPECT_EQ(copied, expected);
-    EXPECT_EQ(lines[8], "Ergebnis: Das Update wurde nicht vollst\xE4ndig installiert, 1 Dateien "
-                        "kopiert, 4 Fehler; Exitcode 82");
+    EXPECT_EQ(lines[8], "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
+                        "wiederhergestellt; 2 Dateien nicht kopiert, 2 Ordner nicht gelesen oder "
+                        "angelegt; Exitcode 82");
 }
 
 TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
@@ -455,8 +472,10 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
         "Verzeichnis nicht angelegt: " + target + "dir" + exists,
     };
     EXPECT_EQ(copied, expected);
-    EXPECT_EQ(lines.back(), "Ergebnis: Das Update wurde nicht vollst\xE4ndig installiert, 1 "
-                            "Dateien kopiert, 5 Fehler; Exitcode 82");
+    EXPECT_EQ(lines.back(), "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
+                            "wiederhergestellt; 3 Dateien nicht kopiert, 2 Ordner nicht gelesen "
+                            "oder angelegt; Exitcode 82");
+    EXPECT_FALSE(fs::exists(install_ / "ok.txt"));
     for (const char* name : {"A.dat", "a.dat", "Dir", "dir"})
         EXPECT_FALSE(fs::exists(install_ / name)) << name;
 }

@@ -22,8 +22,11 @@ text_not_found='Das Update konnte nicht installiert werden, da das Programm nich
 text_running='Sie müssen erst Brenvolt schließen,\r\nbevor Sie das Update installieren.'
 text_cannot_open='Ein Fehler ist während dem Update aufgetreten.\r\n\r\nInstallieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\r\n'
 text_done() { printf 'Es wurden %d Dateien kopiert.\\r\\nDas Update wurde korrekt installiert.' "$1"; }
-text_partly_done() {
-    printf 'Es wurden %d Dateien kopiert.\\r\\n%d Dateien konnten nicht kopiert werden.\\r\\n\\r\\nDas Update wurde nicht vollständig installiert.' "$1" "$2"
+text_not_installed() {
+    printf '%d Dateien konnten nicht kopiert werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
+}
+text_not_installed_folders() { # FILES FOLDERS
+    printf '%d Dateien konnten nicht kopiert werden.\\r\\n%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1" "$2"
 }
 text_usage() {
     printf 'Unbekannte Angabe in der Befehlszeile: %s\\r\\n\\r\\nMögliche Schalter:\\r\\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\\r\\n/LOG=<Datei>  den Ablauf in die Datei schreiben' "$1"
@@ -175,10 +178,10 @@ expect_file() { # expect_file PATH CONTENT (PATH under drive C:)
 
 expect_absent() { [ ! -e "$drive_c/$1" ] || problem "C:/$1 should not exist"; }
 
-# No temporary file of the copy (.Update-*) is left in the directory.
+# No file of the run's own (.Update-*, the journal) is left in the directory.
 expect_no_temporary_files() {
     local left
-    left="$(ls -A "$drive_c/$1" 2>/dev/null | grep '^\.Update-' | tr '\n' ' ')"
+    left="$(ls -A "$drive_c/$1" 2>/dev/null | grep -E '^\.Update-|^\.Update\.journal$' | tr '\n' ' ')"
     [ -z "$left" ] || problem "temporary files left in C:/$1: $left"
 }
 
@@ -243,6 +246,7 @@ expect_notes_on_faq
 expect_file Brenvolt/readme.txt "new readme"
 expect_file Brenvolt/faq.txt "notes"
 expect_absent Brenvolt/Update.exe
+expect_no_temporary_files Brenvolt
 end
 
 begin "found only under HKEY_CURRENT_USER (&AppPath)"
@@ -354,10 +358,11 @@ package_file Data/map.dat "new map"
 package_file Data/Deep/x.txt "x"
 package_file top.txt "top"
 run_update
-expect_box Error warning "$(text_partly_done 1 1)"
+expect_box Error warning "$(text_not_installed_folders 0 1)"
 expect_file Elsewhere/map.dat "precious"
 expect_absent Elsewhere/Deep
-expect_file Brenvolt/top.txt "top"
+expect_absent Brenvolt/top.txt
+expect_no_temporary_files Brenvolt
 rm -rf "$drive_c/Elsewhere"
 end
 
@@ -413,26 +418,30 @@ package_file readme.txt "new readme"
 package_file other.txt "other"
 run_update --hold 'C:\Brenvolt\readme.txt'
 expect hold 'C:\\Brenvolt\\readme.txt|ok'
-expect_box Error warning "$(text_partly_done 1 1)"
+expect_box Error warning "$(text_not_installed 1)"
 expect_no_notes
 expect_file Brenvolt/readme.txt "old readme"
-expect_file Brenvolt/other.txt "other"
+expect_absent Brenvolt/other.txt
+expect_no_temporary_files Brenvolt
 end
 
-begin "locked target keeps its old contents; the new copy is not left behind"
+begin "locked target leaves the whole installation unchanged; nothing of the run is left behind"
 install Brenvolt
 machine_value 'C:\Brenvolt'
 mkdir -p "$drive_c/Brenvolt/Data"
 echo "old map" >"$drive_c/Brenvolt/Data/map.dat"
 package_file Data/map.dat "new map"
 package_file Data/other.dat "other"
+package_file New/made.dat "made"
 package_file readme.txt "new readme"
 run_update --hold 'C:\Brenvolt\Data\map.dat'
 expect hold 'C:\\Brenvolt\\Data\\map.dat|ok'
-expect_box Error warning "$(text_partly_done 2 1)"
+expect_box Error warning "$(text_not_installed 1)"
+expect_no_notes
 expect_file Brenvolt/Data/map.dat "old map"
-expect_file Brenvolt/Data/other.dat "other"
-expect_file Brenvolt/readme.txt "new readme"
+expect_absent Brenvolt/Data/other.dat
+expect_absent Brenvolt/New
+expect_file Brenvolt/readme.txt "old readme"
 expect_no_temporary_files Brenvolt/Data
 expect_no_temporary_files Brenvolt
 end
@@ -498,10 +507,10 @@ package_file readme.txt "new readme"
 package_file other.txt "other"
 wine attrib +r 'C:\Brenvolt\readme.txt' >/dev/null 2>&1
 run_update
-expect_box Error warning "$(text_partly_done 1 1)"
+expect_box Error warning "$(text_not_installed 1)"
 expect_no_notes
 expect_file Brenvolt/readme.txt "old readme"
-expect_file Brenvolt/other.txt "other"
+expect_absent Brenvolt/other.txt
 end
 
 begin "read-only and hidden attributes of BV.EXE cleared"
@@ -606,7 +615,7 @@ expect_silent 110
 expect_absent Brenvolt/readme.txt
 end
 
-begin "/S: partly installed (exit code 82)"
+begin "/S: not installed, the installation unchanged (exit code 82)"
 install Brenvolt
 machine_value 'C:\Brenvolt'
 package_file readme.txt "new readme"
@@ -614,7 +623,7 @@ package_file other.txt "other"
 run_silent --hold 'C:\Brenvolt\readme.txt' -- /S
 expect_silent 82
 expect_file Brenvolt/readme.txt "old readme"
-expect_file Brenvolt/other.txt "other"
+expect_absent Brenvolt/other.txt
 end
 
 begin "/LOG= in a folder with a blank: every step, a failed file with its error"
@@ -632,7 +641,7 @@ expect_log_line "$lines" 'Installation gefunden unter HKEY_LOCAL_MACHINE: C:\Bre
 expect_log_line "$lines" 'Kopiert: C:\Brenvolt\Data\map.dat'
 grep -Eq '^Nicht kopiert: C:\\Brenvolt\\readme\.txt \(Fehler 32: [^)]+\)$' <<<"$lines" ||
     problem "no line for readme.txt with error 32 and its text: $(tr '\n' '|' <<<"$lines")"
-[ "$(tail -n 1 <<<"$lines")" = 'Ergebnis: Das Update wurde nicht vollständig installiert, 1 Dateien kopiert, 1 Fehler; Exitcode 82' ] ||
+[ "$(tail -n 1 <<<"$lines")" = 'Ergebnis: Das Update wurde nicht installiert, die Installation wurde wiederhergestellt; 1 Dateien nicht kopiert, 0 Ordner nicht gelesen oder angelegt; Exitcode 82' ] ||
     problem "last log line: $(tail -n 1 <<<"$lines")"
 grep -q 'NO TIME STAMP' <<<"$lines" && problem "log lines without a time stamp"
 end

@@ -92,6 +92,7 @@ typedef HBRUSH__* HBRUSH;
 #define ERROR_INVALID_NAME 123L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_DIRECTORY 267L
@@ -382,6 +383,10 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
 BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName,
                         LPPROGRESS_ROUTINE progressRoutine, LPVOID data, LPBOOL cancel,
                         DWORD copyFlags);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
+BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR volumeMountPoint, LPSTR volumeName,
+                                              DWORD bufferLength);
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);

@@ -14,6 +14,7 @@ struct FileObject {
     bool canRead;
     bool canWrite;
     bool isDirectory;
+    bool isVolume; // a volume opened by its name: flushing it syncs its file system
     // FILE_FLAG_DELETE_ON_CLOSE: the directory it was opened in (O_PATH) and
     // its name there; -1 and null otherwise.
     int deleteDirectoryFd;
@@ -51,3 +52,8 @@ void DestroyFileObject(FileObject* file);
 
 // The live file object behind handle, or null.
 FileObject* FileFromHandle(HANDLE handle);
+
+// Volume names ("\\?\Volume{...}", from GetVolumeNameForVolumeMountPointA)
+// and their handles (volumes.cpp).
+bool IsVolumeName(LPCSTR fileName);
+HANDLE OpenVolume(LPCSTR fileName, DWORD access);

@@ -42,6 +42,8 @@ DWORD TrailingSeparatorRefusal(PosixPath& path, DWORD disposition, DWORD flags) 
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD flags, HANDLE) {
+    if (IsVolumeName(fileName))
+        return OpenVolume(fileName, access);
     PosixPath path(fileName, CaseLookup::WhenMissing);
     if (!path.CheckValid())
         return INVALID_HANDLE_VALUE;

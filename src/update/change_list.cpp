@@ -1,0 +1,59 @@
+#include "change_list.h"
+
+#include <cstring>
+
+#include "heap.h"
+
+ChangeList::~ChangeList() {
+    if (block_ != nullptr)
+        ReleaseBlock(block_);
+}
+
+void ChangeList::Add(char kind, const char* relativePath, std::uint32_t length) {
+    const std::uint32_t needed = length + 2; // the kind and the closing zero
+    if (needed > UINT32_MAX / 2 - size_)
+        EndOnExhaustedHeap();
+    if (size_ + needed > capacity_) {
+        std::uint32_t capacity = capacity_ == 0 ? 4096 : capacity_;
+        while (capacity < size_ + needed)
+            capacity *= 2;
+        char* block = static_cast<char*>(AllocateBlock(capacity));
+        if (size_ != 0)
+            std::memcpy(block, block_, size_);
+        if (block_ != nullptr)
+            ReleaseBlock(block_);
+        block_ = block;
+        capacity_ = capacity;
+    }
+    block_[size_] = kind;
+    std::memcpy(block_ + size_ + 1, relativePath, length);
+    block_[size_ + 1 + length] = '\0';
+    size_ += needed;
+}
+
+bool ChangeList::Next(std::uint32_t& position, Change& change) const {
+    if (position != 0 && change.kind != kDirectory)
+        ++change.number;
+    if (position >= size_)
+        return false;
+    change.kind = block_[position];
+    change.path = block_ + position + 1;
+    position += static_cast<std::uint32_t>(std::strlen(change.path)) + 2;
+    return true;
+}
+
+bool ChangeList::PreviousDirectory(std::uint32_t& position, const char*& path) const {
+    while (position > 0) {
+        // position is just past a record's zero; its start follows the
+        // zero before it, or is 0.
+        std::uint32_t start = position - 1;
+        while (start > 0 && block_[start - 1] != '\0')
+            --start;
+        position = start;
+        if (block_[start] == kDirectory) {
+            path = block_ + start + 1;
+            return true;
+        }
+    }
+    return false;
+}

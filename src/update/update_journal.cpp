@@ -1,0 +1,198 @@
+#include "update_journal.h"
+
+#include "entry_name.h"
+#include "scratch_buffer.h"
+
+namespace {
+
+const char kHeader[] = "Brenvolt-Update-Journal ";
+const char kLineEnd[] = "\r\n";
+// Far more than 200,000 files of the longest paths take.
+const DWORD kMaxJournalSize = 128u << 20;
+const std::uint32_t kMaxLine = 2 * MAX_PATH;
+const std::uint32_t kReadChunk = 64 * 1024;
+
+bool ReadHex8(const char* text, std::uint32_t length, DWORD& value) {
+    if (length != 8)
+        return false;
+    value = 0;
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const char c = text[i];
+        const DWORD digit = c >= '0' && c <= '9'   ? static_cast<DWORD>(c - '0')
+                            : c >= 'A' && c <= 'F' ? static_cast<DWORD>(c - 'A' + 10)
+                                                   : 16;
+        if (digit == 16)
+            return false;
+        value = value * 16 + digit;
+    }
+    return true;
+}
+
+bool StartsWith(const char* text, std::uint32_t length, const char* prefix) {
+    std::uint32_t i = 0;
+    for (; prefix[i] != '\0'; ++i)
+        if (i >= length || text[i] != prefix[i])
+            return false;
+    return true;
+}
+
+// Takes one line (without its CR LF) into contents.
+bool TakeLine(const char* line, std::uint32_t length, bool first, JournalContents& contents) {
+    if (first) {
+        const std::uint32_t header = sizeof kHeader - 1;
+        return StartsWith(line, length, kHeader) &&
+               ReadHex8(line + header, length - header, contents.processId);
+    }
+    if (length == 1 && line[0] == 'C') {
+        if (contents.state == JournalState::kStaging)
+            contents.state = JournalState::kCommitting;
+        return true;
+    }
+    if (length == 1 && line[0] == 'K') {
+        contents.state = JournalState::kCommitted;
+        return true;
+    }
+    const char kind = length > 2 && line[1] == ' ' ? line[0] : '\0';
+    if (kind != ChangeList::kDirectory && kind != ChangeList::kReplaced && kind != ChangeList::kNew)
+        return false;
+    TextString path;
+    path.Assign(length - 2, line + 2);
+    // A zero byte would end the path early.
+    if (static_cast<std::uint32_t>(lstrlenA(path.GetText())) != length - 2 ||
+        !IsInstallationRelativePath(path.GetText()))
+        return false;
+    contents.changes.Add(kind, path.GetText(), path.GetLength());
+    return true;
+}
+
+} // namespace
+
+bool JournalFile::Create(const TextString& path, DWORD processId) {
+    Close();
+    handle_ = CreateFileA(path.GetText(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE)
+        return false;
+    line_.Format("%s%08lX%s", kHeader, static_cast<unsigned long>(processId), kLineEnd);
+    return Write(line_);
+}
+
+bool JournalFile::Add(char kind, const char* relativePath) {
+    line_.Assign(1, &kind);
+    line_.Append(' ').Append(relativePath).Append(kLineEnd);
+    return Write(line_);
+}
+
+bool JournalFile::Mark(JournalState state) {
+    line_.Assign(state == JournalState::kCommitted ? "K" : "C");
+    line_.Append(kLineEnd);
+    return Write(line_) && Flush();
+}
+
+bool JournalFile::Flush() {
+    return IsOpen() && FlushFileBuffers(handle_) != FALSE;
+}
+
+void JournalFile::Close() {
+    if (handle_ != INVALID_HANDLE_VALUE)
+        CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+}
+
+bool JournalFile::Write(const TextString& line) {
+    DWORD written = 0;
+    if (!IsOpen())
+        return false;
+    if (!WriteFile(handle_, line.GetText(), line.GetLength(), &written, nullptr))
+        return false;
+    if (written == line.GetLength())
+        return true;
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+}
+
+JournalRead ReadJournal(const TextString& path, JournalContents& contents) {
+    HANDLE file = CreateFileA(path.GetText(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND      ? JournalRead::kNone
+               : error == ERROR_SHARING_VIOLATION ? JournalRead::kInUse
+                                                  : JournalRead::kCannotRead;
+    }
+    // Only a plain file of a size a run writes, reached by no link.
+    BY_HANDLE_FILE_INFORMATION information;
+    const DWORD attributes = GetFileAttributesA(path.GetText());
+    if (!GetFileInformationByHandle(file, &information) || attributes == INVALID_FILE_ATTRIBUTES) {
+        CloseHandle(file);
+        return JournalRead::kCannotRead;
+    }
+    bool usable = !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                  information.nFileSizeHigh == 0 && information.nFileSizeLow <= kMaxJournalSize;
+
+    // Line by line through one buffer; a line longer than any path is no
+    // record and is passed over.
+    ScratchBuffer buffer(kReadChunk + kMaxLine);
+    char* const block = buffer.GetBlock();
+    std::uint32_t held = 0;
+    bool first = true, overlong = false;
+    DWORD total = 0;
+    while (usable) {
+        DWORD count = 0;
+        if (!ReadFile(file, block + held, kReadChunk, &count, nullptr)) {
+            CloseHandle(file);
+            return JournalRead::kCannotRead;
+        }
+        total += count;
+        if (count == 0 || total > kMaxJournalSize)
+            break; // what is held is a last line without its end: cut off
+        held += count;
+        std::uint32_t start = 0;
+        for (std::uint32_t i = 0; i + 1 < held; ++i) {
+            if (block[i] != '\r' || block[i + 1] != '\n')
+                continue;
+            if (overlong || !TakeLine(block + start, i - start, first, contents)) {
+                if (first)
+                    usable = false; // no journal of ours
+                ++contents.skipped;
+            }
+            first = false;
+            overlong = false;
+            start = i + 2;
+            ++i;
+        }
+        if (!usable)
+            break;
+        held -= start;
+        for (std::uint32_t i = 0; i < held; ++i)
+            block[i] = block[start + i];
+        if (held > kMaxLine) {
+            overlong = true;
+            held = 0;
+        }
+    }
+    CloseHandle(file);
+    return usable && !first ? JournalRead::kRead : JournalRead::kForeign;
+}
+
+bool IsInstallationRelativePath(const char* path) {
+    TextString part;
+    std::uint32_t length = 0;
+    const char* start = path;
+    for (const char* p = path;; ++p) {
+        if (*p == '\0' || *p == '\\') {
+            part.Assign(static_cast<std::uint32_t>(p - start), start);
+            if (part.GetLength() == 0 || part.GetText()[0] == '.' ||
+                !IsWindowsFileName(part.GetText()))
+                return false;
+            if (*p == '\0')
+                break;
+            start = p + 1;
+        } else if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
+            ++p; // its trail byte may look like '\'
+        }
+        if (++length > MAX_PATH)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,101 @@
+// An update installed whole or not at all:
+// 1. staging: every package file is written whole under a staged name
+//    beside its target and every missing directory is made; nothing
+//    installed is touched;
+// 2. the staged files are flushed to the disk, with one flush of the whole
+//    volume where the process may open it (an administrator), else one per
+//    file;
+// 3. commit: each installed file is renamed to its backup name and its
+//    staged file renamed into its place; everything is flushed once more,
+//    and only then are the backups removed;
+// 4. any failure on the way undoes it all: staged files removed, backups
+//    renamed back (keeping their attributes and times), directories the run
+//    made removed.
+// The journal (update_journal.h) tells a later run what was under way, so
+// that a run stopped at any moment, or a power cut, is undone (or, once
+// every file was in, finished) before anything else is done.
+#pragma once
+
+#include "change_list.h"
+#include "copy_tree.h"
+#include "platform/win32_api.h"
+#include "text_string.h"
+#include "update_journal.h"
+
+class UpdateTransaction {
+  public:
+    // installDirectory: the root that every path handed in lies under.
+    UpdateTransaction(const TextString& installDirectory, const CopyReporter* reporter);
+    ~UpdateTransaction();
+    UpdateTransaction(const UpdateTransaction&) = delete;
+    UpdateTransaction& operator=(const UpdateTransaction&) = delete;
+
+    // The progress routine (and its data) that each staging copy calls.
+    void SetCopyProgress(LPPROGRESS_ROUTINE routine, void* data) {
+        copyRoutine_ = routine;
+        copyData_ = data;
+    }
+
+    // Makes the journal; false (with the last error) when it cannot be made,
+    // and the run is then only staged and undone.
+    bool Begin();
+
+    // A directory under the root that is there after the call: there
+    // already, or made (and noted, to be removed on undo). False with the
+    // last error when it is not; a file of that name gives
+    // ERROR_ALREADY_EXISTS.
+    bool MakeDirectory(const TextString& path);
+
+    // Writes source whole under a staged name in targetDirectory (under the
+    // root, ending in a separator) for the file `name` there; `replaces`:
+    // an installed file is there. False with the last error when it fails;
+    // nothing of it is left then.
+    bool StageFile(const TextString& source, const TextString& targetDirectory, const char* name,
+                   bool replaces);
+
+    // With everything staged: flush, commit and clean up, or undo when any
+    // of it fails. Without: undo.
+    InstallState Finish(bool stagedWhole);
+
+    // What failed while the staged files were being put in place (each
+    // reported as it happened): a file, or the journal.
+    std::uint32_t FilesFailedInCommit() const { return filesFailedInCommit_; }
+    std::uint32_t JournalFailures() const { return journalFailures_; }
+
+  private:
+    bool FlushStaged();
+    bool FlushVolume();
+    InstallState Commit();
+    InstallState Undo(JournalState state);
+    void RemoveJournal();
+
+    TextString root_; // ends in a separator
+    const CopyReporter* reporter_;
+    LPPROGRESS_ROUTINE copyRoutine_ = nullptr;
+    void* copyData_ = nullptr;
+    DWORD processId_;
+    ChangeList changes_;
+    std::uint32_t files_ = 0;
+    std::uint32_t filesFailedInCommit_ = 0;
+    std::uint32_t journalFailures_ = 0;
+    JournalFile journal_;
+    TextString journalPath_;
+    TextString staged_, scratch_;
+};
+
+enum class Recovery {
+    kNone,      // no journal: nothing was under way
+    kUndone,    // a stopped run was undone: the installation is as before it
+    kCompleted, // a stopped run had every file in: its old files are removed
+    kFailed,    // not all of a stopped run could be undone, or its journal could not
+                // be read; the journal stays
+    kUnusable,  // a file of the journal's name that no run wrote: removed, nothing done
+};
+
+// Undoes (or finishes) what a run stopped on this installation left, from
+// its journal; to be called holding the installation lock, before anything
+// else. Only paths inside the installation, reached through no link, and
+// only the run's own staged and backup names are ever moved or removed.
+// `skipped` receives the number of journal lines not acted upon.
+Recovery RecoverInstallation(const TextString& installDirectory, const CopyReporter* reporter,
+                             std::uint32_t* skipped = nullptr);

@@ -1,0 +1,64 @@
+#include "work_names.h"
+
+namespace work_names {
+
+namespace {
+
+const char kPrefix[] = ".Update-";
+const char kStagedSuffix[] = ".tmp";
+const char kBackupSuffix[] = ".old";
+const unsigned kDigits = 8;
+
+void Append(TextString& path, DWORD processId, std::uint32_t number, const char* suffix) {
+    TextString name;
+    name.Format("%s%08lX-%08lX%s", kPrefix, static_cast<unsigned long>(processId),
+                static_cast<unsigned long>(number), suffix);
+    path.Append(name);
+}
+
+// Reads 8 hexadecimal digits into value; null when they are not there.
+const char* ReadHex(const char* text, DWORD& value) {
+    value = 0;
+    for (unsigned i = 0; i < kDigits; ++i, ++text) {
+        const char c = *text;
+        unsigned digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else
+            return nullptr;
+        value = value * 16 + digit;
+    }
+    return text;
+}
+
+} // namespace
+
+void AppendStaged(TextString& path, DWORD processId, std::uint32_t number) {
+    Append(path, processId, number, kStagedSuffix);
+}
+
+void AppendBackup(TextString& path, DWORD processId, std::uint32_t number) {
+    Append(path, processId, number, kBackupSuffix);
+}
+
+bool IsLeftoverTemporary(const char* name, DWORD ownProcessId) {
+    for (const char* p = kPrefix; *p != '\0'; ++p, ++name)
+        if (*name != *p)
+            return false;
+    DWORD processId, number;
+    name = ReadHex(name, processId);
+    if (name == nullptr)
+        return false;
+    if (lstrcmpiA(name, kStagedSuffix) == 0)
+        return true; // an earlier version's, whoever made it
+    if (*name != '-' || processId == ownProcessId)
+        return false;
+    name = ReadHex(name + 1, number);
+    return name != nullptr && lstrcmpiA(name, kStagedSuffix) == 0;
+}
+
+} // namespace work_names

@@ -1,0 +1,93 @@
+// A rename of the commit that fails, which the stand-in cannot provoke (on
+// Windows as here, whatever stops a rename stops the probe before it): the
+// linker routes the core's MoveFileExA through this file (--wrap), which
+// refuses the renames a case names and hands the others on.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "copy_tree.h"
+#include "temp_tree.h"
+#include "update_transaction.h"
+
+namespace {
+
+// A rename from a name ending in `from` to one ending in `to` fails.
+struct Refusal {
+    std::string from, to;
+} refusal;
+
+bool EndsWith(const char* text, const std::string& end) {
+    const std::string whole(text == nullptr ? "" : text);
+    return whole.size() >= end.size() &&
+           whole.compare(whole.size() - end.size(), end.size(), end) == 0;
+}
+
+} // namespace
+
+// MoveFileExA(const char*, const char*, unsigned) by its C++ symbol name.
+extern "C" BOOL __real__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flags);
+extern "C" BOOL __wrap__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (!refusal.to.empty() && EndsWith(from, refusal.from) && EndsWith(to, refusal.to)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    return __real__Z11MoveFileExAPKcS0_j(from, to, flags);
+}
+
+namespace {
+
+FILETIME LastWrite(const TempTree& tree, const std::string& relative) {
+    WIN32_FIND_DATAA entry = {};
+    FindClose(FindFirstFileA(tree.Path(relative).c_str(), &entry));
+    return entry.ftLastWriteTime;
+}
+
+TEST(CommitThatFails, PutsEveryFileBack) {
+    const struct {
+        const char* what;
+        Refusal refused;
+        InstallState state;
+    } cases[] = {
+        {"an installed file not moved aside", {"b.txt", ".old"}, InstallState::kUnchanged},
+        {"a new file not moved in", {".tmp", "c.txt"}, InstallState::kUnchanged},
+        // Neither the new b.txt in, nor the old one back: the journal stays,
+        // and the next run puts it back.
+        {"not even put back", {"", "b.txt"}, InstallState::kDamaged},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempTree tree;
+        for (const char* name : {"a.txt", "b.txt", "c.txt", "New\\d.txt"})
+            tree.WriteFile(std::string("package\\") + name, std::string("new ") + name);
+        tree.WriteFile("install\\a.txt", "old a");
+        tree.WriteFile("install\\b.txt", "old b");
+        const FILETIME before = LastWrite(tree, "install\\b.txt");
+        refusal = c.refused;
+        const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                           TextString(tree.Path("install").c_str()), "*.*");
+        EXPECT_EQ(result.state, c.state);
+        EXPECT_EQ(result.copied, 0);
+        EXPECT_EQ(result.failedFiles, 1u);
+        EXPECT_EQ(tree.Exists("install\\.Update.journal"), c.state == InstallState::kDamaged);
+        refusal = {};
+        if (c.state == InstallState::kDamaged) {
+            EXPECT_EQ(RecoverInstallation(TextString(tree.Path("install").c_str()), nullptr),
+                      Recovery::kUndone);
+        }
+        EXPECT_EQ(tree.ReadFile("install\\a.txt"), "old a");
+        EXPECT_EQ(tree.ReadFile("install\\b.txt"), "old b");
+        const FILETIME after = LastWrite(tree, "install\\b.txt");
+        EXPECT_EQ(after.dwLowDateTime, before.dwLowDateTime);
+        EXPECT_EQ(after.dwHighDateTime, before.dwHighDateTime);
+        EXPECT_FALSE(tree.Exists("install\\c.txt"));
+        EXPECT_FALSE(tree.Exists("install\\New"));
+        WIN32_FIND_DATAA entry;
+        HANDLE left = FindFirstFileA(tree.Path("install\\.Update*").c_str(), &entry);
+        EXPECT_EQ(left, INVALID_HANDLE_VALUE) << entry.cFileName;
+        if (left != INVALID_HANDLE_VALUE)
+            FindClose(left);
+    }
+}
+
+} // namespace

@@ -1,0 +1,190 @@
+// Runs of Update.exe that fail or are killed on the way: the installation
+// ends whole old or whole new, and nothing of the run's own is left.
+#include <poll.h>
+#include <sys/inotify.h>
+
+#include "platform/win32_api.h"
+#include "update_run.h"
+
+namespace {
+
+class TransactionRun : public UpdateRun {
+  protected:
+    // count files "fNNN.dat" in `folders` folders, old in the installation
+    // and new in the package.
+    void OldAndNewFiles(int count, int folders) {
+        Installed();
+        for (int i = 0; i < count; ++i) {
+            WriteAll(install_ / Folder(i, folders) / Name(i), "old " + Name(i));
+            WriteAll(package_ / Folder(i, folders) / Name(i), "new " + Name(i));
+        }
+    }
+    void ExpectOld(int count, int folders) {
+        int wrong = 0;
+        for (int i = 0; i < count; ++i)
+            wrong += ReadAll(install_ / Folder(i, folders) / Name(i)) != "old " + Name(i);
+        EXPECT_EQ(wrong, 0) << "files that are not the old ones";
+        for (int f = 0; f < folders; ++f)
+            EXPECT_EQ(TemporaryFiles(install_ / Folder(f, folders)), "");
+        EXPECT_EQ(TemporaryFiles(install_), "");
+    }
+    static std::string Name(int i) { return "f" + std::to_string(1000 + i).substr(1) + ".dat"; }
+    static std::string Folder(int i, int folders) {
+        return folders == 0 ? "." : "Dir" + std::to_string(i % folders);
+    }
+};
+
+TEST_F(TransactionRun, TargetHeldOpenAmongManyFilesLeavesEveryFileOld) {
+    OldAndNewFiles(300, 3);
+    WriteAll(package_ / "New" / "n.txt", "new folder");
+    // Held by this process through the stand-in, sharing reading.
+    HANDLE held = CreateFileA((install_ / "Dir1" / Name(100)).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const RunResult run = Run(false);
+    CloseHandle(held);
+    EXPECT_EQ(run.messageBox, NotInstalled(1));
+    ExpectOld(300, 3);
+    EXPECT_FALSE(fs::exists(install_ / "New"));
+}
+
+// Waits (a minute at most) until a name with the given end appears in
+// directory, made or renamed there, and stops the run at once.
+bool StopAtName(StartedRun& run, const fs::path& directory, const std::string& end) {
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch < 0 || inotify_add_watch(watch, directory.c_str(), IN_CREATE | IN_MOVED_TO) < 0)
+        return false;
+    bool seen = false;
+    for (int i = 0; i < 60000 && !seen && !run.Ended(); ++i) {
+        struct pollfd ready = {watch, POLLIN, 0};
+        if (poll(&ready, 1, 1) <= 0)
+            continue;
+        alignas(struct inotify_event) char buffer[8192];
+        const ssize_t length = read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+            const std::string name = event->len > 0 ? event->name : "";
+            seen = seen || (name.size() >= end.size() &&
+                            name.compare(name.size() - end.size(), end.size(), end) == 0);
+            at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+        }
+    }
+    close(watch);
+    int status = 0;
+    return seen && kill(run.Pid(), SIGSTOP) == 0 &&
+           waitpid(run.Pid(), &status, WUNTRACED) == run.Pid() && WIFSTOPPED(status);
+}
+
+// A run killed while it stages or while it puts its files in place; the
+// next run, of another package, undoes it first.
+TEST_F(TransactionRun, KilledRunIsUndoneByTheNextRunOfAnotherPackage) {
+    const struct {
+        const char* phase;
+        const char* directory; // watched, under the installation
+        const char* end;       // of the name that shows the phase
+    } cases[] = {
+        {"staging", "New", "Deeper"}, // a directory made, files staged
+        {"commit", ".", ".old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.phase);
+        std::unique_ptr<StartedRun> killed;
+        bool caught = false;
+        for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+            killed.reset();
+            TearDown();
+            SetUp();
+            OldAndNewFiles(1000, 0);
+            fs::create_directories(install_ / "New");
+            WriteAll(package_ / "New" / "Deeper" / "big.dat", Filled(64 << 20, 'b'));
+            killed = std::make_unique<StartedRun>(Command(package_, "exec"), root_ / "first.txt");
+            caught = StopAtName(*killed, install_ / c.directory, c.end) &&
+                     fs::exists(install_ / ".Update.journal");
+        }
+        ASSERT_TRUE(caught) << "the run was never caught in its " << c.phase;
+        const fs::path other = root_ / "other";
+        fs::create_directories(other);
+        fs::copy_file(UPDATE_EXE_PATH, other / "Update.exe");
+        WriteAll(other / "own.txt", "its own");
+        kill(killed->Pid(), SIGKILL);
+        killed.reset();
+
+        StartedRun next(Command(other, "exec"), root_ / "next.txt");
+        EXPECT_EQ(next.Finish(), 0);
+        EXPECT_EQ(next.MessageBox(),
+                  "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+        ExpectOld(1000, 0);
+        EXPECT_EQ(ReadAll(install_ / "own.txt"), "its own");
+        EXPECT_FALSE(fs::exists(install_ / "New" / "Deeper")) << "made by the killed run";
+        EXPECT_EQ(TemporaryFiles(install_ / "New"), "");
+    }
+}
+
+// A journal that names paths outside the installation, or leads there
+// through a link, moves and removes nothing there; its sound lines are
+// still undone, and the run then does its own work.
+TEST_F(TransactionRun, JournalNamingPathsOutsideTheInstallationTouchesNothingThere) {
+    Installed();
+    const fs::path outside = root_ / "outside";
+    WriteAll(outside / "victim.txt", "victim");
+    WriteAll(outside / ".Update-00000001-00000000.old", "outside backup");
+    WriteAll(outside / ".Update-00000001-00000001.tmp", "outside staged");
+    // What the third file line would name, were it taken.
+    WriteAll(outside / ".Update-00000001-00000002.old", "outside backup 2");
+    fs::create_directory_symlink(outside, install_ / "link");
+    WriteAll(install_ / "a.txt", "half-new a");
+    WriteAll(install_ / ".Update-00000001-00000001.old", "old a");
+    WriteAll(install_ / ".Update.journal",
+             "Brenvolt-Update-Journal 00000001\r\n"
+             "R link\\victim.txt\r\n" // file 0, through the link
+             "R a.txt\r\n"            // file 1: sound
+             "R ..\\outside\\victim.txt\r\n"
+             "N C:\\Windows\\win.ini\r\n"
+             "R sub/../../outside/victim.txt\r\n"
+             "D ..\r\n"
+             "D link\r\n"
+             "C\r\n");
+    WriteAll(package_ / "b.txt", "b");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox,
+              "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+    EXPECT_EQ(ReadAll(outside / "victim.txt"), "victim");
+    EXPECT_EQ(ReadAll(outside / ".Update-00000001-00000000.old"), "outside backup");
+    EXPECT_EQ(ReadAll(outside / ".Update-00000001-00000001.tmp"), "outside staged");
+    EXPECT_EQ(ReadAll(outside / ".Update-00000001-00000002.old"), "outside backup 2");
+    EXPECT_TRUE(fs::is_symlink(install_ / "link"));
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "old a");
+    EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+}
+
+// What a run finds of a stopped one decides: undone before its mark that
+// every file was in, finished after it; a file of that name that is no
+// journal is removed and nothing else is touched.
+TEST_F(TransactionRun, JournalIsUndoneOrFinishedByItsMark) {
+    const struct {
+        const char* journal;
+        const char* installed; // a.txt afterwards
+        bool backupLeft;
+    } cases[] = {
+        {"Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\n", "old a", false},
+        {"Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\nK\r\n", "new a", false},
+        {"R a.txt\r\nC\r\n", "new a", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.journal);
+        TearDown();
+        SetUp();
+        Installed();
+        WriteAll(install_ / "a.txt", "new a");
+        WriteAll(install_ / ".Update-0000ABCD-00000000.old", "old a");
+        WriteAll(install_ / ".Update.journal", c.journal);
+        WriteAll(package_ / "b.txt", "b");
+        EXPECT_EQ(Run(false).messageBox,
+                  "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+        EXPECT_EQ(ReadAll(install_ / "a.txt"), c.installed);
+        EXPECT_EQ(TemporaryFiles(install_), c.backupLeft ? ".Update-0000ABCD-00000000.old " : "");
+    }
+}
+
+} // namespace
