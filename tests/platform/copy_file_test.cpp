@@ -117,7 +117,6 @@ TEST(CopyFileExA, ReportsTheBytesAndACancelRemovesTheTarget) {
     EXPECT_EQ(log.lastDone, LONGLONG(big.size()));
     EXPECT_EQ(log.total, LONGLONG(big.size()));
     EXPECT_TRUE(log.handlesGiven);
-    EXPECT_EQ(tree.ReadFile("copy.dat"), big);
     EXPECT_WIN32_FAILURE(
         CopyFileExA(from.c_str(), to.c_str(), Routine, &log, nullptr, COPY_FILE_FAIL_IF_EXISTS),
         FALSE, ERROR_FILE_EXISTS);
