@@ -113,6 +113,13 @@ TEST(CopyFileExA, ReportsTheBytesAndACancelRemovesTheTarget) {
     RoutineLog log;
     ASSERT_TRUE(
         CopyFileExA(from.c_str(), to.c_str(), Routine, &log, nullptr, COPY_FILE_FAIL_IF_EXISTS));
+    EXPECT_EQ(tree.ReadFile("copy.dat"), big);
+#ifdef _WIN32
+    // Wine 8 copies without calling the routine, and so cannot be cancelled.
+    if (log.calls == 0 &&
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr)
+        GTEST_SKIP() << "this Wine's CopyFileExA does not call its progress routine";
+#endif
     EXPECT_GE(log.calls, 2);
     EXPECT_EQ(log.lastDone, LONGLONG(big.size()));
     EXPECT_EQ(log.total, LONGLONG(big.size()));
