@@ -253,6 +253,20 @@ InstallState UpdateTransaction::Finish(bool stagedWhole) {
     return Undo(JournalState::kStaging);
 }
 
+// Counted, and told to the reporter with the last error, as it happens.
+void UpdateTransaction::FileFailedInCommit(const TextString& target) {
+    ++filesFailedInCommit_;
+    if (reporter_ != nullptr && reporter_->file != nullptr)
+        reporter_->file(reporter_->context, target, GetLastError());
+}
+
+void UpdateTransaction::JournalFailed() {
+    ++journalFailures_;
+    if (reporter_ != nullptr && reporter_->directory != nullptr)
+        reporter_->directory(reporter_->context, journalPath_, CopyStep::kWriteJournal,
+                             GetLastError());
+}
+
 bool UpdateTransaction::FlushStaged() {
     if (FlushVolumeOf(root_))
         return true;
@@ -264,9 +278,7 @@ bool UpdateTransaction::FlushStaged() {
             continue;
         paths.Make(root_, processId_, change);
         if (!FlushFile(paths.staged)) {
-            ++filesFailedInCommit_;
-            if (reporter_ != nullptr && reporter_->file != nullptr)
-                reporter_->file(reporter_->context, paths.target, GetLastError());
+            FileFailedInCommit(paths.target);
             return false;
         }
     }
@@ -277,10 +289,7 @@ InstallState UpdateTransaction::Commit() {
     if (!FlushStaged())
         return Undo(JournalState::kStaging);
     if (!journal_.Mark(JournalState::kCommitting)) {
-        ++journalFailures_;
-        if (reporter_ != nullptr && reporter_->directory != nullptr)
-            reporter_->directory(reporter_->context, journalPath_, CopyStep::kWriteJournal,
-                                 GetLastError());
+        JournalFailed();
         return Undo(JournalState::kStaging);
     }
     FilePaths paths;
@@ -293,9 +302,7 @@ InstallState UpdateTransaction::Commit() {
         if ((change.kind == ChangeList::kReplaced &&
              !MoveFileExA(paths.target.GetText(), paths.backup.GetText(), 0)) ||
             !MoveFileExA(paths.staged.GetText(), paths.target.GetText(), 0)) {
-            ++filesFailedInCommit_;
-            if (reporter_ != nullptr && reporter_->file != nullptr)
-                reporter_->file(reporter_->context, paths.target, GetLastError());
+            FileFailedInCommit(paths.target);
             return Undo(JournalState::kCommitting);
         }
     }
@@ -305,10 +312,7 @@ InstallState UpdateTransaction::Commit() {
     // changes of names in order).
     FlushVolumeOf(root_);
     if (!journal_.Mark(JournalState::kCommitted)) {
-        ++journalFailures_;
-        if (reporter_ != nullptr && reporter_->directory != nullptr)
-            reporter_->directory(reporter_->context, journalPath_, CopyStep::kWriteJournal,
-                                 GetLastError());
+        JournalFailed();
         return Undo(JournalState::kCommitting);
     }
     UndoChanges(root_, processId_, changes_, JournalState::kCommitted, false, reporter_);

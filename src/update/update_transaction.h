@@ -63,8 +63,9 @@ class UpdateTransaction {
     std::uint32_t JournalFailures() const { return journalFailures_; }
 
   private:
+    void FileFailedInCommit(const TextString& target);
+    void JournalFailed();
     bool FlushStaged();
-    bool FlushVolume();
     InstallState Commit();
     InstallState Undo(JournalState state);
     void RemoveJournal();

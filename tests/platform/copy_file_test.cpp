@@ -1,6 +1,7 @@
 // CopyFileA: overwriting in place, and refusing before the target is
 // touched wherever Windows refuses.
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -114,20 +115,23 @@ TEST(CopyFileExA, ReportsTheBytesAndACancelRemovesTheTarget) {
     ASSERT_TRUE(
         CopyFileExA(from.c_str(), to.c_str(), Routine, &log, nullptr, COPY_FILE_FAIL_IF_EXISTS));
     EXPECT_EQ(tree.ReadFile("copy.dat"), big);
+    EXPECT_WIN32_FAILURE(
+        CopyFileExA(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS),
+        FALSE, ERROR_FILE_EXISTS);
+    ASSERT_TRUE(DeleteFileA(to.c_str()));
 #ifdef _WIN32
     // Wine 8 copies without calling the routine, and so cannot be cancelled.
+    // Not a skip: a skipped test ends the program under qemu.
     if (log.calls == 0 &&
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr)
-        GTEST_SKIP() << "this Wine's CopyFileExA does not call its progress routine";
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
+        std::printf("note: this Wine's CopyFileExA does not call its progress routine\n");
+        return;
+    }
 #endif
     EXPECT_GE(log.calls, 2);
     EXPECT_EQ(log.lastDone, LONGLONG(big.size()));
     EXPECT_EQ(log.total, LONGLONG(big.size()));
     EXPECT_TRUE(log.handlesGiven);
-    EXPECT_WIN32_FAILURE(
-        CopyFileExA(from.c_str(), to.c_str(), Routine, &log, nullptr, COPY_FILE_FAIL_IF_EXISTS),
-        FALSE, ERROR_FILE_EXISTS);
-    ASSERT_TRUE(DeleteFileA(to.c_str()));
 
     RoutineLog cancel;
     cancel.answer = PROGRESS_CANCEL;
