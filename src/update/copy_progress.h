@@ -43,6 +43,7 @@ class CopyProgress {
   private:
     const bool interactive_;
     const DWORD start_;
+    const DWORD windowDelayMs_;
     bool windowTried_ = false;
     std::uint32_t rootLength_;
     std::uint64_t total_ = 0;

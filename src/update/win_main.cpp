@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "copy_progress.h"
 #include "copy_tree.h"
+#include "environment_number.h"
 #include "exit_codes.h"
 #include "installation_lock.h"
 #include "log_refusal.h"
@@ -118,17 +119,7 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
 }
 
 DWORD LockWaitLimit() {
-    char digits[16];
-    const DWORD length = GetEnvironmentVariableA(kLockWaitVariable, digits, sizeof digits);
-    if (length == 0 || length >= sizeof digits)
-        return kLockWaitMilliseconds;
-    DWORD seconds = 0;
-    for (DWORD i = 0; i < length; ++i) {
-        if (digits[i] < '0' || digits[i] > '9' || seconds > 24 * 60 * 60)
-            return kLockWaitMilliseconds;
-        seconds = seconds * 10 + static_cast<DWORD>(digits[i] - '0');
-    }
-    return seconds * 1000;
+    return EnvironmentNumber(kLockWaitVariable, 24 * 60 * 60, kLockWaitMilliseconds / 1000) * 1000;
 }
 
 void TellWaiting(void* log, const TextString& lockFile) {
