@@ -46,7 +46,7 @@ int CreateNew(const char* path, int flags, mode_t mode, bool keepOwner) {
         OpenFollowingTrustedLinks(path, flags | O_CREAT | O_EXCL | kOpenFlags, mode, &folder);
     if (fd < 0)
         return fd;
-    change.Added();
+    change.Added(&folder);
     if (!keepOwner)
         GiveToFolderOwner(fd, folder);
     return fd;
@@ -153,7 +153,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     // up only when the name as written is missing.
     bool caseLookedUp = disposition == CREATE_NEW;
     if (caseLookedUp)
-        path.LookUpCase();
+        path.LookUpMissingCase();
     bool existed = true;
     int fd = -1, error = 0;
     for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
@@ -174,7 +174,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
             break;
         if (!caseLookedUp) {
             caseLookedUp = true;
-            if (path.LookUpCase())
+            if (path.LookUpMissingCase())
                 continue;
         }
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)

@@ -116,13 +116,13 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         return Fail(ERROR_INVALID_PARAMETER); // no delayed moves
     if (newFileName == nullptr)
         return DeleteFileA(existingFileName);
-    PosixPath sourcePath(existingFileName);
-    PosixPath targetPath(newFileName);
+    PosixPath sourcePath(existingFileName, CaseLookup::WhenMissing);
+    PosixPath targetPath(newFileName, CaseLookup::WhenMissing);
     if (!sourcePath.CheckValid() || !targetPath.CheckValid())
         return FALSE;
 
     struct stat sourceInfo;
-    if (lstat(sourcePath.Text(), &sourceInfo) != 0)
+    if (LstatLookingUpCase(sourcePath, &sourceInfo) != 0)
         return Fail(Win32ErrorFromErrno(errno, sourcePath.Text()));
     Claims claims;
     // Renaming is an open of the source for delete access that shares
@@ -136,7 +136,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     }
 
     struct stat targetInfo;
-    if (lstat(targetPath.Text(), &targetInfo) == 0) {
+    if (LstatLookingUpCase(targetPath, &targetInfo) == 0) {
         if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino)
             return TRUE; // the same file under both names
         if (!(flags & MOVEFILE_REPLACE_EXISTING))
@@ -155,12 +155,13 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
 
     if (flags & MOVEFILE_WRITE_THROUGH)
         SyncFile(sourcePath.Text());
-    FolderChange leaving(sourcePath.Text()), arriving(targetPath.Text());
+    FolderChange leaving(sourcePath.Text(), targetPath.Text());
+    FolderChange arriving(leaving.CoversNewName() ? nullptr : targetPath.Text());
     const int renamed = std::rename(sourcePath.Text(), targetPath.Text());
     const int renameError = errno;
     claims.Release();
     if (renamed == 0) {
-        leaving.Removed();
+        leaving.Renamed();
         arriving.Added();
     }
     if (renamed != 0) {

@@ -10,11 +10,11 @@ namespace {
 
 // Replaces component [begin, end) of path by the name in its parent
 // directory that matches it without regard to case, if there is one.
-bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
+bool ResolveComponent(char* path, std::size_t begin, std::size_t end, bool* folderFound = nullptr) {
     if (begin <= 1)
-        return FindNameIgnoringCase(begin == 0 ? "." : "/", path + begin, end - begin);
+        return FindNameIgnoringCase(begin == 0 ? "." : "/", path + begin, end - begin, folderFound);
     path[begin - 1] = '\0';
-    const bool found = FindNameIgnoringCase(path, path + begin, end - begin);
+    const bool found = FindNameIgnoringCase(path, path + begin, end - begin, folderFound);
     path[begin - 1] = '/';
     return found;
 }
@@ -22,10 +22,11 @@ bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
 // Win32 names are not case-sensitive: where the path as written does not
 // exist, each component that is missing is looked up without regard to
 // case. What still cannot be found is left as written, for the caller to
-// create or to report. True when a component was replaced.
-bool ResolveCase(char* path) {
+// create or to report. True when a component was replaced. knownMissing:
+// the caller found the path missing, so it is not looked at again.
+bool ResolveCase(char* path, bool knownMissing) {
     struct stat info;
-    if (lstat(path, &info) == 0 || errno != ENOENT)
+    if (!knownMissing && (lstat(path, &info) == 0 || errno != ENOENT))
         return false;
     std::size_t length = std::strlen(path);
     // Mostly only the last component is missing (a file about to be made,
@@ -38,14 +39,10 @@ bool ResolveCase(char* path) {
     while (lastBegin > 0 && path[lastBegin - 1] != '/')
         --lastBegin;
     if (lastBegin < lastEnd) {
-        bool parentExists = true;
-        if (lastBegin > 1) {
-            path[lastBegin - 1] = '\0';
-            parentExists = lstat(path, &info) == 0;
-            path[lastBegin - 1] = '/';
-        }
+        bool parentExists = false;
+        const bool found = ResolveComponent(path, lastBegin, lastEnd, &parentExists);
         if (parentExists)
-            return ResolveComponent(path, lastBegin, lastEnd);
+            return found;
     }
     bool changed = false;
     std::size_t begin = 0;
@@ -90,11 +87,25 @@ PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup, LastComponent last)
     if (error_ != ERROR_SUCCESS)
         return;
     if (lookup == CaseLookup::Now)
-        ResolveCase(text_);
+        ResolveCase(text_, false);
 }
 
 bool PosixPath::LookUpCase() {
-    return IsValid() && ResolveCase(text_);
+    return IsValid() && ResolveCase(text_, false);
+}
+
+bool PosixPath::LookUpMissingCase() {
+    return IsValid() && ResolveCase(text_, true);
+}
+
+int LstatLookingUpCase(PosixPath& path, struct stat* info) {
+    if (lstat(path.Text(), info) == 0)
+        return 0;
+    const int error = errno;
+    if (error == ENOENT && path.LookUpMissingCase())
+        return lstat(path.Text(), info);
+    errno = error;
+    return -1;
 }
 
 DWORD MissingPathError(const char* posixPath) {
