@@ -83,6 +83,12 @@ TEST(PosixPaths, NamesAreFoundWithoutRegardToCase) {
     EXPECT_NE(GetFileAttributesA(tree.Path("Data\\MOVED.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(DeleteFileA(tree.Path("Data\\Moved.txt").c_str()));
     EXPECT_EQ(tree.ReadFile("data\\MOVED.txt"), "x");
+    // Moved into another folder, the name is there and no longer here.
+    EXPECT_TRUE(
+        MoveFileExA(tree.Path("data\\moved.txt").c_str(), tree.Path("Away.txt").c_str(), 0));
+    EXPECT_EQ(tree.ReadFile("away.TXT"), "x");
+    tree.WriteFile("DATA\\AWAY.TXT", "y");
+    EXPECT_EQ(stat((posixData + "AWAY.TXT").c_str(), &info), 0);
 }
 
 TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
