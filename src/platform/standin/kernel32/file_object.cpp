@@ -39,11 +39,11 @@ int OpenPath(const char* path, int flags, mode_t mode, bool writes) {
 // owner and group of its folder where the caller may give them, as a file
 // made by root in a user's installation must stay the user's; a file that
 // is deleted on close stays the caller's (see file_object.h).
-int CreateNew(const char* path, int flags, mode_t mode, bool keepOwner) {
-    FolderChange change(path);
+int CreateNew(const PosixPath& path, int flags, mode_t mode, bool keepOwner) {
+    FolderChange change(path.Text(), nullptr, path.FolderLook());
     struct stat folder;
-    const int fd =
-        OpenFollowingTrustedLinks(path, flags | O_CREAT | O_EXCL | kOpenFlags, mode, &folder);
+    const int fd = OpenFollowingTrustedLinks(path.Text(), flags | O_CREAT | O_EXCL | kOpenFlags,
+                                             mode, &folder);
     if (fd < 0)
         return fd;
     change.Added(&folder);
@@ -158,7 +158,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     int fd = -1, error = 0;
     for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
         if (disposition == CREATE_NEW) {
-            fd = CreateNew(path.Text(), mode, createMode, deleteOnClose);
+            fd = CreateNew(path, mode, createMode, deleteOnClose);
             error = errno;
             existed = fd < 0 && error == EEXIST;
             break;
@@ -180,7 +180,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
             break;
         // Create it, unless someone else did so in between.
-        fd = CreateNew(path.Text(), mode, createMode, deleteOnClose);
+        fd = CreateNew(path, mode, createMode, deleteOnClose);
         error = errno;
         existed = fd < 0; // made by someone else in between: open it again
         if (fd < 0 && error != EEXIST)

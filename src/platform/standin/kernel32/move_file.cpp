@@ -155,8 +155,10 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
 
     if (flags & MOVEFILE_WRITE_THROUGH)
         SyncFile(sourcePath.Text());
-    FolderChange leaving(sourcePath.Text(), targetPath.Text());
-    FolderChange arriving(leaving.CoversNewName() ? nullptr : targetPath.Text());
+    FolderChange leaving(sourcePath.Text(), targetPath.Text(), sourcePath.FolderLook(),
+                         targetPath.FolderLook());
+    FolderChange arriving(leaving.CoversNewName() ? nullptr : targetPath.Text(), nullptr,
+                          targetPath.FolderLook());
     const int renamed = std::rename(sourcePath.Text(), targetPath.Text());
     const int renameError = errno;
     claims.Release();

@@ -158,11 +158,15 @@ bool SplitEntry(const char* entryPath, char* folder, std::size_t size, const cha
 
 } // namespace
 
-bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length, bool* folderFound) {
+bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length,
+                          struct stat* folderLook) {
     struct stat info;
     const bool isFolder = stat(folder, &info) == 0 && S_ISDIR(info.st_mode);
-    if (folderFound != nullptr)
-        *folderFound = isFolder;
+    if (folderLook != nullptr) {
+        *folderLook = info;
+        if (!isFolder)
+            folderLook->st_mode = 0;
+    }
     if (!isFolder)
         return false;
     try {
@@ -185,11 +189,11 @@ bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length, bo
     return Scan(folder, name, length);
 }
 
-FolderChange::FolderChange(const char* entryPath, const char* newEntryPath)
+FolderChange::FolderChange(const char* entryPath, const char* newEntryPath,
+                           const struct stat* folderBefore, const struct stat* newFolderBefore)
     : folder_{}, name_(nullptr), newName_(nullptr), current_(false), generation_(0) {
-    struct stat info;
     if (entryPath == nullptr || !SplitEntry(entryPath, folder_, sizeof(folder_), &name_) ||
-        name_[0] == '\0' || stat(folder_, &info) != 0)
+        name_[0] == '\0')
         return;
     // The new name shares the folder when everything before it is the same.
     if (newEntryPath != nullptr) {
@@ -200,6 +204,13 @@ FolderChange::FolderChange(const char* entryPath, const char* newEntryPath)
             std::strncmp(entryPath, newEntryPath, folderLength) == 0 && newName[0] != '\0')
             newName_ = newName;
     }
+    if (folderBefore == nullptr && newName_ != nullptr)
+        folderBefore = newFolderBefore;
+    struct stat info;
+    if (folderBefore != nullptr)
+        info = *folderBefore;
+    else if (stat(folder_, &info) != 0)
+        return;
     std::lock_guard<std::mutex> guard(indexLock);
     const Index* index = Kept(info);
     current_ = index != nullptr && IsCurrent(*index, info);

@@ -25,9 +25,10 @@
 // regard to the case of ASCII letters. When found, copies the name as the
 // folder holds it over `name` (the same length) and returns true; where the
 // folder holds several cases of it, the first one that reading it gave.
-// folderFound, if given, tells whether the folder is there (a directory).
+// folderLook, if given, receives the status of the folder as looked at, its
+// st_mode 0 where the folder is not there (as a directory).
 bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length,
-                          bool* folderFound = nullptr);
+                          struct stat* folderLook = nullptr);
 
 // A change the stand-in makes to one name in a folder: made before the
 // change (it looks at the folder), told the outcome after it.
@@ -36,7 +37,13 @@ class FolderChange {
     // entryPath: the POSIX path of the name that changes (null: no change).
     // For a rename, newEntryPath is the path it goes to; when that lies in
     // the same folder, this one change covers both names (CoversNewName).
-    explicit FolderChange(const char* entryPath, const char* newEntryPath = nullptr);
+    // folderBefore, if given, is a look at the folder that the same call
+    // made just before (PosixPath::FolderLook), taken instead of another;
+    // newFolderBefore one at the folder of newEntryPath, taken where that
+    // is the same folder.
+    explicit FolderChange(const char* entryPath, const char* newEntryPath = nullptr,
+                          const struct stat* folderBefore = nullptr,
+                          const struct stat* newFolderBefore = nullptr);
     FolderChange(const FolderChange&) = delete;
     FolderChange& operator=(const FolderChange&) = delete;
 

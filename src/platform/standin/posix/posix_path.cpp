@@ -10,11 +10,12 @@ namespace {
 
 // Replaces component [begin, end) of path by the name in its parent
 // directory that matches it without regard to case, if there is one.
-bool ResolveComponent(char* path, std::size_t begin, std::size_t end, bool* folderFound = nullptr) {
+bool ResolveComponent(char* path, std::size_t begin, std::size_t end,
+                      struct stat* folderLook = nullptr) {
     if (begin <= 1)
-        return FindNameIgnoringCase(begin == 0 ? "." : "/", path + begin, end - begin, folderFound);
+        return FindNameIgnoringCase(begin == 0 ? "." : "/", path + begin, end - begin, folderLook);
     path[begin - 1] = '\0';
-    const bool found = FindNameIgnoringCase(path, path + begin, end - begin, folderFound);
+    const bool found = FindNameIgnoringCase(path, path + begin, end - begin, folderLook);
     path[begin - 1] = '/';
     return found;
 }
@@ -24,7 +25,10 @@ bool ResolveComponent(char* path, std::size_t begin, std::size_t end, bool* fold
 // case. What still cannot be found is left as written, for the caller to
 // create or to report. True when a component was replaced. knownMissing:
 // the caller found the path missing, so it is not looked at again.
-bool ResolveCase(char* path, bool knownMissing) {
+// folderLook receives the look at the folder of the last component when
+// that folder was there as written (st_mode 0 otherwise).
+bool ResolveCase(char* path, bool knownMissing, struct stat* folderLook) {
+    folderLook->st_mode = 0;
     struct stat info;
     if (!knownMissing && (lstat(path, &info) == 0 || errno != ENOENT))
         return false;
@@ -39,9 +43,8 @@ bool ResolveCase(char* path, bool knownMissing) {
     while (lastBegin > 0 && path[lastBegin - 1] != '/')
         --lastBegin;
     if (lastBegin < lastEnd) {
-        bool parentExists = false;
-        const bool found = ResolveComponent(path, lastBegin, lastEnd, &parentExists);
-        if (parentExists)
+        const bool found = ResolveComponent(path, lastBegin, lastEnd, folderLook);
+        if (folderLook->st_mode != 0)
             return found;
     }
     bool changed = false;
@@ -71,7 +74,7 @@ bool ResolveCase(char* path, bool knownMissing) {
 } // namespace
 
 PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup, LastComponent last)
-    : text_{}, error_(ERROR_SUCCESS) {
+    : text_{}, error_(ERROR_SUCCESS), folderLook_{} {
     if (win32Path == nullptr || win32Path[0] == '\0') {
         error_ = ERROR_PATH_NOT_FOUND;
         return;
@@ -87,15 +90,15 @@ PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup, LastComponent last)
     if (error_ != ERROR_SUCCESS)
         return;
     if (lookup == CaseLookup::Now)
-        ResolveCase(text_, false);
+        ResolveCase(text_, false, &folderLook_);
 }
 
 bool PosixPath::LookUpCase() {
-    return IsValid() && ResolveCase(text_, false);
+    return IsValid() && ResolveCase(text_, false, &folderLook_);
 }
 
 bool PosixPath::LookUpMissingCase() {
-    return IsValid() && ResolveCase(text_, true);
+    return IsValid() && ResolveCase(text_, true, &folderLook_);
 }
 
 int LstatLookingUpCase(PosixPath& path, struct stat* info) {

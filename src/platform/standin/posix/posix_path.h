@@ -31,6 +31,13 @@ class PosixPath {
     // itself is not looked at first.
     bool LookUpMissingCase();
 
+    // The look at the folder of the last name that the last case look-up
+    // made, if it made one: for the change this call makes next there
+    // (FolderChange).
+    const struct stat* FolderLook() const {
+        return folderLook_.st_mode != 0 ? &folderLook_ : nullptr;
+    }
+
     bool IsValid() const { return error_ == ERROR_SUCCESS; }
     // IsValid, and when not, the error becomes the thread's last error.
     bool CheckValid() const {
@@ -45,6 +52,7 @@ class PosixPath {
   private:
     char text_[PATH_MAX];
     DWORD error_;
+    struct stat folderLook_;
 };
 
 // lstat of a path made with CaseLookup::WhenMissing, whose case is looked up
