@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -275,3 +276,20 @@ TEST(WinExec, StartsTheProgramFromPathWithoutWaiting) {
 }
 
 } // namespace
+
+// Each thread has its own id, and so does a child made by fork, whose one
+// thread's id is its process id.
+TEST(GetCurrentThreadId, OwnToEachThreadAndToAForkedChild) {
+    const DWORD mine = GetCurrentThreadId();
+    DWORD other = 0;
+    std::thread([&other] { other = GetCurrentThreadId(); }).join();
+    EXPECT_NE(other, 0u);
+    EXPECT_NE(other, mine);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(GetCurrentThreadId() == static_cast<DWORD>(getpid()) ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
