@@ -160,7 +160,7 @@ bool SplitEntry(const char* entryPath, char* folder, std::size_t size, const cha
 
 bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length,
                           struct stat* folderLook) {
-    struct stat info;
+    struct stat info = {};
     const bool isFolder = stat(folder, &info) == 0 && S_ISDIR(info.st_mode);
     if (folderLook != nullptr) {
         *folderLook = info;

@@ -9,12 +9,13 @@
 // still has those times; a change by anyone else changes them and the
 // folder is read again. The stand-in's own changes (a file made, renamed or
 // deleted) are put into the index and its times taken anew, provided the
-// index was current just before the change; so a run that fills a folder
-// reads it only now and then. A change by someone else in the instant
-// between that look and the change could go unseen; the index is therefore
-// read anew once it has taken in as many of its own changes as it held
-// names (at least 64), which bounds such a miss and costs a constant per
-// change.
+// index was current at the last look at the folder just before the change
+// (the call's own case look-up, where it made one); so a run that fills a
+// folder reads it only now and then. A change by someone else in the
+// instant between that look and the change could go unseen; the index is
+// therefore read anew once it has taken in as many of its own changes as it
+// held names (at least 64), which bounds such a miss and costs a constant
+// per change.
 #pragma once
 
 #include <cstddef>
