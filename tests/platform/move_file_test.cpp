@@ -72,6 +72,7 @@ TEST(MoveFileExA, MissingSourceOrTheSameFile) {
                          FALSE, ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(MoveFileExA(tree.Path("file.txt").c_str(), tree.Path("file.txt").c_str(),
                             MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(MoveFileExA(tree.Path("file.txt").c_str(), tree.Path("FILE.TXT").c_str(), 0));
     EXPECT_EQ(tree.ReadFile("file.txt"), "kept");
 }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -83,6 +84,12 @@ TEST(PosixPaths, NamesAreFoundWithoutRegardToCase) {
     EXPECT_NE(GetFileAttributesA(tree.Path("Data\\MOVED.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(DeleteFileA(tree.Path("Data\\Moved.txt").c_str()));
     EXPECT_EQ(tree.ReadFile("data\\MOVED.txt"), "x");
+    // Moved into another folder, the name is there and no longer here.
+    EXPECT_TRUE(
+        MoveFileExA(tree.Path("data\\moved.txt").c_str(), tree.Path("Away.txt").c_str(), 0));
+    EXPECT_EQ(tree.ReadFile("away.TXT"), "x");
+    tree.WriteFile("DATA\\AWAY.TXT", "y");
+    EXPECT_EQ(stat((posixData + "AWAY.TXT").c_str(), &info), 0);
 }
 
 TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
@@ -269,3 +276,20 @@ TEST(WinExec, StartsTheProgramFromPathWithoutWaiting) {
 }
 
 } // namespace
+
+// Each thread has its own id, and so does a child made by fork, whose one
+// thread's id is its process id.
+TEST(GetCurrentThreadId, OwnToEachThreadAndToAForkedChild) {
+    const DWORD mine = GetCurrentThreadId();
+    DWORD other = 0;
+    std::thread([&other] { other = GetCurrentThreadId(); }).join();
+    EXPECT_NE(other, 0u);
+    EXPECT_NE(other, mine);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(GetCurrentThreadId() == static_cast<DWORD>(getpid()) ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}

@@ -14,11 +14,11 @@
 #include "trusted_open.h"
 
 BOOL WINAPI DeleteFileA(LPCSTR fileName) {
-    PosixPath path(fileName);
+    PosixPath path(fileName, CaseLookup::WhenMissing);
     if (!path.CheckValid())
         return FALSE;
     struct stat info;
-    if (lstat(path.Text(), &info) != 0) {
+    if (LstatLookingUpCase(path, &info) != 0) {
         SetLastError(Win32ErrorFromErrno(errno, path.Text()));
         return FALSE;
     }

@@ -35,20 +35,15 @@ int OpenPath(const char* path, int flags, mode_t mode, bool writes) {
     return OpenRetrying(path, flags, mode);
 }
 
-// A new file, never made through a link at its name (O_EXCL). It takes the
-// owner and group of its folder where the caller may give them, as a file
-// made by root in a user's installation must stay the user's; a file that
-// is deleted on close stays the caller's (see file_object.h).
-int CreateNew(const char* path, int flags, mode_t mode, bool keepOwner) {
-    FolderChange change(path);
-    struct stat folder;
+// A new file, never made through a link at its name (O_EXCL); *folder
+// receives the status of the folder it was made in.
+int CreateNew(const PosixPath& path, int flags, mode_t mode, struct stat* folder) {
+    FolderChange change(path.Text(), nullptr, path.FolderLook());
     const int fd =
-        OpenFollowingTrustedLinks(path, flags | O_CREAT | O_EXCL | kOpenFlags, mode, &folder);
+        OpenFollowingTrustedLinks(path.Text(), flags | O_CREAT | O_EXCL | kOpenFlags, mode, folder);
     if (fd < 0)
         return fd;
-    change.Added();
-    if (!keepOwner)
-        GiveToFolderOwner(fd, folder);
+    change.Added(folder);
     return fd;
 }
 
@@ -153,12 +148,13 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     // up only when the name as written is missing.
     bool caseLookedUp = disposition == CREATE_NEW;
     if (caseLookedUp)
-        path.LookUpCase();
+        path.LookUpMissingCase();
     bool existed = true;
+    struct stat madeIn = {}; // the folder of a file made here
     int fd = -1, error = 0;
     for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
         if (disposition == CREATE_NEW) {
-            fd = CreateNew(path.Text(), mode, createMode, deleteOnClose);
+            fd = CreateNew(path, mode, createMode, &madeIn);
             error = errno;
             existed = fd < 0 && error == EEXIST;
             break;
@@ -174,13 +170,13 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
             break;
         if (!caseLookedUp) {
             caseLookedUp = true;
-            if (path.LookUpCase())
+            if (path.LookUpMissingCase())
                 continue;
         }
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
             break;
         // Create it, unless someone else did so in between.
-        fd = CreateNew(path.Text(), mode, createMode, deleteOnClose);
+        fd = CreateNew(path, mode, createMode, &madeIn);
         error = errno;
         existed = fd < 0; // made by someone else in between: open it again
         if (fd < 0 && error != EEXIST)
@@ -192,6 +188,12 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     FileOpenResult result = {};
     if (fstat(fd, &result.status) != 0)
         return Failure(fd, ERROR_ACCESS_DENIED);
+    // A new file takes the owner and group of its folder where the caller
+    // may give them, as a file made by root in a user's installation must
+    // stay the user's; a file that is deleted on close stays the caller's
+    // (see file_object.h).
+    if (!existed && !deleteOnClose)
+        GiveToFolderOwner(fd, madeIn, &result.status);
     const struct stat& info = result.status;
     bool isDirectory = S_ISDIR(info.st_mode);
     if (!isDirectory && !S_ISREG(info.st_mode))

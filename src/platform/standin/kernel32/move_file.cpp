@@ -63,6 +63,25 @@ DWORD RefusalOfTarget(const char* path, const struct stat& info, int* claim) {
     return ERROR_SUCCESS;
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// rename that fails with EEXIST where the target is there; where the file
+// system cannot refuse that in the rename itself, it is looked at first.
+int RenameWithoutReplacing(const char* source, const char* target) {
+    if (renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    struct stat info;
+    if (lstat(target, &info) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return std::rename(source, target);
+}
+
 // Makes the data of a plain file durable; other kinds have none of their own.
 void SyncFile(const char* path) {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
@@ -116,13 +135,13 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         return Fail(ERROR_INVALID_PARAMETER); // no delayed moves
     if (newFileName == nullptr)
         return DeleteFileA(existingFileName);
-    PosixPath sourcePath(existingFileName);
-    PosixPath targetPath(newFileName);
+    PosixPath sourcePath(existingFileName, CaseLookup::WhenMissing);
+    PosixPath targetPath(newFileName, CaseLookup::WhenMissing);
     if (!sourcePath.CheckValid() || !targetPath.CheckValid())
         return FALSE;
 
     struct stat sourceInfo;
-    if (lstat(sourcePath.Text(), &sourceInfo) != 0)
+    if (LstatLookingUpCase(sourcePath, &sourceInfo) != 0)
         return Fail(Win32ErrorFromErrno(errno, sourcePath.Text()));
     Claims claims;
     // Renaming is an open of the source for delete access that shares
@@ -135,12 +154,15 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
             return Fail(error);
     }
 
+    // Without replacing, the rename itself refuses a name that is there,
+    // which is looked at only then.
+    const bool replaces = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
     struct stat targetInfo;
-    if (lstat(targetPath.Text(), &targetInfo) == 0) {
-        if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino)
+    if (!replaces) {
+        targetPath.LookUpMissingCase();
+    } else if (LstatLookingUpCase(targetPath, &targetInfo) == 0) {
+        if (SameFile(targetInfo, sourceInfo))
             return TRUE; // the same file under both names
-        if (!(flags & MOVEFILE_REPLACE_EXISTING))
-            return Fail(ERROR_ALREADY_EXISTS);
         if (S_ISDIR(sourceInfo.st_mode))
             return Fail(ERROR_ACCESS_DENIED);
         error = RefusalOfTarget(targetPath.Text(), targetInfo, &claims.target);
@@ -155,12 +177,21 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
 
     if (flags & MOVEFILE_WRITE_THROUGH)
         SyncFile(sourcePath.Text());
-    FolderChange leaving(sourcePath.Text()), arriving(targetPath.Text());
-    const int renamed = std::rename(sourcePath.Text(), targetPath.Text());
+    FolderChange leaving(sourcePath.Text(), targetPath.Text(), sourcePath.FolderLook(),
+                         targetPath.FolderLook());
+    FolderChange arriving(leaving.CoversNewName() ? nullptr : targetPath.Text(), nullptr,
+                          targetPath.FolderLook());
+    const int renamed = replaces ? std::rename(sourcePath.Text(), targetPath.Text())
+                                 : RenameWithoutReplacing(sourcePath.Text(), targetPath.Text());
     const int renameError = errno;
     claims.Release();
+    if (renamed != 0 && !replaces && renameError == EEXIST) {
+        if (lstat(targetPath.Text(), &targetInfo) == 0 && SameFile(targetInfo, sourceInfo))
+            return TRUE; // the same file under both names
+        return Fail(ERROR_ALREADY_EXISTS);
+    }
     if (renamed == 0) {
-        leaving.Removed();
+        leaving.Renamed();
         arriving.Added();
     }
     if (renamed != 0) {

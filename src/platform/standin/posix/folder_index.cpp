@@ -158,9 +158,16 @@ bool SplitEntry(const char* entryPath, char* folder, std::size_t size, const cha
 
 } // namespace
 
-bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length) {
-    struct stat info;
-    if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode))
+bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length,
+                          struct stat* folderLook) {
+    struct stat info = {};
+    const bool isFolder = stat(folder, &info) == 0 && S_ISDIR(info.st_mode);
+    if (folderLook != nullptr) {
+        *folderLook = info;
+        if (!isFolder)
+            folderLook->st_mode = 0;
+    }
+    if (!isFolder)
         return false;
     try {
         std::lock_guard<std::mutex> guard(indexLock);
@@ -182,11 +189,27 @@ bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length) {
     return Scan(folder, name, length);
 }
 
-FolderChange::FolderChange(const char* entryPath)
-    : folder_{}, name_(nullptr), current_(false), generation_(0) {
+FolderChange::FolderChange(const char* entryPath, const char* newEntryPath,
+                           const struct stat* folderBefore, const struct stat* newFolderBefore)
+    : folder_{}, name_(nullptr), newName_(nullptr), current_(false), generation_(0) {
+    if (entryPath == nullptr || !SplitEntry(entryPath, folder_, sizeof(folder_), &name_) ||
+        name_[0] == '\0')
+        return;
+    // The new name shares the folder when everything before it is the same.
+    if (newEntryPath != nullptr) {
+        const char* slash = std::strrchr(newEntryPath, '/');
+        const char* newName = slash == nullptr ? newEntryPath : slash + 1;
+        const std::size_t folderLength = static_cast<std::size_t>(name_ - entryPath);
+        if (static_cast<std::size_t>(newName - newEntryPath) == folderLength &&
+            std::strncmp(entryPath, newEntryPath, folderLength) == 0 && newName[0] != '\0')
+            newName_ = newName;
+    }
+    if (folderBefore == nullptr && newName_ != nullptr)
+        folderBefore = newFolderBefore;
     struct stat info;
-    if (!SplitEntry(entryPath, folder_, sizeof(folder_), &name_) || name_[0] == '\0' ||
-        stat(folder_, &info) != 0)
+    if (folderBefore != nullptr)
+        info = *folderBefore;
+    else if (stat(folder_, &info) != 0)
         return;
     std::lock_guard<std::mutex> guard(indexLock);
     const Index* index = Kept(info);
@@ -194,11 +217,41 @@ FolderChange::FolderChange(const char* entryPath)
     generation_ = current_ ? index->generation : 0;
 }
 
-void FolderChange::Done(bool added) {
+namespace {
+
+// Puts one name's change into the index; false when the index can no
+// longer say what the folder holds.
+bool Apply(Index& index, const char* name, bool added) {
+    const std::string key = Key(name, std::strlen(name));
+    auto found = index.names.find(key);
+    if (added) {
+        if (found == index.names.end())
+            index.names[key] = Spelling{name, 1};
+        else if (found->second.first != name)
+            ++found->second.count; // another case of a name it held
+    } else if (found == index.names.end() || found->second.first == name) {
+        // Not known, or the spelling it gave: whether another case of
+        // the name is left is known only to the folder.
+        if (found == index.names.end() || found->second.count > 1)
+            return false;
+        index.names.erase(found);
+    } else {
+        --found->second.count;
+    }
+    return true;
+}
+
+} // namespace
+
+void FolderChange::Done(bool added, const struct stat* folderAfter, bool renamed) {
     if (!current_)
         return;
     struct stat info;
-    const bool looked = stat(folder_, &info) == 0;
+    bool looked = true;
+    if (folderAfter != nullptr)
+        info = *folderAfter;
+    else
+        looked = stat(folder_, &info) == 0;
     std::lock_guard<std::mutex> guard(indexLock);
     Index* index = nullptr;
     for (auto& kept : indexes)
@@ -211,23 +264,12 @@ void FolderChange::Done(bool added) {
         return;
     }
     try {
-        const std::string key = Key(name_, std::strlen(name_));
-        auto found = index->names.find(key);
-        if (added) {
-            if (found == index->names.end())
-                index->names[key] = Spelling{name_, 1};
-            else if (found->second.first != name_)
-                ++found->second.count; // another case of a name it held
-        } else if (found == index->names.end() || found->second.first == name_) {
-            // Not known, or the spelling it gave: whether another case of
-            // the name is left is known only to the folder.
-            if (found == index->names.end() || found->second.count > 1) {
-                Drop(index);
-                return;
-            }
-            index->names.erase(found);
-        } else {
-            --found->second.count;
+        const bool applied = renamed ? Apply(*index, name_, false) &&
+                                           (newName_ == nullptr || Apply(*index, newName_, true))
+                                     : Apply(*index, name_, added);
+        if (!applied) {
+            Drop(index);
+            return;
         }
     } catch (const std::bad_alloc&) {
         Drop(index);

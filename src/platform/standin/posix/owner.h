@@ -10,6 +10,9 @@
 #include <sys/stat.h>
 
 void GiveToFolderOwner(int fd, const struct stat& folder);
+// The same, for a file whose status the caller has taken already: it is
+// kept up to date with the owner and group given.
+void GiveToFolderOwner(int fd, const struct stat& folder, struct stat* file);
 
 // Gives the file at fd the owner and group of the file `replaced`.
 void GiveOwnerOf(int fd, const struct stat& replaced);

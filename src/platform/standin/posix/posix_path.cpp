@@ -10,11 +10,12 @@ namespace {
 
 // Replaces component [begin, end) of path by the name in its parent
 // directory that matches it without regard to case, if there is one.
-bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
+bool ResolveComponent(char* path, std::size_t begin, std::size_t end,
+                      struct stat* folderLook = nullptr) {
     if (begin <= 1)
-        return FindNameIgnoringCase(begin == 0 ? "." : "/", path + begin, end - begin);
+        return FindNameIgnoringCase(begin == 0 ? "." : "/", path + begin, end - begin, folderLook);
     path[begin - 1] = '\0';
-    const bool found = FindNameIgnoringCase(path, path + begin, end - begin);
+    const bool found = FindNameIgnoringCase(path, path + begin, end - begin, folderLook);
     path[begin - 1] = '/';
     return found;
 }
@@ -22,10 +23,14 @@ bool ResolveComponent(char* path, std::size_t begin, std::size_t end) {
 // Win32 names are not case-sensitive: where the path as written does not
 // exist, each component that is missing is looked up without regard to
 // case. What still cannot be found is left as written, for the caller to
-// create or to report. True when a component was replaced.
-bool ResolveCase(char* path) {
+// create or to report. True when a component was replaced. knownMissing:
+// the caller found the path missing, so it is not looked at again.
+// folderLook receives the look at the folder of the last component when
+// that folder was there as written (st_mode 0 otherwise).
+bool ResolveCase(char* path, bool knownMissing, struct stat* folderLook) {
+    folderLook->st_mode = 0;
     struct stat info;
-    if (lstat(path, &info) == 0 || errno != ENOENT)
+    if (!knownMissing && (lstat(path, &info) == 0 || errno != ENOENT))
         return false;
     std::size_t length = std::strlen(path);
     // Mostly only the last component is missing (a file about to be made,
@@ -38,14 +43,9 @@ bool ResolveCase(char* path) {
     while (lastBegin > 0 && path[lastBegin - 1] != '/')
         --lastBegin;
     if (lastBegin < lastEnd) {
-        bool parentExists = true;
-        if (lastBegin > 1) {
-            path[lastBegin - 1] = '\0';
-            parentExists = lstat(path, &info) == 0;
-            path[lastBegin - 1] = '/';
-        }
-        if (parentExists)
-            return ResolveComponent(path, lastBegin, lastEnd);
+        const bool found = ResolveComponent(path, lastBegin, lastEnd, folderLook);
+        if (folderLook->st_mode != 0)
+            return found;
     }
     bool changed = false;
     std::size_t begin = 0;
@@ -74,7 +74,7 @@ bool ResolveCase(char* path) {
 } // namespace
 
 PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup, LastComponent last)
-    : text_{}, error_(ERROR_SUCCESS) {
+    : text_{}, error_(ERROR_SUCCESS), folderLook_{} {
     if (win32Path == nullptr || win32Path[0] == '\0') {
         error_ = ERROR_PATH_NOT_FOUND;
         return;
@@ -90,11 +90,25 @@ PosixPath::PosixPath(LPCSTR win32Path, CaseLookup lookup, LastComponent last)
     if (error_ != ERROR_SUCCESS)
         return;
     if (lookup == CaseLookup::Now)
-        ResolveCase(text_);
+        ResolveCase(text_, false, &folderLook_);
 }
 
 bool PosixPath::LookUpCase() {
-    return IsValid() && ResolveCase(text_);
+    return IsValid() && ResolveCase(text_, false, &folderLook_);
+}
+
+bool PosixPath::LookUpMissingCase() {
+    return IsValid() && ResolveCase(text_, true, &folderLook_);
+}
+
+int LstatLookingUpCase(PosixPath& path, struct stat* info) {
+    if (lstat(path.Text(), info) == 0)
+        return 0;
+    const int error = errno;
+    if (error == ENOENT && path.LookUpMissingCase())
+        return lstat(path.Text(), info);
+    errno = error;
+    return -1;
 }
 
 DWORD MissingPathError(const char* posixPath) {

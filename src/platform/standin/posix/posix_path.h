@@ -3,6 +3,7 @@
 #pragma once
 
 #include <climits>
+#include <sys/stat.h>
 
 #include "../windows.h"
 #include "win32_names.h"
@@ -25,6 +26,17 @@ class PosixPath {
     // The look-up of CaseLookup::WhenMissing: true when it changed the path,
     // which is then worth trying again.
     bool LookUpCase();
+    // LookUpCase of a path that the caller found missing, or is about to
+    // create exclusively (where a name as written fails anyway): the path
+    // itself is not looked at first.
+    bool LookUpMissingCase();
+
+    // The look at the folder of the last name that the last case look-up
+    // made, if it made one: for the change this call makes next there
+    // (FolderChange).
+    const struct stat* FolderLook() const {
+        return folderLook_.st_mode != 0 ? &folderLook_ : nullptr;
+    }
 
     bool IsValid() const { return error_ == ERROR_SUCCESS; }
     // IsValid, and when not, the error becomes the thread's last error.
@@ -40,7 +52,13 @@ class PosixPath {
   private:
     char text_[PATH_MAX];
     DWORD error_;
+    struct stat folderLook_;
 };
+
+// lstat of a path made with CaseLookup::WhenMissing, whose case is looked up
+// (and the path changed) where it is missing as written: one call where the
+// path is there. 0, or -1 with errno as the last lstat left it.
+int LstatLookingUpCase(PosixPath& path, struct stat* info);
 
 // Win32 tells a missing file (2) from a missing directory on the way (3).
 DWORD MissingPathError(const char* posixPath);
