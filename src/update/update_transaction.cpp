@@ -1,5 +1,6 @@
 #include "update_transaction.h"
 
+#include "pump_messages.h"
 #include "work_names.h"
 
 namespace {
@@ -281,6 +282,9 @@ bool UpdateTransaction::FlushStaged() {
             FileFailedInCommit(paths.target);
             return false;
         }
+        // The progress window, when shown, keeps answering; a stop asked
+        // for from here on is not heard, as every file is staged.
+        PumpMessages();
     }
     return journal_.Flush();
 }
@@ -305,6 +309,7 @@ InstallState UpdateTransaction::Commit() {
             FileFailedInCommit(paths.target);
             return Undo(JournalState::kCommitting);
         }
+        PumpMessages();
     }
     // Every file is in. Only once that is on the disk may the old ones go:
     // the volume flush covers the renames; without it, the flush of the

@@ -542,7 +542,7 @@ expect_growing_bar() {
     done
 }
 
-# 480 MB in files of 16 MB. Not one large file: Wine 8 does not call
+# 480 MB in files of 4 MB. Not one large file: Wine 8 does not call
 # CopyFileExA's progress routine, so there the window moves and answers
 # between files only. Such a copy may take less than the second after which
 # the window shows, so these runs show it at once
@@ -552,20 +552,20 @@ long_package() {
     machine_value 'C:\Brenvolt'
     package_file readme.txt "new readme"
     mkdir -p "$drive_c/Patch/Data"
-    for i in $(seq 10 39); do truncate -s 16M "$drive_c/Patch/Data/big$i.dat"; done
+    for i in $(seq 100 219); do truncate -s 4M "$drive_c/Patch/Data/big$i.dat"; done
 }
 
 begin "long update: the progress window, its bar growing, answering"
 long_package
 UPDATE_PROGRESS_DELAY_MS=0 run_update_with --progress --timeout 300 --
-expect_box Info information "$(text_done 31)"
+expect_box Info information "$(text_done 121)"
 expect progress-window found
 expect progress-caption Brenvolt-Update
 expect progress-unanswered 0
 expect_growing_bar
 grep -q '^progress-window-with-box=' <<<"$output" && problem "the window was still shown with the box"
 expect_file Brenvolt/readme.txt "new readme"
-[ "$(stat -c %s "$drive_c/Brenvolt/Data/big39.dat" 2>/dev/null)" = $((16 << 20)) ] || problem "big39.dat not installed whole"
+[ "$(stat -c %s "$drive_c/Brenvolt/Data/big219.dat" 2>/dev/null)" = $((4 << 20)) ] || problem "big219.dat not installed whole"
 expect_no_temporary_files Brenvolt/Data
 end
 

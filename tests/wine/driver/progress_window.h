@@ -16,7 +16,8 @@ struct ProgressWatch {
     HWND window = nullptr;
     std::string caption;
     std::vector<int> positions; // each different position seen, in order
-    int unanswered = 0;         // PBM_GETPOS not answered within a second
+    int unanswered = 0;         // PBM_GETPOS not answered within a second while
+                                // copying (the bar below 100)
     DWORD slowestMs = 0;        // the longest answer
     int clickedAt = -1;         // the position the click was sent at
 };
