@@ -42,6 +42,13 @@ bool ChangeList::Next(std::uint32_t& position, Change& change) const {
     return true;
 }
 
+bool ChangeList::NextFile(std::uint32_t& position, Change& change) const {
+    while (Next(position, change))
+        if (change.kind != kDirectory)
+            return true;
+    return false;
+}
+
 bool ChangeList::PreviousDirectory(std::uint32_t& position, const char*& path) const {
     while (position > 0) {
         // position is just past a record's zero; its start follows the

@@ -31,6 +31,8 @@ class ChangeList {
     // Visits the changes in order: start with position 0 and a change whose
     // number is 0; false after the last.
     bool Next(std::uint32_t& position, Change& change) const;
+    // The same, passing over the directories.
+    bool NextFile(std::uint32_t& position, Change& change) const;
     // Visits the directories made, last first: start with position Size().
     bool PreviousDirectory(std::uint32_t& position, const char*& path) const;
     std::uint32_t Size() const { return size_; }

@@ -92,9 +92,7 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
     FilePaths paths;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
-    while (changes.Next(position, change)) {
-        if (change.kind == ChangeList::kDirectory)
-            continue;
+    while (changes.NextFile(position, change)) {
         if (checkPaths && !PlainDirectoriesOnTheWay(root, change.path, false))
             continue;
         paths.Make(root, processId, change);
@@ -274,9 +272,7 @@ bool UpdateTransaction::FlushStaged() {
     FilePaths paths;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
-    while (changes_.Next(position, change)) {
-        if (change.kind == ChangeList::kDirectory)
-            continue;
+    while (changes_.NextFile(position, change)) {
         paths.Make(root_, processId_, change);
         if (!FlushFile(paths.staged)) {
             FileFailedInCommit(paths.target);
@@ -299,9 +295,7 @@ InstallState UpdateTransaction::Commit() {
     FilePaths paths;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
-    while (changes_.Next(position, change)) {
-        if (change.kind == ChangeList::kDirectory)
-            continue;
+    while (changes_.NextFile(position, change)) {
         paths.Make(root_, processId_, change);
         if ((change.kind == ChangeList::kReplaced &&
              !MoveFileExA(paths.target.GetText(), paths.backup.GetText(), 0)) ||

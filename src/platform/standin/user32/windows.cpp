@@ -463,17 +463,28 @@ BOOL WINAPI IsDialogMessageA(HWND dialog, LPMSG msg) {
     return TRUE;
 }
 
+namespace {
+
+// The window whose user data is asked for (the one slot kept), or null
+// with the last error set. The caller holds windowLock.
+Window* UserDataWindow(HWND handle, int index) {
+    Window* window = Find(handle);
+    if (window == nullptr)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    else if (index != GWLP_USERDATA)
+        SetLastError(ERROR_INVALID_INDEX);
+    else
+        return window;
+    return nullptr;
+}
+
+} // namespace
+
 LONG_PTR WINAPI SetWindowLongPtrA(HWND handle, int index, LONG_PTR value) {
     std::lock_guard<std::mutex> guard(windowLock);
-    Window* window = Find(handle);
-    if (window == nullptr) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* window = UserDataWindow(handle, index);
+    if (window == nullptr)
         return 0;
-    }
-    if (index != GWLP_USERDATA) {
-        SetLastError(ERROR_INVALID_INDEX);
-        return 0;
-    }
     const LONG_PTR previous = window->userData;
     window->userData = value;
     return previous;
@@ -481,16 +492,8 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND handle, int index, LONG_PTR value) {
 
 LONG_PTR WINAPI GetWindowLongPtrA(HWND handle, int index) {
     std::lock_guard<std::mutex> guard(windowLock);
-    const Window* window = Find(handle);
-    if (window == nullptr) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    if (index != GWLP_USERDATA) {
-        SetLastError(ERROR_INVALID_INDEX);
-        return 0;
-    }
-    return window->userData;
+    const Window* window = UserDataWindow(handle, index);
+    return window == nullptr ? 0 : window->userData;
 }
 
 // A screen of the size a small virtual machine has.
