@@ -2,6 +2,7 @@
 
 #include "directory_identity.h"
 #include "entry_name.h"
+#include "folder_listing.h"
 #include "name_clashes.h"
 #include "platform/win32_api.h"
 #include "pump_messages.h"
@@ -52,6 +53,17 @@ bool IsNoMatchError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND;
 }
 
+// The verdict on a file that the reporter leaves out: no Win32 error.
+const DWORD kLeftOut = 0xFFFFFFFFu;
+
+// Why an entry is neither read nor written: no name on Windows, or one name
+// there with another entry of its directory; ERROR_SUCCESS when it is not.
+DWORD RefusalOf(const char* name, const NameClashes& clashes) {
+    return !IsWindowsFileName(name) ? ERROR_INVALID_NAME
+           : clashes.Holds(name)    ? ERROR_ALREADY_EXISTS
+                                    : ERROR_SUCCESS;
+}
+
 class TreeCopy {
   public:
     TreeCopy(const char* pattern, const CopyReporter* reporter, UpdateTransaction& transaction,
@@ -91,8 +103,8 @@ class TreeCopy {
 
   private:
     void CopySubdirectory(const TextString& source, const TextString& target, const Level& parent);
-    bool StageFile(const TextString& source, const TextString& targetDirectory, const char* name,
-                   const TextString& target);
+    void JudgeFiles(FolderListing& listing, const NameClashes& clashes,
+                    const TextString& sourceDirectory, const TextString& targetDirectory);
     void RemoveLeftovers(const TextString& targetDirectory);
 
     const char* pattern_;
@@ -111,12 +123,8 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
     targetDirectory.EnsureTrailingSeparator();
     TextString sourcePath(sourceDirectory), targetPath;
     sourcePath.Append(pattern_);
-    NameClashes clashes;
-    clashes.Collect(sourcePath.GetText());
-
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(sourcePath.GetText(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
+    FolderListing listing;
+    if (!listing.Read(sourcePath.GetText())) {
         const DWORD error = GetLastError();
         if (!IsNoMatchError(error)) {
             ++result_.failedDirectories;
@@ -125,56 +133,97 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
         return;
     }
     RemoveLeftovers(targetDirectory);
+    NameClashes clashes;
+    clashes.Collect(listing);
+    JudgeFiles(listing, clashes, sourceDirectory, targetDirectory);
 
-    do {
-        const char* const name = entry.cFileName;
-        if (name[0] == '.')
-            continue;
-        if (lstrcmpiA(name, update_texts::kOwnFileName) != 0) {
-            const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            sourcePath.Assign(sourceDirectory).Append(name);
-            targetPath.Assign(targetDirectory).Append(name);
-            // Neither read nor written: no name on Windows, or one name there
-            // with another entry of this directory.
-            const DWORD refusal = !IsWindowsFileName(name) ? ERROR_INVALID_NAME
-                                  : clashes.Holds(name)    ? ERROR_ALREADY_EXISTS
-                                                           : ERROR_SUCCESS;
-            if (isDirectory && refusal != ERROR_SUCCESS) {
+    for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr && !result_.stopped;
+         entry = listing.Next(entry)) {
+        const char* const name = entry->Name();
+        sourcePath.Assign(sourceDirectory).Append(name);
+        targetPath.Assign(targetDirectory).Append(name);
+        if (lstrcmpiA(name, update_texts::kOwnFileName) == 0) {
+            // the program itself, never installed
+        } else if (entry->IsDirectory()) {
+            // Neither read nor written: no name on Windows, or one name
+            // there with another entry of this directory.
+            const DWORD refusal = RefusalOf(name, clashes);
+            if (refusal != ERROR_SUCCESS) {
                 ++result_.failedDirectories;
                 ReportDirectory(targetPath, CopyStep::kMakeTargetDirectory, refusal);
-            } else if (isDirectory) {
-                CopySubdirectory(sourcePath, targetPath, level);
-            } else if (Skips(name, sourcePath)) {
-                // left out on the reporter's word
-            } else if (!KeepsGoing()) {
-                break;
-            } else if (refusal != ERROR_SUCCESS) {
-                ++result_.failedFiles;
-                ReportFile(targetPath, refusal);
             } else {
-                if (progress_ != nullptr)
-                    progress_->BeginFile(targetPath,
-                                         (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
-                                             entry.nFileSizeLow);
-                if (StageFile(sourcePath, targetDirectory, name, targetPath)) {
-                    ++result_.copied;
-                    ReportFile(targetPath, ERROR_SUCCESS);
-                } else {
-                    ++result_.failedFiles;
-                    ReportFile(targetPath, GetLastError());
-                }
-                if (progress_ != nullptr)
-                    progress_->EndFile();
+                CopySubdirectory(sourcePath, targetPath, level);
             }
+        } else if (entry->verdict == kLeftOut) {
+            // left out on the reporter's word
+        } else if (!KeepsGoing()) {
+            break;
+        } else if (entry->verdict != ERROR_SUCCESS) {
+            ++result_.failedFiles;
+            ReportFile(targetPath, entry->verdict);
+        } else {
+            if (progress_ != nullptr)
+                progress_->BeginFile(targetPath, entry->Size());
+            if (transaction_.StageFile(sourcePath, targetDirectory, entry->number)) {
+                ++result_.copied;
+                ReportFile(targetPath, ERROR_SUCCESS);
+            } else {
+                ++result_.failedFiles;
+                ReportFile(targetPath, GetLastError());
+            }
+            if (progress_ != nullptr)
+                progress_->EndFile();
         }
         PumpMessages();
-    } while (!result_.stopped && FindNextFileA(search, &entry));
-    const DWORD error = GetLastError();
-    if (!result_.stopped && error != ERROR_NO_MORE_FILES) {
-        ++result_.failedDirectories;
-        ReportDirectory(source, CopyStep::kReadPackageDirectory, error);
     }
-    FindClose(search);
+    if (!result_.stopped && listing.ReadError() != ERROR_SUCCESS) {
+        ++result_.failedDirectories;
+        ReportDirectory(source, CopyStep::kReadPackageDirectory, listing.ReadError());
+    }
+}
+
+// Decides for each file of the listing, before any is staged, whether it is
+// left out, refused (the error in its verdict) or staged; those to stage are
+// noted in the journal in one write. The refusals of an overwriting copy
+// come from a probe of the target, which writes nothing: a read-only target
+// or a directory (ERROR_ACCESS_DENIED), a file that another program holds
+// open, even one that shares reading (ERROR_SHARING_VIOLATION).
+void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
+                          const TextString& sourceDirectory, const TextString& targetDirectory) {
+    TextString path;
+    bool noted = false;
+    for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
+         entry = listing.Next(entry)) {
+        const char* const name = entry->Name();
+        if (entry->IsDirectory() || lstrcmpiA(name, update_texts::kOwnFileName) == 0)
+            continue;
+        if (Skips(name, path.Assign(sourceDirectory).Append(name))) {
+            entry->verdict = kLeftOut;
+            continue;
+        }
+        entry->verdict = RefusalOf(name, clashes);
+        if (entry->verdict != ERROR_SUCCESS)
+            continue;
+        HANDLE probe = CreateFileA(path.Assign(targetDirectory).Append(name).GetText(),
+                                   GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        const bool replaces = probe != INVALID_HANDLE_VALUE;
+        if (replaces)
+            CloseHandle(probe);
+        else if (GetLastError() != ERROR_FILE_NOT_FOUND)
+            entry->verdict = GetLastError();
+        if (entry->verdict == ERROR_SUCCESS) {
+            entry->number = transaction_.NoteFile(targetDirectory, name, replaces);
+            noted = true;
+        }
+        PumpMessages();
+    }
+    if (!noted || transaction_.WriteNotes())
+        return;
+    const DWORD error = GetLastError();
+    for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
+         entry = listing.Next(entry))
+        if (!entry->IsDirectory() && entry->verdict == ERROR_SUCCESS)
+            entry->verdict = error;
 }
 
 // What is skipped here and why:
@@ -217,24 +266,6 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
         ReportDirectory(target, CopyStep::kMakeTargetDirectory, GetLastError());
     }
     CopyLevel(source, target, level);
-}
-
-// Stages a copy of source for target, leaving the target as it is; on
-// failure the last error tells why.
-bool TreeCopy::StageFile(const TextString& source, const TextString& targetDirectory,
-                         const char* name, const TextString& target) {
-    // The refusals of an overwriting copy come first, before anything is
-    // written: a read-only target or a directory (ERROR_ACCESS_DENIED), a
-    // file that another program holds open, even one that shares reading
-    // (ERROR_SHARING_VIOLATION). Nothing is written by the probe.
-    HANDLE probe =
-        CreateFileA(target.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    bool replaces = probe != INVALID_HANDLE_VALUE;
-    if (replaces)
-        CloseHandle(probe);
-    else if (GetLastError() != ERROR_FILE_NOT_FOUND)
-        return false;
-    return transaction_.StageFile(source, targetDirectory, name, replaces);
 }
 
 // Removes the staged files of runs that were stopped before they could

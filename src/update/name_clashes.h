@@ -1,10 +1,12 @@
 #pragma once
 
+#include "folder_listing.h"
+
 // The names of one package directory that are one name on Windows, where
 // case does not count ("A.dat" and "a.dat", "Dir" and "dir"): copied one
 // after the other, the later would silently replace the earlier. Only the
-// clashing names are kept, sorted; the names beginning with a dot, which
-// the copy never takes, are left out.
+// clashing names are kept, sorted, pointing into the listing, which must
+// outlive this.
 class NameClashes {
   public:
     NameClashes() = default;
@@ -12,14 +14,11 @@ class NameClashes {
     NameClashes(const NameClashes&) = delete;
     NameClashes& operator=(const NameClashes&) = delete;
 
-    // Reads the names that `searchPath` (a directory and a pattern) finds.
-    // A directory that cannot be read holds no clash; its reader reports it.
-    void Collect(const char* searchPath);
+    void Collect(const FolderListing& listing);
     // Whether the name is one of the clashing names.
     bool Holds(const char* name) const;
 
   private:
-    char* names_ = nullptr;         // the clashing names, each ending in a zero
-    const char** sorted_ = nullptr; // into names_, in lstrcmpiA order
+    const char** sorted_ = nullptr; // in lstrcmpiA order
     unsigned count_ = 0;
 };

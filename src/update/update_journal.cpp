@@ -73,20 +73,24 @@ bool JournalFile::Create(const TextString& path, DWORD processId) {
                           FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE)
         return false;
-    line_.Format("%s%08lX%s", kHeader, static_cast<unsigned long>(processId), kLineEnd);
-    return Write(line_);
+    failure_ = ERROR_SUCCESS;
+    pending_.Format("%s%08lX%s", kHeader, static_cast<unsigned long>(processId), kLineEnd);
+    return WriteOut();
 }
 
-bool JournalFile::Add(char kind, const char* relativePath) {
-    line_.Assign(1, &kind);
-    line_.Append(' ').Append(relativePath).Append(kLineEnd);
-    return Write(line_);
+void JournalFile::Add(char kind, const char* relativePath) {
+    pending_.Append(kind).Append(' ').Append(relativePath).Append(kLineEnd);
+}
+
+bool JournalFile::WriteOut() {
+    const bool written = pending_.GetLength() == 0 || Write(pending_);
+    pending_.Assign("");
+    return written;
 }
 
 bool JournalFile::Mark(JournalState state) {
-    line_.Assign(state == JournalState::kCommitted ? "K" : "C");
-    line_.Append(kLineEnd);
-    return Write(line_) && Flush();
+    pending_.Append(state == JournalState::kCommitted ? "K" : "C").Append(kLineEnd);
+    return WriteOut() && Flush();
 }
 
 bool JournalFile::Flush() {
@@ -99,15 +103,19 @@ void JournalFile::Close() {
     handle_ = INVALID_HANDLE_VALUE;
 }
 
-bool JournalFile::Write(const TextString& line) {
-    DWORD written = 0;
+bool JournalFile::Write(const TextString& text) {
     if (!IsOpen())
         return false;
-    if (!WriteFile(handle_, line.GetText(), line.GetLength(), &written, nullptr))
+    if (failure_ != ERROR_SUCCESS) {
+        SetLastError(failure_);
         return false;
-    if (written == line.GetLength())
+    }
+    DWORD written = 0;
+    if (WriteFile(handle_, text.GetText(), text.GetLength(), &written, nullptr) &&
+        written == text.GetLength())
         return true;
-    SetLastError(ERROR_DISK_FULL);
+    failure_ = written == text.GetLength() ? GetLastError() : ERROR_DISK_FULL;
+    SetLastError(failure_);
     return false;
 }
 

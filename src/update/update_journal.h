@@ -29,18 +29,25 @@ class JournalFile {
     // Makes the file (never opens one that is there) with its first line.
     bool Create(const TextString& path, DWORD processId);
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    // One line, written at once (a run killed after it leaves it).
-    bool Add(char kind, const char* relativePath);
-    // The C or K line, flushed to the disk with everything before it.
+    // One line, kept until the next WriteOut: lines are written in one
+    // call for all the files of a directory, before any of them is staged.
+    void Add(char kind, const char* relativePath);
+    // Writes the lines kept (a run killed after it leaves them). Once a
+    // write failed, every later one fails with its error: nothing is
+    // appended to a line that was cut off.
+    bool WriteOut();
+    // The C or K line, written and flushed to the disk with everything
+    // before it.
     bool Mark(JournalState state);
     bool Flush();
     void Close();
 
   private:
-    bool Write(const TextString& line);
+    bool Write(const TextString& text);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    TextString line_;
+    TextString pending_;
+    DWORD failure_ = ERROR_SUCCESS;
 };
 
 // What a journal left by another run says.

@@ -213,21 +213,31 @@ bool UpdateTransaction::MakeDirectory(const TextString& path) {
     // no directory that the next run does not know of.
     const char* relative = path.GetText() + root_.GetLength();
     changes_.Add(ChangeList::kDirectory, relative, path.GetLength() - root_.GetLength());
-    if (journal_.IsOpen() && !journal_.Add(ChangeList::kDirectory, relative))
-        return false;
+    if (journal_.IsOpen()) {
+        journal_.Add(ChangeList::kDirectory, relative);
+        if (!journal_.WriteOut())
+            return false;
+    }
     return CreateDirectoryA(path.GetText(), nullptr) != FALSE;
 }
 
-bool UpdateTransaction::StageFile(const TextString& source, const TextString& targetDirectory,
-                                  const char* name, bool replaces) {
+std::uint32_t UpdateTransaction::NoteFile(const TextString& targetDirectory, const char* name,
+                                          bool replaces) {
     const char kind = replaces ? ChangeList::kReplaced : ChangeList::kNew;
     scratch_.Assign(targetDirectory).Append(name);
     const char* relative = scratch_.GetText() + root_.GetLength();
     changes_.Add(kind, relative, scratch_.GetLength() - root_.GetLength());
-    const std::uint32_t number = files_++;
-    if (journal_.IsOpen() && !journal_.Add(kind, relative))
-        return false;
+    if (journal_.IsOpen())
+        journal_.Add(kind, relative);
+    return files_++;
+}
 
+bool UpdateTransaction::WriteNotes() {
+    return !journal_.IsOpen() || journal_.WriteOut();
+}
+
+bool UpdateTransaction::StageFile(const TextString& source, const TextString& targetDirectory,
+                                  std::uint32_t number) {
     // A file of that name is ours (it carries our process id and number):
     // one of a stopped run that had our id.
     staged_.Assign(targetDirectory);

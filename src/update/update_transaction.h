@@ -46,12 +46,19 @@ class UpdateTransaction {
     // ERROR_ALREADY_EXISTS.
     bool MakeDirectory(const TextString& path);
 
-    // Writes source whole under a staged name in targetDirectory (under the
-    // root, ending in a separator) for the file `name` there; `replaces`:
-    // an installed file is there. False with the last error when it fails;
-    // nothing of it is left then.
-    bool StageFile(const TextString& source, const TextString& targetDirectory, const char* name,
-                   bool replaces);
+    // Notes the file `name` of targetDirectory (under the root, ending in a
+    // separator) as one to stage; `replaces`: an installed file is there.
+    // Returns its number, which StageFile takes. The notes reach the
+    // journal with WriteNotes, which must come before their files are
+    // staged; false with the last error when they could not be written.
+    std::uint32_t NoteFile(const TextString& targetDirectory, const char* name, bool replaces);
+    bool WriteNotes();
+
+    // Writes source whole under the staged name of file `number` in
+    // targetDirectory. False with the last error when it fails; nothing of
+    // it is left then.
+    bool StageFile(const TextString& source, const TextString& targetDirectory,
+                   std::uint32_t number);
 
     // With everything staged: flush, commit and clean up, or undo when any
     // of it fails. Without: undo.
