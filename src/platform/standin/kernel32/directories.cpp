@@ -33,7 +33,7 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     if (S_ISREG(info.st_mode)) {
         DWORD shareError;
         fd =
-            OpenClaimingDelete(path.Text(), O_NOFOLLOW,
+            OpenCheckingDelete(path.Text(), O_NOFOLLOW,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &shareError);
         if (fd < 0) {
             SetLastError(shareError);

@@ -35,15 +35,48 @@ int OpenPath(const char* path, int flags, mode_t mode, bool writes) {
     return OpenRetrying(path, flags, mode);
 }
 
+// The status of the folder of path now, where it is still the folder
+// `before` (the same identity); false otherwise.
+bool LookAgainAtFolder(const char* path, const struct stat& before, struct stat* after) {
+    const char* slash = std::strrchr(path, '/');
+    const std::string parent = slash == nullptr ? "."
+                               : slash == path  ? "/"
+                                                : std::string(path, slash);
+    return stat(parent.c_str(), after) == 0 && S_ISDIR(after->st_mode) &&
+           after->st_dev == before.st_dev && after->st_ino == before.st_ino;
+}
+
 // A new file, never made through a link at its name (O_EXCL); *folder
-// receives the status of the folder it was made in.
+// receives the status of the folder it was made in. Where the call has
+// looked at that folder already (its case look-up), the file is made by its
+// whole path and the folder looked at once more: the same folder gives its
+// status after the change; another (the folder was replaced in between) is
+// not trusted, and the file stays the caller's. Otherwise the folder is
+// opened first and the file made in it.
 int CreateNew(const PosixPath& path, int flags, mode_t mode, struct stat* folder) {
-    FolderChange change(path.Text(), nullptr, path.FolderLook());
-    const int fd =
-        OpenFollowingTrustedLinks(path.Text(), flags | O_CREAT | O_EXCL | kOpenFlags, mode, folder);
+    const struct stat* before = path.FolderLook();
+    FolderChange change(path.Text(), nullptr, before);
+    flags |= O_CREAT | O_EXCL | kOpenFlags;
+    if (before == nullptr || !S_ISDIR(before->st_mode)) {
+        const int fd = OpenFollowingTrustedLinks(path.Text(), flags, mode, folder);
+        if (fd >= 0)
+            change.Added(folder);
+        return fd;
+    }
+    const int fd = OpenFollowingTrustedLinks(path.Text(), flags, mode);
     if (fd < 0)
         return fd;
-    change.Added(folder);
+    if (LookAgainAtFolder(path.Text(), *before, folder)) {
+        change.Added(folder);
+    } else {
+        change.Added();
+        if (fstat(fd, folder) != 0) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return -1;
+        }
+    }
     return fd;
 }
 
@@ -211,7 +244,8 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         // Emptying the file is writing to it, whatever the handle asks for:
         // an open that does not share writing keeps its contents.
         const DWORD claimed = existed && truncates ? access | FILE_WRITE_DATA : access;
-        DWORD shareError = ClaimShareAccess(fd, claimed, shareMode);
+        DWORD shareError = existed ? ClaimShareAccess(fd, claimed, shareMode)
+                                   : ClaimShareAccessOfNewFile(fd, claimed, shareMode);
         if (shareError != ERROR_SUCCESS)
             return Failure(fd, shareError);
     }

@@ -27,7 +27,8 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
-// The descriptors that hold the claims of one call; closing ends them.
+// The descriptors of the files of one call, opened to test their share
+// modes (and to give the source an owner); closed when it ends.
 struct Claims {
     int source = -1, target = -1;
     void Release() {
@@ -51,7 +52,7 @@ DWORD RefusalOfTarget(const char* path, const struct stat& info, int* claim) {
     // Any open with data access, however it shares, keeps the file: denying
     // every kind of sharing meets each of them.
     DWORD error;
-    *claim = OpenClaimingDelete(path, O_NOFOLLOW, 0, &error);
+    *claim = OpenCheckingDelete(path, O_NOFOLLOW, 0, &error);
     if (*claim < 0)
         return ERROR_ACCESS_DENIED;
     // So does a running program (its image is open where no claim shows).
@@ -149,7 +150,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     // it is.
     DWORD error = ERROR_SUCCESS;
     if (S_ISREG(sourceInfo.st_mode)) {
-        claims.source = OpenClaimingDelete(sourcePath.Text(), O_NOFOLLOW, kShareAll, &error);
+        claims.source = OpenCheckingDelete(sourcePath.Text(), O_NOFOLLOW, kShareAll, &error);
         if (claims.source < 0)
             return Fail(error);
     }

@@ -118,32 +118,58 @@ DataAccess DataAccessOf(DWORD access) {
     return wanted;
 }
 
-DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode) {
-    DataAccess wanted = DataAccessOf(access);
-    if (!wanted.Any())
-        return ERROR_SUCCESS;
-    bool sharesRead = (shareMode & FILE_SHARE_READ) != 0;
-    bool sharesWrite = (shareMode & FILE_SHARE_WRITE) != 0;
-    bool sharesDelete = (shareMode & FILE_SHARE_DELETE) != 0;
+namespace {
 
-    FlagSet raised = 0, unmet = 0;
+// The flags an open with the access and share mode raises, and those of
+// others that stand against it.
+void FlagsOf(DWORD access, DWORD shareMode, FlagSet* raised, FlagSet* unmet) {
+    const DataAccess wanted = DataAccessOf(access);
     const struct {
         bool does;
         Flag has, denies;
         bool shares;
-    } kinds[] = {{wanted.read, kHasRead, kDeniesRead, sharesRead},
-                 {wanted.write, kHasWrite, kDeniesWrite, sharesWrite},
-                 {wanted.remove, kHasDelete, kDeniesDelete, sharesDelete}};
+    } kinds[] = {{wanted.read, kHasRead, kDeniesRead, (shareMode & FILE_SHARE_READ) != 0},
+                 {wanted.write, kHasWrite, kDeniesWrite, (shareMode & FILE_SHARE_WRITE) != 0},
+                 {wanted.remove, kHasDelete, kDeniesDelete, (shareMode & FILE_SHARE_DELETE) != 0}};
+    *raised = *unmet = 0;
     for (const auto& kind : kinds) {
         if (kind.does) {
-            raised |= Bit(kind.has);
-            unmet |= Bit(kind.denies);
+            *raised |= Bit(kind.has);
+            *unmet |= Bit(kind.denies);
         }
         if (!kind.shares) {
-            raised |= Bit(kind.denies);
-            unmet |= Bit(kind.has);
+            *raised |= Bit(kind.denies);
+            *unmet |= Bit(kind.has);
         }
     }
+}
+
+} // namespace
+
+DWORD ClaimShareAccessOfNewFile(int fd, DWORD access, DWORD shareMode) {
+    if (!DataAccessOf(access).Any())
+        return ERROR_SUCCESS;
+    FlagSet raised, unmet;
+    FlagsOf(access, shareMode, &raised, &unmet);
+    return Raise(fd, raised) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+DWORD TestShareAccess(int fd, DWORD access, DWORD shareMode) {
+    if (!DataAccessOf(access).Any())
+        return ERROR_SUCCESS;
+    FlagSet raised, unmet;
+    FlagsOf(access, shareMode, &raised, &unmet);
+    const int held = HeldByOthers(fd, unmet);
+    return held == 0       ? ERROR_SUCCESS
+           : held == kHeld ? ERROR_SHARING_VIOLATION
+                           : ERROR_ACCESS_DENIED;
+}
+
+DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode) {
+    if (!DataAccessOf(access).Any())
+        return ERROR_SUCCESS;
+    FlagSet raised, unmet;
+    FlagsOf(access, shareMode, &raised, &unmet);
 
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (attempt > 0)
@@ -165,9 +191,9 @@ DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode) {
     return ERROR_SHARING_VIOLATION;
 }
 
-int OpenClaimingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error) {
+int OpenCheckingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error) {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | followFlag);
-    *error = fd < 0 ? Win32ErrorFromErrno(errno, path) : ClaimShareAccess(fd, DELETE, shareMode);
+    *error = fd < 0 ? Win32ErrorFromErrno(errno, path) : TestShareAccess(fd, DELETE, shareMode);
     if (fd >= 0 && *error != ERROR_SUCCESS) {
         close(fd);
         fd = -1;

@@ -70,9 +70,24 @@ bool WritesData(DWORD access);
 // succeeds, as on Win32.
 DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode);
 
+// The same for a file that the open itself has just made (O_CREAT |
+// O_EXCL): no open of it can have come before, so the flags are raised and
+// nothing is looked for. Only an open by someone else that came in the
+// instant between the making and the raising, of a name that did not exist
+// a moment before, goes unseen; Windows makes and opens in one step.
+DWORD ClaimShareAccessOfNewFile(int fd, DWORD access, DWORD shareMode);
+
+// Whether an open with the access and share mode would meet another open
+// of the file at fd, without raising any flag: for a handle that lives
+// only within one call, as the opens of a rename or a delete do. Only an
+// open that comes in the instant between the test and the end of the call
+// goes unseen. ERROR_SUCCESS, ERROR_SHARING_VIOLATION or
+// ERROR_ACCESS_DENIED, as ClaimShareAccess.
+DWORD TestShareAccess(int fd, DWORD access, DWORD shareMode);
+
 // Opens the file at path for reading (without following a final link when
-// followFlag is O_NOFOLLOW) and claims delete access on it with the given
-// sharing, as deleting or renaming it does. The descriptor holds the claim
-// until it is closed; -1 with the Win32 reason in *error when the open or the
-// claim fails.
-int OpenClaimingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error);
+// followFlag is O_NOFOLLOW) and tests delete access on it with the given
+// sharing, as deleting or renaming it does (TestShareAccess). The caller
+// closes the descriptor, which it may use within its call; -1 with the
+// Win32 reason in *error when the open or the test fails.
+int OpenCheckingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error);

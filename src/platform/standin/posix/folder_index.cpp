@@ -29,6 +29,9 @@ struct Index {
     std::unordered_map<std::string, Spelling> names; // by Key()
     std::size_t ownChanges, ownChangeLimit;
     std::uint64_t generation, lastUse;
+    // Changed by us since its times were taken: the next look at the
+    // folder takes them, as those of our change.
+    bool unstamped;
 };
 
 const std::size_t kFoldersKept = 16;
@@ -54,14 +57,20 @@ bool IsFolder(const Index& index, const struct stat& info) {
     return index.device == info.st_dev && index.inode == info.st_ino;
 }
 
-bool IsCurrent(const Index& index, const struct stat& info) {
-    return IsFolder(index, info) && SameTime(index.modified, info.st_mtim) &&
-           SameTime(index.statusChanged, info.st_ctim) && index.ownChanges < index.ownChangeLimit;
-}
-
 void Stamp(Index& index, const struct stat& info) {
     index.modified = info.st_mtim;
     index.statusChanged = info.st_ctim;
+    index.unstamped = false;
+}
+
+// Whether the index still says what the folder `info` (just looked at)
+// holds; an index changed by us since its times were taken takes them now.
+bool IsCurrent(Index& index, const struct stat& info) {
+    if (!IsFolder(index, info) || index.ownChanges >= index.ownChangeLimit)
+        return false;
+    if (index.unstamped)
+        Stamp(index, info);
+    return SameTime(index.modified, info.st_mtim) && SameTime(index.statusChanged, info.st_ctim);
 }
 
 Index* Kept(const struct stat& info) {
@@ -212,7 +221,7 @@ FolderChange::FolderChange(const char* entryPath, const char* newEntryPath,
     else if (stat(folder_, &info) != 0)
         return;
     std::lock_guard<std::mutex> guard(indexLock);
-    const Index* index = Kept(info);
+    Index* index = Kept(info);
     current_ = index != nullptr && IsCurrent(*index, info);
     generation_ = current_ ? index->generation : 0;
 }
@@ -246,12 +255,6 @@ bool Apply(Index& index, const char* name, bool added) {
 void FolderChange::Done(bool added, const struct stat* folderAfter, bool renamed) {
     if (!current_)
         return;
-    struct stat info;
-    bool looked = true;
-    if (folderAfter != nullptr)
-        info = *folderAfter;
-    else
-        looked = stat(folder_, &info) == 0;
     std::lock_guard<std::mutex> guard(indexLock);
     Index* index = nullptr;
     for (auto& kept : indexes)
@@ -259,7 +262,7 @@ void FolderChange::Done(bool added, const struct stat* folderAfter, bool renamed
             index = kept.get();
     if (index == nullptr)
         return;
-    if (!looked || !IsFolder(*index, info)) {
+    if (folderAfter != nullptr && !IsFolder(*index, *folderAfter)) {
         Drop(index);
         return;
     }
@@ -275,6 +278,9 @@ void FolderChange::Done(bool added, const struct stat* folderAfter, bool renamed
         Drop(index);
         return;
     }
-    Stamp(*index, info);
+    if (folderAfter != nullptr)
+        Stamp(*index, *folderAfter);
+    else
+        index->unstamped = true;
     ++index->ownChanges;
 }

@@ -8,14 +8,16 @@
 // them before it was read). A later look-up uses the index while the folder
 // still has those times; a change by anyone else changes them and the
 // folder is read again. The stand-in's own changes (a file made, renamed or
-// deleted) are put into the index and its times taken anew, provided the
-// index was current at the last look at the folder just before the change
-// (the call's own case look-up, where it made one); so a run that fills a
-// folder reads it only now and then. A change by someone else in the
-// instant between that look and the change could go unseen; the index is
-// therefore read anew once it has taken in as many of its own changes as it
-// held names (at least 64), which bounds such a miss and costs a constant
-// per change.
+// deleted) are put into the index, provided the index was current at the
+// last look at the folder just before the change (the call's own case
+// look-up, where it made one); the folder's new times are taken at the next
+// look at it (or at once, where the call looked at the folder after its
+// change), as those of our own changes. So a run that fills a folder reads
+// it only now and then, and looks at it once per change. A change by
+// someone else between our change and the next look could go unseen; the
+// index is therefore read anew once it has taken in as many of its own
+// changes as it held names (at least 64), which bounds such a miss and
+// costs a constant per change.
 #pragma once
 
 #include <cstddef>
