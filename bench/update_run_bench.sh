@@ -46,7 +46,7 @@ for ((i = 1; i <= $#; ++i)); do
     cat >"$work/run$i" <<SH
 #!/bin/sh
 # $program
-cd '$package' && UPDATE_REGISTRY_FILE='$work/registry$i.reg' PATH='$work/bin':"\$PATH" exec "\$@" ./Update.exe 2>/dev/null
+cd '$package' && UPDATE_REGISTRY_FILE='$work/registry$i.reg' PATH='$work/bin':"\$PATH" exec "\$@" ./Update.exe \$RUN_ARGUMENTS 2>/dev/null
 SH
     chmod +x "$work/run$i"
     runs+=("$work/run$i")
@@ -62,6 +62,7 @@ strace -f -c -o "$work/cp.strace" cp -r "$tree/." "$work/cp-target"
 for ((i = 1; i <= $#; ++i)); do
     "$work/run$i"
     "$work/run$i" strace -f -c -o "$work/update$i.strace"
+    RUN_ARGUMENTS=/S "$work/run$i" strace -f -c -o "$work/silent$i.strace"
     echo "== system calls of one update run over $files files: ${!i}"
     sed -n '1,16p' "$work/update$i.strace"
     echo
@@ -71,6 +72,7 @@ sed -n '1,12p' "$work/cp.strace"
 echo
 for ((i = 1; i <= $#; ++i)); do
     echo "calls per file: $(per_file "$work/update$i.strace") ${!i} (the start of Notepad included)"
+    echo "calls per file: $(per_file "$work/silent$i.strace") ${!i} /S (measures nothing, starts nothing)"
 done
 echo "calls per file: $(per_file "$work/cp.strace") cp -r"
 awk -v c="$(per_file "$work/update1.strace")" 'BEGIN {

@@ -203,8 +203,11 @@ update_in() { # PACKAGE TREE
     local box
     box=$(cd "$1" && UPDATE_REGISTRY_FILE="$work/registry.reg" \
         PATH="$work/empty-path" ./Update.exe 2>&1 >/dev/null) || return 1
-    [[ $box == "Info: Es wurden ${file_count[$2]} Dateien kopiert."* ]] || {
-        echo "   Update.exe said: $box"
+    # A run of over a second shows the progress window first (a line on
+    # stderr on the stand-in); the box ends the output.
+    [[ $box == "Info: Es wurden ${file_count[$2]} Dateien kopiert."* ||
+        $box == *$'\n'"Info: Es wurden ${file_count[$2]} Dateien kopiert."* ]] || {
+        echo "   Update.exe said: ${box: -300}"
         return 1
     }
 }
