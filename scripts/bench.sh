@@ -11,7 +11,10 @@
 #   4. one large folder: the Linux Update.exe copying a fresh package of
 #      1,000 and of 40,000 files of 1 KiB in one folder, the time per file
 #      of each and their ratio (finding a name must not cost more in a
-#      larger folder).
+#      larger folder);
+#   5. measuring the package for the progress window: on 200,000 small files
+#      an interactive run (which measures) against a silent one (which does
+#      not) and the measuring walk alone (bench/progress_bench.sh).
 #
 # The copy runs on two deterministic packages: (A) 10,000 files of 4 KiB in
 # 100 directories two levels deep, (B) 16 files of 32 MiB; each "fresh" (an
@@ -40,7 +43,10 @@
 #   BENCH_FOLDER_ROUNDS runs of each one-folder package (default 3)
 #   BENCH_FOLDER_DIR    where its trees go (default /dev/shm where that is a
 #                       tmpfs, else BENCH_DIR)
-#   BENCH_PARTS         default "library copy folder wine"
+#   BENCH_FILES, BENCH_PROGRESS_ROUNDS, BENCH_PROGRESS_DIR
+#                       the package, rounds and place of part 5
+#                       (bench/progress_bench.sh)
+#   BENCH_PARTS         default "library copy folder wine progress"
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -549,10 +555,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >/dev/null
 fi
 
-parts=" ${BENCH_PARTS:-library copy folder wine} "
+parts=" ${BENCH_PARTS:-library copy folder wine progress} "
 echo "== building (preset linux)"
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target Update safe_copy make_tree util_bench >/dev/null
+cmake --build --preset linux --target Update safe_copy make_tree measure_package util_bench \
+    >/dev/null
 echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), Linux $(uname -r)," \
     "trees on $(df -T "${BENCH_DIR:-/tmp}" | awk 'NR == 2 { print $2 }')"
 
@@ -596,6 +603,11 @@ if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
 fi
 
 [[ $parts != *" folder "* ]] || folder_part
+
+if [[ $parts == *" progress "* ]]; then
+    echo
+    bench/progress_bench.sh
+fi
 
 echo
 echo "== bench.sh took $(($(date +%s) - started)) s"

@@ -9,6 +9,9 @@ namespace {
 // whose copies are too fast to be watched, shorten it.
 const DWORD kWindowDelayMs = 1000;
 const char kWindowDelayVariable[] = "UPDATE_PROGRESS_DELAY_MS";
+// The bar stays below 100 % until the staged files are flushed and put in
+// place: 100 % means installed.
+const unsigned kLastStagedPercent = 99;
 
 } // namespace
 
@@ -38,7 +41,8 @@ bool CopyProgress::Poll(std::uint64_t fileBytes) {
         return false;
     // A file that grew since it was listed counts no more than its size.
     const std::uint64_t done = done_ + (fileBytes < fileSize_ ? fileBytes : fileSize_);
-    window_.SetPercent(total_ == 0 || done >= total_ ? 100
+    // Below the total, done * 100 / total_ is below 100.
+    window_.SetPercent(total_ == 0 || done >= total_ ? kLastStagedPercent
                                                      : static_cast<unsigned>(done * 100 / total_));
     // The tick count wraps after 49 days; the difference does not care.
     if (!windowTried_ && GetTickCount() - start_ >= windowDelayMs_) {
@@ -48,6 +52,14 @@ bool CopyProgress::Poll(std::uint64_t fileBytes) {
     if (window_.IsOpen())
         PumpMessages();
     return window_.CancelAsked();
+}
+
+void CopyProgress::Installed() {
+    // No window is opened now only to be closed.
+    if (!window_.IsOpen())
+        return;
+    window_.SetPercent(100);
+    PumpMessages();
 }
 
 DWORD CALLBACK CopyProgress::Routine(LARGE_INTEGER, LARGE_INTEGER totalBytesTransferred,

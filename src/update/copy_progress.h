@@ -24,9 +24,13 @@ class CopyProgress {
     void EndFile();
 
     // Opens the window once it is due, moves the bar to the bytes done
-    // (those of the files ended, and fileBytes of the current one) and
-    // handles the messages waiting. True when the user asked to stop.
+    // (those of the files ended, and fileBytes of the current one; at most
+    // 99 %, as staged files are not installed yet) and handles the messages
+    // waiting. True when the user asked to stop.
     bool Poll(std::uint64_t fileBytes);
+    // The update is in: a window shown goes to 100 %, and what the user
+    // did meanwhile is handled, changing nothing, before it closes.
+    void Installed();
     bool CancelAsked() const { return window_.CancelAsked(); }
     bool WindowShown() const { return window_.IsOpen(); }
 

@@ -286,10 +286,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         if (!switches.silent)
             progress.SetTotal(MeasurePackage(ownDirectory, installDirectory, kSearchPattern));
         copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress);
+        if (copy.state == InstallState::kInstalled)
+            progress.Installed();
         // Closed before any box.
         progress.Close();
         outcome = OutcomeOf(copy.state);
-        // A stop asked for after the commit changes nothing: installed.
+        // A stop asked for once every file was staged changes nothing: the
+        // commit goes on, and the run is installed.
         if (progress.CancelAsked() && copy.state == InstallState::kUnchanged)
             outcome = Outcome::kCancelled;
     }

@@ -78,12 +78,17 @@ const char kCancelled[] =
 
 // A cancel by any of the three ways, in the middle of many files or of one
 // large one, undoes the run: every installed file old, nothing new, no
-// temporary file, and the box says so.
+// temporary file, and the box says so. One that comes once the update is in
+// (the bar reaches 100 % only then) changes nothing: the run is installed.
 TEST_F(ProgressRun, CancelLeavesTheInstallationAsItWas) {
     struct Case {
         const char* press;
         bool manyFiles; // else one large file
-    } cases[] = {{"Abbrechen@50", true}, {"Escape@40", false}, {"Close@40", false}};
+        bool installed;
+    } cases[] = {{"Abbrechen@50", true, false},
+                 {"Escape@40", false, false},
+                 {"Close@40", false, false},
+                 {"Abbrechen@100", false, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.press);
         fs::remove_all(package_ / "Data");
@@ -102,13 +107,21 @@ TEST_F(ProgressRun, CancelLeavesTheInstallationAsItWas) {
             environment_ = "UPDATE_STANDIN_COPY_DELAY_MS=200";
         }
         environment_ += std::string(" UPDATE_STANDIN_PRESS=") + c.press;
-        const RunResult run = Run(false);
+        const RunResult run = Run(c.installed);
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(AfterProgressLine(run.messageBox), kCancelled) << run.messageBox;
+        EXPECT_EQ(AfterProgressLine(run.messageBox), c.installed ? kDone2 : kCancelled)
+            << run.messageBox;
         EXPECT_NE(run.messageBox, kCancelled); // the window was there to press
-        EXPECT_EQ(run.notes, "");
-        EXPECT_EQ(ReadAll(install_ / "a.txt"), "old a");
-        EXPECT_EQ(ReadAll(install_ / "Data" / "big.dat"), "old big");
+        // The program took the press from its queue, at 100 % only once
+        // every file was in.
+        const std::string pressed =
+            std::string(c.installed ? "100" : "") +
+            " % [Abbrechen] (pressed: " + std::string(c.press, std::strchr(c.press, '@')) + ")";
+        EXPECT_NE(run.messageBox.find(pressed), std::string::npos) << run.messageBox;
+        EXPECT_EQ(run.notes, c.installed ? NotesStarted() : "");
+        EXPECT_EQ(ReadAll(install_ / "a.txt"), c.installed ? "new a" : "old a");
+        const std::string big = ReadAll(install_ / "Data" / "big.dat");
+        EXPECT_TRUE(c.installed ? big == std::string(8 << 20, 'n') : big == "old big");
         EXPECT_FALSE(fs::exists(install_ / "Data" / "f0.dat"));
         EXPECT_EQ(TemporaryFiles(install_) + TemporaryFiles(install_ / "Data"), "");
     }

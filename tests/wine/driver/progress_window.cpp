@@ -53,9 +53,9 @@ void WatchProgress(DWORD processId, ProgressWatch& watch) {
     DWORD_PTR position = 0;
     const DWORD start = GetTickCount();
     if (!SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position)) {
-        // At 100 % the staged files are being flushed to the disk, in one
+        // At 99 % the staged files are being flushed to the disk, in one
         // call that may outlast the timeout; only the copy is held to it.
-        if (IsWindow(bar) && (watch.positions.empty() || watch.positions.back() < 100))
+        if (IsWindow(bar) && (watch.positions.empty() || watch.positions.back() < 99))
             ++watch.unanswered;
         return;
     }

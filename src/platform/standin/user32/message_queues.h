@@ -7,4 +7,7 @@ void NoteThreadSeen(DWORD threadId);
 
 // Queues a message for the thread, to the window or (null) to the thread
 // itself; fails with ERROR_INVALID_THREAD_ID for a thread without a queue.
-BOOL PostToThread(DWORD threadId, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// `press`: it is the test's press, and PressTaken is called once the
+// thread takes it from the queue.
+BOOL PostToThread(DWORD threadId, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                  bool press = false);

@@ -12,6 +12,7 @@ namespace {
 
 struct QueuedMessage {
     MSG message;
+    bool press; // the test's press (window_objects.h)
     QueuedMessage* next;
 };
 
@@ -72,7 +73,8 @@ void NoteThreadSeen(DWORD threadId) {
     QueueOf(threadId, true);
 }
 
-BOOL PostToThread(DWORD threadId, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+BOOL PostToThread(DWORD threadId, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                  bool press) {
     QueuedMessage* entry = static_cast<QueuedMessage*>(std::calloc(1, sizeof(QueuedMessage)));
     if (entry == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -83,6 +85,7 @@ BOOL PostToThread(DWORD threadId, HWND window, UINT message, WPARAM wParam, LPAR
     entry->message.wParam = wParam;
     entry->message.lParam = lParam;
     entry->message.time = MessageTime();
+    entry->press = press;
     std::lock_guard<std::mutex> guard(QueueLock());
     ThreadQueue* queue = QueueOf(threadId, false);
     if (queue == nullptr) {
@@ -113,15 +116,19 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
     DWORD self = GetCurrentThreadId();
-    std::lock_guard<std::mutex> guard(QueueLock());
-    ThreadQueue* queue = QueueOf(self, true);
-    if (queue == nullptr)
-        return FALSE;
-    QueuedMessage* previous = nullptr;
-    for (QueuedMessage* entry = queue->first; entry != nullptr;
-         previous = entry, entry = entry->next) {
-        if (!Matches(entry->message, window, filterMin, filterMax))
-            continue;
+    bool pressTaken = false;
+    {
+        std::lock_guard<std::mutex> guard(QueueLock());
+        ThreadQueue* queue = QueueOf(self, true);
+        if (queue == nullptr)
+            return FALSE;
+        QueuedMessage* previous = nullptr;
+        QueuedMessage* entry = queue->first;
+        for (; entry != nullptr; previous = entry, entry = entry->next)
+            if (Matches(entry->message, window, filterMin, filterMax))
+                break;
+        if (entry == nullptr)
+            return FALSE;
         if (msg != nullptr)
             *msg = entry->message;
         if (remove & PM_REMOVE) {
@@ -131,11 +138,13 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
                 previous->next = entry->next;
             if (queue->last == entry)
                 queue->last = previous;
+            pressTaken = entry->press;
             std::free(entry);
         }
-        return TRUE;
     }
-    return FALSE;
+    if (pressTaken)
+        PressTaken();
+    return TRUE;
 }
 
 BOOL WINAPI TranslateMessage(const MSG* msg) {

@@ -12,13 +12,18 @@
 // its buttons (a BM_CLICK is posted to it), "Escape" (a WM_KEYDOWN of
 // VK_ESCAPE posted to the window) or "Close" (the close box: WM_SYSCOMMAND
 // SC_CLOSE). Posted, the press arrives when the program pumps its messages,
-// as a user's would.
+// as a user's would; once the program has taken it from its queue, the
+// window's line ends in " (pressed: <what>)".
 #pragma once
 
 #include "../windows.h"
 
 // The thread that made the window; 0 for no window.
 DWORD WindowThread(HWND window);
+
+// The program took the test's press from its queue: its window's line
+// shows it.
+void PressTaken();
 
 // InitCommonControlsEx registers the progress bar class.
 void RegisterProgressClass();

@@ -53,8 +53,10 @@ std::string shownLine;
 struct Press {
     bool read = false;
     bool done = false;
+    bool taken = false; // by the program, from its queue
     std::string what;
     int percent = -1;
+    HWND window = nullptr; // the top-level window pressed
 } press;
 
 // With the lock held.
@@ -117,6 +119,7 @@ bool DuePress(const Window& top, int percent, MSG& message) {
         message.message = BM_CLICK;
     }
     press.done = true;
+    press.window = top.handle;
     return true;
 }
 
@@ -153,6 +156,8 @@ void Render(HWND window) {
                     line += " " + std::to_string(percent) + " %";
                 }
             }
+            if (press.taken && press.window == top->handle)
+                line += " (pressed: " + press.what + ")";
             if (shownWindow != top->handle || line != shownLine) {
                 if (shownWindow != nullptr && shownWindow != top->handle)
                     out = "\n";
@@ -174,7 +179,7 @@ void Render(HWND window) {
     if (!out.empty())
         WriteToStandardError(out.data(), out.size());
     if (pressNow)
-        PostToThread(thread, pressMessage.hwnd, pressMessage.message, pressMessage.wParam, 0);
+        PostToThread(thread, pressMessage.hwnd, pressMessage.message, pressMessage.wParam, 0, true);
 }
 
 LRESULT ControlProcedure(HWND handle, Kind kind, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -229,6 +234,16 @@ LRESULT ControlProcedure(HWND handle, Kind kind, UINT message, WPARAM wParam, LP
 void RegisterProgressClass() {
     std::lock_guard<std::mutex> guard(windowLock);
     progressRegistered = true;
+}
+
+void PressTaken() {
+    HWND window = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(windowLock);
+        press.taken = true;
+        window = press.window;
+    }
+    Render(window);
 }
 
 DWORD WindowThread(HWND handle) {
