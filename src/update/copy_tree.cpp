@@ -317,6 +317,9 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
     } else {
         copy.CopyLevel(source, target, root);
     }
+    // A cancel heard up to here stops the run before its commit; one that
+    // comes later is not heard, and the commit goes on.
+    copy.KeepsGoing();
     result.state = transaction.Finish(result.Failures() == 0 && !result.stopped);
     result.failedFiles += transaction.FilesFailedInCommit();
     result.failedDirectories += transaction.JournalFailures();

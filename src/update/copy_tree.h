@@ -47,7 +47,8 @@ struct CopyResult {
     int copied = 0;                      // files installed: every one of the package, or none
     std::uint32_t failedFiles = 0;       // package files that could not be copied
     std::uint32_t failedDirectories = 0; // directories not read, made or entered
-    bool stopped = false;                // the reporter's keepGoing said stop
+    bool stopped =
+        false; // the reporter's keepGoing or the user's cancel said stop, before the commit
     InstallState state = InstallState::kUnchanged;
 
     std::uint32_t Failures() const { return failedFiles + failedDirectories; }

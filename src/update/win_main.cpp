@@ -291,9 +291,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         // Closed before any box.
         progress.Close();
         outcome = OutcomeOf(copy.state);
-        // A stop asked for once every file was staged changes nothing: the
-        // commit goes on, and the run is installed.
-        if (progress.CancelAsked() && copy.state == InstallState::kUnchanged)
+        // A stop asked for once the commit began changes nothing: the
+        // commit goes on, and the run is installed, or fails on its own
+        // account and says so.
+        if (copy.stopped && progress.CancelAsked() && copy.state == InstallState::kUnchanged)
             outcome = Outcome::kCancelled;
     }
     // Released before any box: a box waiting for OK holds up no other run.
