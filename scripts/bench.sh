@@ -4,7 +4,8 @@
 #      SplitPath against std::string, TextTable::Lookup against
 #      std::unordered_map, TextTable::Load against a bare read;
 #   2. the copy on Linux: Update.exe against a bare safe copier of our own
-#      (bench/safe_copy.cpp), rsync -a --whole-file and cp -r;
+#      (bench/safe_copy.cpp), the same followed by one flush of the file
+#      system (durable as Update.exe is), rsync -a --whole-file and cp -r;
 #   3. the copy under Wine, where this machine runs 32-bit Windows programs:
 #      the Windows Update.exe against a bare CopyFileA + MoveFileExA loop
 #      (bench/win_copy_loop.cpp) and Wine's xcopy /E /Y;
@@ -57,7 +58,7 @@ started=$(date +%s)
 
 declare -A file_count=([A]=10000 [B]=16 [N]=0 [F1000]=1000 [F40000]=40000)
 declare -A labels=([update]="Update.exe" [variant]="variant" [safe]="safe_copy"
-    [durable]="safe_copy --durable"
+    [durable]="safe_copy --durable" [synced]="safe_copy + syncfs"
     [rsync]="rsync -a -W" [cp]="cp -r" [wcopy]="Update.exe" [wupdate]="to its box" [wloop]="CopyFileA loop"
     [xcopy]="xcopy /E /Y")
 
@@ -219,6 +220,9 @@ update_in() { # PACKAGE TREE
 }
 run_safe() { "$bin/bench/safe_copy" "$work/$1/package" "$install" >/dev/null; }
 run_durable() { "$bin/bench/safe_copy" --durable "$work/$1/package" "$install" >/dev/null; }
+# Durable as Update.exe is, with one flush of the file system at the end
+# (sync -f: syncfs), which shows what the disk itself takes.
+run_synced() { run_safe "$1" && sync -f "$install"; }
 run_rsync() { rsync -a --whole-file --exclude=/Update.exe "$work/$1/package/" "$install/"; }
 run_cp() {
     local entries=() entry
@@ -246,7 +250,7 @@ REG
             cp "$BENCH_VARIANT" "$work/$tree/varpackage/Update.exe"
         done
     fi
-    contenders+=(safe)
+    contenders+=(safe synced)
     [ "${BENCH_DURABLE:-0}" = 0 ] || contenders+=(durable)
     contenders+=(rsync cp)
     local most=${BENCH_ROUNDS:-5} budget=${BENCH_COPY_SECONDS:-360}
@@ -257,6 +261,7 @@ REG
     [ -z "${BENCH_VARIANT:-}" ] || echo "variant: $BENCH_VARIANT"
     echo "goals:"
     goals update 1.2 safe
+    goals update 1.2 synced
     goals update 1 rsync
     echo
     echo "== system calls of an update run over 2,000 small files (overwrite; strace -c -f)"
