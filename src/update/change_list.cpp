@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "growing_block.h"
 #include "heap.h"
 
 ChangeList::~ChangeList() {
@@ -11,20 +12,7 @@ ChangeList::~ChangeList() {
 
 void ChangeList::Add(char kind, const char* relativePath, std::uint32_t length) {
     const std::uint32_t needed = length + 2; // the kind and the closing zero
-    if (needed > UINT32_MAX / 2 - size_)
-        EndOnExhaustedHeap();
-    if (size_ + needed > capacity_) {
-        std::uint32_t capacity = capacity_ == 0 ? 4096 : capacity_;
-        while (capacity < size_ + needed)
-            capacity *= 2;
-        char* block = static_cast<char*>(AllocateBlock(capacity));
-        if (size_ != 0)
-            std::memcpy(block, block_, size_);
-        if (block_ != nullptr)
-            ReleaseBlock(block_);
-        block_ = block;
-        capacity_ = capacity;
-    }
+    GrowBlock(block_, capacity_, size_, needed);
     block_[size_] = kind;
     std::memcpy(block_ + size_ + 1, relativePath, length);
     block_[size_ + 1 + length] = '\0';

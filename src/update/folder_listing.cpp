@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "growing_block.h"
 #include "heap.h"
 
 namespace {
@@ -42,18 +43,7 @@ void FolderListing::Add(const WIN32_FIND_DATAA& found) {
     const std::uint32_t nameSize =
         Padded(static_cast<std::uint32_t>(std::strlen(found.cFileName)) + 1);
     const std::uint32_t needed = static_cast<std::uint32_t>(sizeof(Entry)) + nameSize;
-    if (capacity_ - size_ < needed) {
-        if (capacity_ > 0x7FFFFFFFu - needed)
-            EndOnExhaustedHeap(); // a listing of gigabytes: no block that large
-        const std::uint32_t grown = (capacity_ + needed) * 2;
-        char* block = static_cast<char*>(AllocateBlock(grown));
-        if (size_ != 0)
-            std::memcpy(block, block_, size_);
-        if (block_ != nullptr)
-            ReleaseBlock(block_);
-        block_ = block;
-        capacity_ = grown;
-    }
+    GrowBlock(block_, capacity_, size_, needed);
     Entry* entry = reinterpret_cast<Entry*>(block_ + size_);
     entry->attributes = found.dwFileAttributes;
     entry->sizeLow = found.nFileSizeLow;
