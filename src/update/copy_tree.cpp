@@ -97,6 +97,10 @@ class TreeCopy {
         return !result_.stopped;
     }
 
+    // Another run may be going, whose journal stands where ours would: its
+    // staged files are not ours to remove.
+    void KeepLeftovers() { keepsLeftovers_ = true; }
+
     // Copies the directory source into target, which exists; level holds
     // both identities.
     void CopyLevel(const TextString& source, const TextString& target, const Level& level);
@@ -112,6 +116,7 @@ class TreeCopy {
     UpdateTransaction& transaction_;
     CopyProgress* progress_;
     DWORD processId_;
+    bool keepsLeftovers_ = false;
     CopyResult result_;
 };
 
@@ -275,6 +280,8 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
 // open and cannot be deleted; one it has written and not yet put in place
 // it loses, and fails. Either way no installed file is touched.
 void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
+    if (keepsLeftovers_)
+        return;
     TextString path(targetDirectory);
     path.Append(work_names::kTemporaryPattern);
     WIN32_FIND_DATAA entry;
@@ -303,6 +310,7 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
     if (!transaction.Begin()) {
         // Staged all the same, so that every file tells whether it could
         // be; but never put in place.
+        copy.KeepLeftovers();
         ++result.failedDirectories;
         TextString journal(target);
         journal.EnsureTrailingSeparator().Append(work_names::kJournal);

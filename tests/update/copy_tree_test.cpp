@@ -74,30 +74,42 @@ TEST(CopyTree, KeepsTheAttributesAndTheTimeOfTheSource) {
 
 // A run that was stopped leaves its temporary file, perhaps read-only from
 // its source; the next run that writes into that directory removes it.
-// Files that only look alike stay.
+// Files that only look alike stay. A run that finds another run's journal
+// in use (a run without the lock) removes none: they may be that run's.
 TEST(CopyTree, RemovesTemporaryFilesOfAStoppedRun) {
-    TempTree tree;
-    tree.WriteFile("package\\Data\\map.dat", "new map");
-    tree.WriteFile("install\\Data\\map.dat", "old map");
-    tree.WriteFile("install\\Data\\.Update-0000BEEF.tmp", "half a map");
-    ASSERT_TRUE(SetFileAttributesA(tree.Path("install\\Data\\.Update-0000BEEF.tmp").c_str(),
-                                   FILE_ATTRIBUTE_READONLY));
-    tree.WriteFile("install\\Data\\.Update-0000BEEF-00000001.tmp", "a staged map");
-    // Only exactly those shapes go: not a backup (its journal decides), nor
-    // a name with anything more or less around the digits.
-    const char* const kept[] = {".Update-notes.tmp",     ".Update-0000BEEF-00000001.old",
-                                ".Update-0000BEEF.tmpx", ".Update-0000BEEF1.tmp",
-                                ".Update-0000BEE.tmp",   ".Update-0000BEEF-0000001.tmp"};
-    for (const char* name : kept)
-        tree.WriteFile(std::string("install\\Data\\") + name, "someone else's");
-    const Copy copy = CopyPackage(tree);
-    EXPECT_EQ(copy.count, 1);
-    EXPECT_EQ(copy.failures, 0u);
-    EXPECT_EQ(tree.ReadFile("install\\Data\\map.dat"), "new map");
-    for (const char* name : kept)
-        EXPECT_TRUE(tree.Exists(std::string("install\\Data\\") + name)) << name;
-    EXPECT_FALSE(tree.Exists("install\\Data\\.Update-0000BEEF.tmp"));
-    EXPECT_FALSE(tree.Exists("install\\Data\\.Update-0000BEEF-00000001.tmp"));
+    for (const bool journalInUse : {false, true}) {
+        SCOPED_TRACE(journalInUse ? "another run's journal in use" : "no other run");
+        TempTree tree;
+        tree.WriteFile("package\\Data\\map.dat", "new map");
+        tree.WriteFile("install\\Data\\map.dat", "old map");
+        tree.WriteFile("install\\Data\\.Update-0000BEEF.tmp", "half a map");
+        ASSERT_TRUE(SetFileAttributesA(tree.Path("install\\Data\\.Update-0000BEEF.tmp").c_str(),
+                                       FILE_ATTRIBUTE_READONLY));
+        tree.WriteFile("install\\Data\\.Update-0000BEEF-00000001.tmp", "a staged map");
+        // Only exactly those shapes go: not a backup (its journal decides),
+        // nor a name with anything more or less around the digits.
+        const char* const kept[] = {".Update-notes.tmp",     ".Update-0000BEEF-00000001.old",
+                                    ".Update-0000BEEF.tmpx", ".Update-0000BEEF1.tmp",
+                                    ".Update-0000BEE.tmp",   ".Update-0000BEEF-0000001.tmp"};
+        for (const char* name : kept)
+            tree.WriteFile(std::string("install\\Data\\") + name, "someone else's");
+        HANDLE journal = INVALID_HANDLE_VALUE;
+        if (journalInUse) {
+            journal = CreateFileA(tree.Path("install\\.Update.journal").c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+            ASSERT_NE(journal, INVALID_HANDLE_VALUE);
+        }
+        const Copy copy = CopyPackage(tree);
+        if (journal != INVALID_HANDLE_VALUE)
+            CloseHandle(journal);
+        EXPECT_EQ(copy.count, journalInUse ? 0 : 1);
+        EXPECT_EQ(copy.failures, journalInUse ? 1u : 0u);
+        EXPECT_EQ(tree.ReadFile("install\\Data\\map.dat"), journalInUse ? "old map" : "new map");
+        for (const char* name : kept)
+            EXPECT_TRUE(tree.Exists(std::string("install\\Data\\") + name)) << name;
+        EXPECT_EQ(tree.Exists("install\\Data\\.Update-0000BEEF.tmp"), journalInUse);
+        EXPECT_EQ(tree.Exists("install\\Data\\.Update-0000BEEF-00000001.tmp"), journalInUse);
+    }
 }
 
 TEST(CopyTree, DirectoryThatCannotBeMadeCounts) {
