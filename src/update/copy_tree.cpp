@@ -220,6 +220,10 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
             entry->number = transaction_.NoteFile(targetDirectory, name, replaces);
             noted = true;
         }
+        // A folder of many files takes a while: the window opens when due
+        // and answers meanwhile; a stop is heard before the first file.
+        if (progress_ != nullptr)
+            progress_->Poll(0);
         PumpMessages();
     }
     if (!noted || transaction_.WriteNotes())
