@@ -16,18 +16,6 @@ namespace {
 // anywhere, and another user may have made it.
 const DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
-// A temporary file may carry the read-only attribute of its source. Only a
-// plain file is touched: an attribute change on a link would change what it
-// leads to.
-void RemoveTemporaryFile(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0)
-        return;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path);
-}
-
 // One directory level on the way from the roots down to the directory being
 // copied, on the stack of the call that copies it.
 struct Level {
@@ -295,7 +283,7 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
     do {
         if ((entry.dwFileAttributes & kNotPlain) == 0 &&
             work_names::IsLeftoverTemporary(entry.cFileName, processId_))
-            RemoveTemporaryFile(path.Assign(targetDirectory).Append(entry.cFileName).GetText());
+            work_names::RemoveWorkFile(path.Assign(targetDirectory).Append(entry.cFileName));
     } while (FindNextFileA(search, &entry));
     FindClose(search);
 }

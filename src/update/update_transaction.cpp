@@ -22,27 +22,6 @@ bool Exists(const TextString& path) {
     return GetFileAttributesA(path.GetText()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Removes a file of the run's own (staged or backup), which may carry the
-// read-only attribute of its source; true when it is gone. The attribute is
-// cleared only on the file itself, never through a link.
-bool RemoveOwnFile(const TextString& path) {
-    if (DeleteFileA(path.GetText()))
-        return true;
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-        return true;
-    const DWORD attributes = GetFileAttributesA(path.GetText());
-    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        SetFileAttributesA(path.GetText(), FILE_ATTRIBUTE_NORMAL)) {
-        if (DeleteFileA(path.GetText()))
-            return true;
-        error = GetLastError();
-    }
-    SetLastError(error);
-    return false;
-}
-
 // Every directory from the root down to the one holding relative is a
 // plain directory, no link or other reparse point.
 bool PlainDirectoriesOnTheWay(const TextString& root, const char* relative, bool itselfToo) {
@@ -99,7 +78,7 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
         if (state == JournalState::kCommitted) {
             // Every staged file is in place; only replaced files have backups.
             if (change.kind == ChangeList::kReplaced)
-                RemoveOwnFile(paths.backup);
+                work_names::RemoveWorkFile(paths.backup);
             continue;
         }
         if (state == JournalState::kCommitting) {
@@ -118,7 +97,7 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
                 ReportNotRestored(reporter, paths.target, GetLastError());
             }
         }
-        RemoveOwnFile(paths.staged);
+        work_names::RemoveWorkFile(paths.staged);
     }
     if (state == JournalState::kCommitted)
         return restored;
@@ -244,12 +223,12 @@ bool UpdateTransaction::StageFile(const TextString& source, const TextString& ta
     work_names::AppendStaged(staged_, processId_, number);
     BOOL copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_, nullptr,
                               COPY_FILE_FAIL_IF_EXISTS);
-    if (!copied && GetLastError() == ERROR_FILE_EXISTS && RemoveOwnFile(staged_))
+    if (!copied && GetLastError() == ERROR_FILE_EXISTS && work_names::RemoveWorkFile(staged_))
         copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_, nullptr,
                              COPY_FILE_FAIL_IF_EXISTS);
     if (!copied) {
         const DWORD error = GetLastError();
-        RemoveOwnFile(staged_);
+        work_names::RemoveWorkFile(staged_);
         SetLastError(error);
         return false;
     }

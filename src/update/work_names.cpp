@@ -61,4 +61,22 @@ bool IsLeftoverTemporary(const char* name, DWORD ownProcessId) {
     return name != nullptr && lstrcmpiA(name, kStagedSuffix) == 0;
 }
 
+bool RemoveWorkFile(const TextString& path) {
+    if (DeleteFileA(path.GetText()))
+        return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return true;
+    const DWORD attributes = GetFileAttributesA(path.GetText());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        SetFileAttributesA(path.GetText(), FILE_ATTRIBUTE_NORMAL)) {
+        if (DeleteFileA(path.GetText()))
+            return true;
+        error = GetLastError();
+    }
+    SetLastError(error);
+    return false;
+}
+
 } // namespace work_names

@@ -28,4 +28,10 @@ void AppendBackup(TextString& path, DWORD processId, std::uint32_t number);
 // that only begins or ends like one matches.
 bool IsLeftoverTemporary(const char* name, DWORD ownProcessId);
 
+// Removes a file of these names (staged, backup or leftover), which may
+// carry the read-only attribute of its source; true when it is gone (or was
+// not there). The attribute is cleared only on the file itself, never
+// through a link; a link of that name is removed itself.
+bool RemoveWorkFile(const TextString& path);
+
 } // namespace work_names
