@@ -66,9 +66,7 @@ int MakeDirectory(const char* path) {
     const std::string name = slash == std::string::npos ? whole : whole.substr(slash + 1);
     if (name.empty() || name == "." || name == "..")
         return mkdir(path, 0777) == 0 ? 0 : errno;
-    const std::string parent = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : whole.substr(0, slash);
+    const std::string parent = FolderOf(whole);
     const int folder = OpenFollowingTrustedLinks(parent.c_str(), O_PATH | O_DIRECTORY, 0);
     if (folder < 0)
         return errno;

@@ -38,11 +38,7 @@ int OpenPath(const char* path, int flags, mode_t mode, bool writes) {
 // The status of the folder of path now, where it is still the folder
 // `before` (the same identity); false otherwise.
 bool LookAgainAtFolder(const char* path, const struct stat& before, struct stat* after) {
-    const char* slash = std::strrchr(path, '/');
-    const std::string parent = slash == nullptr ? "."
-                               : slash == path  ? "/"
-                                                : std::string(path, slash);
-    return stat(parent.c_str(), after) == 0 && S_ISDIR(after->st_mode) &&
+    return stat(FolderOf(path).c_str(), after) == 0 && S_ISDIR(after->st_mode) &&
            after->st_dev == before.st_dev && after->st_ino == before.st_ino;
 }
 
@@ -127,9 +123,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // deleted) or the directory cannot be opened.
 DWORD NoteDeleteOnClose(const char* path, const struct stat& opened, FileObject* file) {
     const char* slash = std::strrchr(path, '/');
-    std::string directory = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
     const char* name = slash == nullptr ? path : slash + 1;
-    int directoryFd = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int directoryFd = open(FolderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (directoryFd < 0)
         return ERROR_ACCESS_DENIED;
     struct stat named;

@@ -8,7 +8,6 @@
 // volume; a directory or a link is not (ERROR_NOT_SAME_DEVICE).
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,19 +95,7 @@ void SyncFile(const char* path) {
 
 // Makes a rename in the directory of path durable.
 void SyncParent(const char* path) {
-    char parent[PATH_MAX];
-    std::size_t length = std::strlen(path);
-    if (length >= sizeof(parent))
-        return;
-    std::memcpy(parent, path, length + 1);
-    char* slash = std::strrchr(parent, '/');
-    if (slash == nullptr)
-        std::strcpy(parent, ".");
-    else if (slash == parent)
-        slash[1] = '\0';
-    else
-        *slash = '\0';
-    int fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         close(fd);

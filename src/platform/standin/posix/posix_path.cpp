@@ -172,3 +172,8 @@ DWORD Win32ErrorFromErrno(int error, const char* posixPath) {
         return ERROR_ACCESS_DENIED;
     }
 }
+
+std::string FolderOf(const std::string& posixPath) {
+    const std::size_t slash = posixPath.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : posixPath.substr(0, slash);
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <climits>
+#include <string>
 #include <sys/stat.h>
 
 #include "../windows.h"
@@ -62,6 +63,10 @@ int LstatLookingUpCase(PosixPath& path, struct stat* info);
 
 // Win32 tells a missing file (2) from a missing directory on the way (3).
 DWORD MissingPathError(const char* posixPath);
+
+// The folder of a POSIX path: everything before its last separator; "." for
+// a bare name, "/" for a name in the root.
+std::string FolderOf(const std::string& posixPath);
 
 // The nearest Win32 error for an errno of a call on posixPath.
 DWORD Win32ErrorFromErrno(int error, const char* posixPath);

@@ -8,6 +8,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "posix_path.h"
+
 namespace {
 
 const int kMostLinks = 40; // the kernel's own limit for one path
@@ -146,9 +148,7 @@ int OpenFollowingTrustedLinks(const char* path, int flags, mode_t mode, struct s
     } else if (!name.empty()) {
         // The folder first, so that its owner is that of the folder the
         // file is opened in.
-        const std::string parent = slash == std::string::npos ? "."
-                                   : slash == 0               ? "/"
-                                                              : whole.substr(0, slash);
+        const std::string parent = FolderOf(whole);
         const int directory =
             OpenWithoutAnyLink(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
         if (directory < 0 && !MayBeLink(errno))
