@@ -36,30 +36,21 @@ if [ -z "${UPDATE_WINE_ROUTE_ACTIVE:-}" ]; then
     esac
 fi
 
+# shellcheck source=scripts/xvfb.sh
+source scripts/xvfb.sh
 scratch="$(mktemp -d /tmp/update-shot.XXXXXX)"
 xvfb_pid=
 update_pid=
 cleanup() {
     WINEPREFIX="$scratch/prefix" timeout 60 wineserver -k 2>/dev/null || true
     [ -z "$update_pid" ] || wait "$update_pid" 2>/dev/null || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    xvfb_stop
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-exec {display_fd}<> <(:)
-Xvfb -displayfd "$display_fd" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 20 display_number <&"$display_fd" || {
-    echo "Xvfb did not start" >&2
-    exit 1
-}
-exec {display_fd}<&-
-export DISPLAY=":$display_number"
+xvfb_start 800x600x24 || exit 1
 
 export WINEPREFIX="$scratch/prefix" HOME="$scratch" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"

@@ -16,6 +16,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/wine-route.sh
 source scripts/wine-route.sh
+# shellcheck source=scripts/xvfb.sh
+source scripts/xvfb.sh
 
 wine_timeout="${UPDATE_WINE_TIMEOUT:-120}"
 
@@ -37,7 +39,7 @@ qemu_left_out=(
 # The Wine part proper: runs on the route's Wine (in the qemu namespace for
 # that route).
 wine_part() {
-    local route="$1" started display_fd display_number stage
+    local route="$1" started stage
     # Global: the exit trap reads them after this function has returned.
     scratch= xvfb_pid=
     started=$(date +%s)
@@ -54,25 +56,14 @@ wine_part() {
 
     cleanup() {
         WINEPREFIX="$scratch/prefix" timeout 60 "${as_wine_user[@]}" wineserver -k 2>/dev/null || true
-        if [ -n "$xvfb_pid" ]; then
-            kill "$xvfb_pid" 2>/dev/null || true
-            wait "$xvfb_pid" 2>/dev/null || true
-        fi
+        xvfb_stop
         rm -rf "$scratch"
     }
     trap cleanup EXIT
     trap 'exit 130' INT TERM
 
-    # A display of our own: Xvfb picks a free number and writes it to the pipe.
-    exec {display_fd}<> <(:)
-    Xvfb -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    read -r -t 20 display_number <&"$display_fd" || {
-        echo "Xvfb did not start" >&2
-        exit 1
-    }
-    exec {display_fd}<&-
-    export DISPLAY=":$display_number"
+    # A display of our own.
+    xvfb_start 1024x768x24 || exit 1
 
     export WINEPREFIX="$scratch/prefix"
     export HOME="$scratch"
