@@ -1,6 +1,10 @@
 #include "update_journal.h"
 
+#include <cstring>
+
 #include "entry_name.h"
+#include "growing_block.h"
+#include "heap.h"
 #include "scratch_buffer.h"
 
 namespace {
@@ -11,6 +15,8 @@ const char kLineEnd[] = "\r\n";
 const DWORD kMaxJournalSize = 128u << 20;
 const std::uint32_t kMaxLine = 2 * MAX_PATH;
 const std::uint32_t kReadChunk = 64 * 1024;
+// Lines kept beyond this are written at once.
+const std::uint32_t kWriteOutSize = 64 * 1024;
 
 bool ReadHex8(const char* text, std::uint32_t length, DWORD& value) {
     if (length != 8)
@@ -67,6 +73,12 @@ bool TakeLine(const char* line, std::uint32_t length, bool first, JournalContent
 
 } // namespace
 
+JournalFile::~JournalFile() {
+    Close();
+    if (pending_ != nullptr)
+        ReleaseBlock(pending_);
+}
+
 bool JournalFile::Create(const TextString& path, DWORD processId) {
     Close();
     handle_ = CreateFileA(path.GetText(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -74,22 +86,47 @@ bool JournalFile::Create(const TextString& path, DWORD processId) {
     if (handle_ == INVALID_HANDLE_VALUE)
         return false;
     failure_ = ERROR_SUCCESS;
-    pending_.Format("%s%08lX%s", kHeader, static_cast<unsigned long>(processId), kLineEnd);
+    pendingSize_ = 0;
+    TextString header;
+    header.Format("%s%08lX%s", kHeader, static_cast<unsigned long>(processId), kLineEnd);
+    Keep(header.GetText(), header.GetLength());
     return WriteOut();
 }
 
+void JournalFile::Keep(const char* text, std::uint32_t length) {
+    GrowBlock(pending_, pendingCapacity_, pendingSize_, length);
+    std::memcpy(pending_ + pendingSize_, text, length);
+    pendingSize_ += length;
+}
+
 void JournalFile::Add(char kind, const char* relativePath) {
-    pending_.Append(kind).Append(' ').Append(relativePath).Append(kLineEnd);
+    const char start[] = {kind, ' '};
+    Keep(start, sizeof start);
+    Keep(relativePath, static_cast<std::uint32_t>(std::strlen(relativePath)));
+    Keep(kLineEnd, sizeof kLineEnd - 1);
+    if (pendingSize_ >= kWriteOutSize)
+        WriteOut(); // a failure stays, and the next WriteOut reports it
 }
 
 bool JournalFile::WriteOut() {
-    const bool written = pending_.GetLength() == 0 || Write(pending_);
-    pending_.Assign("");
-    return written;
+    const std::uint32_t size = pendingSize_;
+    pendingSize_ = 0;
+    if (!IsOpen())
+        return false;
+    if (failure_ == ERROR_SUCCESS && size != 0) {
+        DWORD written = 0;
+        if (!WriteFile(handle_, pending_, size, &written, nullptr) || written != size)
+            failure_ = written == size ? GetLastError() : ERROR_DISK_FULL;
+    }
+    if (failure_ == ERROR_SUCCESS)
+        return true;
+    SetLastError(failure_);
+    return false;
 }
 
 bool JournalFile::Mark(JournalState state) {
-    pending_.Append(state == JournalState::kCommitted ? "K" : "C").Append(kLineEnd);
+    Keep(state == JournalState::kCommitted ? "K" : "C", 1);
+    Keep(kLineEnd, sizeof kLineEnd - 1);
     return WriteOut() && Flush();
 }
 
@@ -101,22 +138,6 @@ void JournalFile::Close() {
     if (handle_ != INVALID_HANDLE_VALUE)
         CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
-}
-
-bool JournalFile::Write(const TextString& text) {
-    if (!IsOpen())
-        return false;
-    if (failure_ != ERROR_SUCCESS) {
-        SetLastError(failure_);
-        return false;
-    }
-    DWORD written = 0;
-    if (WriteFile(handle_, text.GetText(), text.GetLength(), &written, nullptr) &&
-        written == text.GetLength())
-        return true;
-    failure_ = written == text.GetLength() ? GetLastError() : ERROR_DISK_FULL;
-    SetLastError(failure_);
-    return false;
 }
 
 JournalRead ReadJournal(const TextString& path, JournalContents& contents) {

@@ -22,15 +22,16 @@ enum class JournalState { kStaging, kCommitting, kCommitted };
 class JournalFile {
   public:
     JournalFile() = default;
-    ~JournalFile() { Close(); }
+    ~JournalFile();
     JournalFile(const JournalFile&) = delete;
     JournalFile& operator=(const JournalFile&) = delete;
 
     // Makes the file (never opens one that is there) with its first line.
     bool Create(const TextString& path, DWORD processId);
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    // One line, kept until the next WriteOut: lines are written in one
-    // call for all the files of a directory, before any of them is staged.
+    // One line, kept until the next WriteOut (or until 64 KiB are kept):
+    // lines are written in one call for all the files of a directory,
+    // before any of them is staged.
     void Add(char kind, const char* relativePath);
     // Writes the lines kept (a run killed after it leaves them). Once a
     // write failed, every later one fails with its error: nothing is
@@ -43,10 +44,13 @@ class JournalFile {
     void Close();
 
   private:
-    bool Write(const TextString& text);
+    void Keep(const char* text, std::uint32_t length);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    TextString pending_;
+    // The lines kept, in a block that grows by doubling (a string sized
+    // exactly would copy itself for every line of a large directory).
+    char* pending_ = nullptr;
+    std::uint32_t pendingSize_ = 0, pendingCapacity_ = 0;
     DWORD failure_ = ERROR_SUCCESS;
 };
 
