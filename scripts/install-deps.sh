@@ -9,7 +9,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev rsync
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
     wine wine32 wine64 xvfb xauth
-    strace hyperfine
+    strace hyperfine libssl-dev
 )
 # Where the kernel runs no 32-bit code (or UPDATE_WINE_ROUTE=qemu asks for
 # it), 32-bit Wine runs through qemu-i386 (see scripts/wine-route.sh).

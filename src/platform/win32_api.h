@@ -10,6 +10,9 @@
 #include <windows.h>
 // After <windows.h>: the progress bar and InitCommonControlsEx.
 #include <commctrl.h>
+// SHA-256 through CNG.
+#include <bcrypt.h>
 #else
 #include "standin/windows.h"
+#include "standin/bcrypt.h"
 #endif

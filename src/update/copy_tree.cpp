@@ -1,16 +1,18 @@
 #include "copy_tree.h"
 
 #include "directory_identity.h"
-#include "entry_name.h"
 #include "folder_listing.h"
 #include "name_clashes.h"
+#include "package_entries.h"
 #include "platform/win32_api.h"
 #include "pump_messages.h"
-#include "update_texts.h"
 #include "update_transaction.h"
 #include "work_names.h"
 
 namespace {
+
+using package_entries::IsProgram;
+using package_entries::RefusalOf;
 
 // A link, a junction or another reparse point: what it leads to may lie
 // anywhere, and another user may have made it.
@@ -43,14 +45,6 @@ bool IsNoMatchError(DWORD error) {
 
 // The verdict on a file that the reporter leaves out: no Win32 error.
 const DWORD kLeftOut = 0xFFFFFFFFu;
-
-// Why an entry is neither read nor written: no name on Windows, or one name
-// there with another entry of its directory; ERROR_SUCCESS when it is not.
-DWORD RefusalOf(const char* name, const NameClashes& clashes) {
-    return !IsWindowsFileName(name) ? ERROR_INVALID_NAME
-           : clashes.Holds(name)    ? ERROR_ALREADY_EXISTS
-                                    : ERROR_SUCCESS;
-}
 
 class TreeCopy {
   public:
@@ -135,7 +129,7 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
         const char* const name = entry->Name();
         sourcePath.Assign(sourceDirectory).Append(name);
         targetPath.Assign(targetDirectory).Append(name);
-        if (lstrcmpiA(name, update_texts::kOwnFileName) == 0) {
+        if (IsProgram(name)) {
             // the program itself, never installed
         } else if (entry->IsDirectory()) {
             // Neither read nor written: no name on Windows, or one name
@@ -188,7 +182,7 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
          entry = listing.Next(entry)) {
         const char* const name = entry->Name();
-        if (entry->IsDirectory() || lstrcmpiA(name, update_texts::kOwnFileName) == 0)
+        if (entry->IsDirectory() || IsProgram(name))
             continue;
         if (Skips(name, path.Assign(sourceDirectory).Append(name))) {
             entry->verdict = kLeftOut;

@@ -5,7 +5,7 @@
 
 #include "../windows.h"
 
-enum class HandleKind { File, Find, RegistryKey };
+enum class HandleKind { File, Find, RegistryKey, HashAlgorithm, Hash };
 
 struct HandleObject {
     HandleKind kind;
