@@ -3,6 +3,7 @@
 #include "directory_identity.h"
 #include "folder_listing.h"
 #include "name_clashes.h"
+#include "package_check.h"
 #include "package_entries.h"
 #include "platform/win32_api.h"
 #include "pump_messages.h"
@@ -49,9 +50,9 @@ const DWORD kLeftOut = 0xFFFFFFFFu;
 class TreeCopy {
   public:
     TreeCopy(const char* pattern, const CopyReporter* reporter, UpdateTransaction& transaction,
-             CopyProgress* progress)
+             CopyProgress* progress, PackageCheck* check, std::uint32_t rootLength)
         : pattern_(pattern), reporter_(reporter), transaction_(transaction), progress_(progress),
-          processId_(GetCurrentProcessId()) {}
+          check_(check), rootLength_(rootLength), processId_(GetCurrentProcessId()) {}
 
     CopyResult& Result() { return result_; }
 
@@ -97,6 +98,8 @@ class TreeCopy {
     const CopyReporter* reporter_;
     UpdateTransaction& transaction_;
     CopyProgress* progress_;
+    PackageCheck* check_;
+    std::uint32_t rootLength_; // of the package root with its separator
     DWORD processId_;
     bool keepsLeftovers_ = false;
     CopyResult result_;
@@ -130,7 +133,10 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
         sourcePath.Assign(sourceDirectory).Append(name);
         targetPath.Assign(targetDirectory).Append(name);
         if (IsProgram(name)) {
-            // the program itself, never installed
+            // The program itself, never installed; the top-level one must
+            // be as listed all the same.
+            if (check_ != nullptr && level.parent == nullptr && !entry->IsDirectory())
+                check_->Verify(sourcePath.GetText() + rootLength_, sourcePath);
         } else if (entry->IsDirectory()) {
             // Neither read nor written: no name on Windows, or one name
             // there with another entry of this directory.
@@ -152,6 +158,8 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
             if (progress_ != nullptr)
                 progress_->BeginFile(targetPath, entry->Size());
             if (transaction_.StageFile(sourcePath, targetDirectory, entry->number)) {
+                if (check_ != nullptr)
+                    check_->Verify(sourcePath.GetText() + rootLength_, transaction_.StagedPath());
                 ++result_.copied;
                 ReportFile(targetPath, ERROR_SUCCESS);
             } else {
@@ -191,6 +199,10 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
         entry->verdict = RefusalOf(name, clashes);
         if (entry->verdict != ERROR_SUCCESS)
             continue;
+        if (check_ != nullptr && !check_->Admits(path.GetText() + rootLength_)) {
+            entry->verdict = kLeftOut;
+            continue;
+        }
         HANDLE probe = CreateFileA(path.Assign(targetDirectory).Append(name).GetText(),
                                    GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         const bool replaces = probe != INVALID_HANDLE_VALUE;
@@ -285,13 +297,15 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
 } // namespace
 
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
-                    const CopyReporter* reporter, CopyProgress* progress) {
+                    const CopyReporter* reporter, CopyProgress* progress, PackageCheck* check) {
     UpdateTransaction transaction(target, reporter);
     // The window keeps answering during a large file, and a stop aborts it
     // there (ERROR_REQUEST_ABORTED).
     if (progress != nullptr)
         transaction.SetCopyProgress(CopyProgress::Routine, progress);
-    TreeCopy copy(pattern, reporter, transaction, progress);
+    TextString sourceRoot(source);
+    TreeCopy copy(pattern, reporter, transaction, progress, check,
+                  sourceRoot.EnsureTrailingSeparator().GetLength());
     CopyResult& result = copy.Result();
     if (!transaction.Begin()) {
         // Staged all the same, so that every file tells whether it could
@@ -314,6 +328,11 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
     // A cancel heard up to here stops the run before its commit; one that
     // comes later is not heard, and the commit goes on.
     copy.KeepsGoing();
+    if (check != nullptr) {
+        const std::uint32_t damaged = check->Settle(!result.stopped);
+        result.failedFiles += damaged;
+        result.damagedFiles += damaged;
+    }
     result.state = transaction.Finish(result.Failures() == 0 && !result.stopped);
     result.failedFiles += transaction.FilesFailedInCommit();
     result.failedDirectories += transaction.JournalFailures();

@@ -5,6 +5,8 @@
 #include "copy_progress.h"
 #include "text_string.h"
 
+class PackageCheck;
+
 // Where CopyTree can fail with a whole directory.
 enum class CopyStep {
     kReadPackageDirectory,  // listing a directory of the package
@@ -47,6 +49,7 @@ struct CopyResult {
     int copied = 0;                      // files installed: every one of the package, or none
     std::uint32_t failedFiles = 0;       // package files that could not be copied
     std::uint32_t failedDirectories = 0; // directories not read, made or entered
+    std::uint32_t damagedFiles = 0; // of failedFiles: missing from the package, or not as listed
     bool stopped =
         false; // the reporter's keepGoing or the user's cancel said stop, before the commit
     InstallState state = InstallState::kUnchanged;
@@ -81,5 +84,11 @@ struct CopyResult {
 // A `progress`, when given, hears of each file and of each chunk of it as it
 // is staged; once the user asks it to stop, the file being staged is
 // aborted, no further file is begun and the run is undone (`stopped`).
+//
+// A `check`, when given, holds the package's manifest: a file it does not
+// list is left out (and told to the check, not to the reporter); a staged
+// copy not as listed, a listed file not found and a top-level Update.exe
+// not as listed are failed files (damagedFiles), and the run is undone.
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
-                    const CopyReporter* reporter = nullptr, CopyProgress* progress = nullptr);
+                    const CopyReporter* reporter = nullptr, CopyProgress* progress = nullptr,
+                    PackageCheck* check = nullptr);

@@ -9,6 +9,10 @@ namespace exit_codes {
 
 const int kInstalled = 0;            // every file copied (and logged, when asked)
 const int kNotFound = 2;             // ERROR_FILE_NOT_FOUND: no installation found
+const int kManifestInvalid = 13;     // ERROR_INVALID_DATA: the package's manifest cannot be
+                                     // read or parsed; nothing was done
+const int kPackageDamaged = 23;      // ERROR_CRC: the package is incomplete or damaged (not as
+                                     // its manifest lists it); nothing installed
 const int kInstalledWithoutLog = 29; // ERROR_WRITE_FAULT: every file copied, log not written
 const int kRunning = 32;             // ERROR_SHARING_VIOLATION: the product is running
 const int kNotRestored = 31;         // ERROR_GEN_FAILURE: not installed, and the installation

@@ -244,6 +244,39 @@ void UpdateLog::Finished(const TextString& result, int exitCode) {
     Write(text);
 }
 
+void UpdateLog::ManifestRead(const TextString& path, PackageManifest::Load load,
+                             const PackageManifest& manifest) {
+    TextString text;
+    switch (load) {
+    case PackageManifest::Load::kAbsent:
+        text.Assign(kLogPackageNotChecked).Append(path);
+        break;
+    case PackageManifest::Load::kRead:
+        text.Format(kLogPackageCheckedFormat, path.GetText(), manifest.Count());
+        break;
+    case PackageManifest::Load::kUnreadable:
+        text.Assign(kLogManifestUnreadable).Append(path);
+        AppendErrorText(text, manifest.Error());
+        break;
+    case PackageManifest::Load::kMalformed:
+        text.Format(kLogManifestMalformedFormat, path.GetText(), manifest.BadLine());
+        break;
+    }
+    Write(text);
+}
+
+void UpdateLog::PackageFound(const TextString& path, PackageFinding finding) {
+    TextString text(finding == PackageFinding::kUnlisted  ? kLogFileUnlisted
+                    : finding == PackageFinding::kMissing ? kLogFileMissing
+                                                          : kLogFileDiffers);
+    text.Append(path);
+    Write(text);
+}
+
+void UpdateLog::TellPackageFinding(void* log, const TextString& path, PackageFinding finding) {
+    static_cast<UpdateLog*>(log)->PackageFound(path, finding);
+}
+
 CopyReporter UpdateLog::Reporter() {
     return CopyReporter{this,        ReportFileToLog,        ReportDirectoryToLog,
                         SkipLogFile, ReportNotRestoredToLog, nullptr};

@@ -8,6 +8,8 @@
 #pragma once
 
 #include "copy_tree.h"
+#include "package_check.h"
+#include "package_manifest.h"
 #include "text_string.h"
 #include "update_transaction.h"
 
@@ -49,6 +51,14 @@ class UpdateLog {
     // What was found of a stopped run (not called when nothing was).
     void Recovered(const TextString& installDirectory, Recovery recovery, std::uint32_t skipped);
     void Finished(const TextString& result, int exitCode);
+    // What became of the package's manifest (at `path`): absent (the
+    // package is not checked), read, or refused.
+    void ManifestRead(const TextString& path, PackageManifest::Load load,
+                      const PackageManifest& manifest);
+    // A finding of the package's check; the function for PackageCheck,
+    // with this log as its context.
+    void PackageFound(const TextString& path, PackageFinding finding);
+    static void TellPackageFinding(void* log, const TextString& path, PackageFinding finding);
 
     // Tells this log of every file and directory that CopyTree handles, and
     // keeps the log itself out of the copy when it lies in the package.

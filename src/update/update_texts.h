@@ -62,6 +62,16 @@ inline constexpr const char kNotRestoredText[] =
     "Schlie\xDF"
     "en Sie alle Programme, die Dateien von Brenvolt ge\xF6"
     "ffnet haben,\r\nund starten Sie das Update erneut: es stellt die Installation wieder her.";
+// Formatted with the number of files missing or not as listed.
+inline constexpr const char kPackageDamagedFormat[] =
+    "Das Update-Paket ist unvollst\xE4ndig oder besch\xE4"
+    "digt:\r\n%d Dateien fehlen oder weichen ab.\r\n\r\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
+// Shown as it is: the manifest cannot be read or parsed.
+inline constexpr const char kManifestInvalidText[] =
+    "Das Update-Paket kann nicht gepr\xFC"
+    "ft werden:\r\nseine Dateiliste (.Update.sha256) ist nicht lesbar oder ung\xFCltig.\r\n\r\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
 
 // The progress window: its caption, the line before the file being copied,
 // and its one button.
@@ -117,6 +127,19 @@ inline constexpr const char kLogDirectoryNotEntered[] =
     "Verzeichnis ausgelassen, es f\xFChrt in die Installation: ";
 inline constexpr const char kLogJournalNotWritten[] = "Journal nicht geschrieben: ";
 inline constexpr const char kLogNotRestored[] = "Nicht wiederhergestellt: ";
+// The package's manifest: then its path.
+inline constexpr const char kLogPackageNotChecked[] = "Paket nicht gepr\xFC"
+                                                      "ft, es hat keine Dateiliste: ";
+inline constexpr const char kLogManifestUnreadable[] = "Dateiliste nicht lesbar: ";
+// Formatted with the manifest and the number of files it lists.
+inline constexpr const char kLogPackageCheckedFormat[] = "Paket wird gepr\xFC"
+                                                         "ft gegen die Dateiliste %s (%u Dateien)";
+// Formatted with the manifest and the line refused.
+inline constexpr const char kLogManifestMalformedFormat[] = "Dateiliste ung\xFCltig: %s, Zeile %u";
+// What the check of the package found; then the package file.
+inline constexpr const char kLogFileUnlisted[] = "Nicht in der Dateiliste, nicht kopiert: ";
+inline constexpr const char kLogFileMissing[] = "Fehlt im Paket: ";
+inline constexpr const char kLogFileDiffers[] = "Anders als in der Dateiliste (SHA-256): ";
 // What was found of an earlier run that was stopped; then the installation
 // directory (or the journal).
 inline constexpr const char kLogRecoveryUndone[] = "Unterbrochenes Update r\xFC"
@@ -142,6 +165,12 @@ inline constexpr const char kResultNotRestored[] =
     "Das Update wurde nicht installiert, die Installation konnte nicht wiederhergestellt werden";
 inline constexpr const char kResultCancelled[] =
     "Das Update wurde abgebrochen, die Installation ist unver\xE4ndert";
+// Formatted with the number of files missing or not as listed.
+inline constexpr const char kResultPackageDamagedFormat[] =
+    "Das Update-Paket ist unvollst\xE4ndig oder besch\xE4"
+    "digt, %d Dateien fehlen oder weichen ab; die Installation ist unver\xE4ndert";
+inline constexpr const char kResultManifestInvalid[] =
+    "Die Dateiliste des Update-Pakets ist nicht lesbar oder ung\xFCltig, nichts installiert";
 inline constexpr const char kResultNotFound[] = "Brenvolt wurde nicht gefunden";
 inline constexpr const char kResultRunning[] = "Brenvolt l\xE4uft noch";
 inline constexpr const char kResultPackageUnknown[] = "Das Update-Paket kann nicht ge\xF6"

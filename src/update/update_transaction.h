@@ -59,6 +59,8 @@ class UpdateTransaction {
     // it is left then.
     bool StageFile(const TextString& source, const TextString& targetDirectory,
                    std::uint32_t number);
+    // The staged file that the last successful StageFile wrote.
+    const TextString& StagedPath() const { return staged_; }
 
     // With everything staged: flush, commit and clean up, or undo when any
     // of it fails. Without: undo.

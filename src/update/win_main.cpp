@@ -11,6 +11,8 @@
 #include "exit_codes.h"
 #include "installation_lock.h"
 #include "log_refusal.h"
+#include "package_check.h"
+#include "package_manifest.h"
 #include "package_size.h"
 #include "platform/win32_api.h"
 #include "read_registry_string.h"
@@ -90,8 +92,22 @@ enum class Outcome {
     kCannotOpen,
     kPackageUnknown,
     kOtherRunWaiting,
-    kCancelled // the user stopped it; the installation is as it was
+    kCancelled,       // the user stopped it; the installation is as it was
+    kPackageDamaged,  // not as its manifest lists it; the installation is as it was
+    kManifestInvalid, // the manifest cannot be read or parsed; nothing done
 };
+
+// Reads the package's manifest, before anything is touched; false when the
+// package has one that cannot be read or parsed.
+bool ReadManifest(const TextString& packageRoot, PackageManifest& manifest, bool& checked,
+                  UpdateLog& log) {
+    const PackageManifest::Load load = manifest.Read(packageRoot);
+    TextString path(packageRoot);
+    path.EnsureTrailingSeparator().Append(PackageManifest::kFileName);
+    log.ManifestRead(path, load, manifest);
+    checked = load == PackageManifest::Load::kRead;
+    return checked || load == PackageManifest::Load::kAbsent;
+}
 
 // An exclusive open for writing fails with a sharing violation while the
 // product runs. Nothing is written. The executable first gets only the
@@ -174,6 +190,10 @@ int SilentExitCode(Outcome outcome) {
         return exit_codes::kRunning;
     case Outcome::kOtherRunWaiting:
         return exit_codes::kOtherRunWaiting;
+    case Outcome::kPackageDamaged:
+        return exit_codes::kPackageDamaged;
+    case Outcome::kManifestInvalid:
+        return exit_codes::kManifestInvalid;
     case Outcome::kCannotOpen:
     case Outcome::kPackageUnknown:
         break;
@@ -225,6 +245,14 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
         message.Assign(kCancelledText);
         result.Assign(kResultCancelled);
         break;
+    case Outcome::kPackageDamaged:
+        message.Format(kPackageDamagedFormat, static_cast<int>(copy.damagedFiles));
+        result.Format(kResultPackageDamagedFormat, static_cast<int>(copy.damagedFiles));
+        break;
+    case Outcome::kManifestInvalid:
+        message.Assign(kManifestInvalidText);
+        result.Assign(kResultManifestInvalid);
+        break;
     }
 }
 
@@ -252,6 +280,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     InstallationLock lock;
     Outcome outcome = Outcome::kInstalled;
     CopyResult copy;
+    PackageManifest manifest;
+    bool checked = false;
     const CopyReporter reporter = log.Reporter();
     const bool rootFound = FindPackageRoot(ownDirectory);
     log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
@@ -279,18 +309,25 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kPackageUnknown;
     } else if (!installationFound) {
         outcome = Outcome::kNotFound;
+    } else if (!ReadManifest(ownDirectory, manifest, checked, log)) {
+        outcome = Outcome::kManifestInvalid;
     } else if (LockRecoverAndProbeProduct(lock, installDirectory, executablePath, reporter, outcome,
                                           log)) {
         // Only a run that may show the window measures the package for it.
         CopyProgress progress(!switches.silent, installDirectory);
         if (!switches.silent)
             progress.SetTotal(MeasurePackage(ownDirectory, installDirectory, kSearchPattern));
-        copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress);
+        PackageCheck check(manifest, ownDirectory, UpdateLog::TellPackageFinding, &log);
+        copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress,
+                        checked ? &check : nullptr);
         if (copy.state == InstallState::kInstalled)
             progress.Installed();
         // Closed before any box.
         progress.Close();
         outcome = OutcomeOf(copy.state);
+        // A package not as listed is told as such, whatever else failed.
+        if (outcome == Outcome::kNotInstalled && copy.damagedFiles != 0)
+            outcome = Outcome::kPackageDamaged;
         // A stop asked for once the commit began changes nothing: the
         // commit goes on, and the run is installed, or fails on its own
         // account and says so.

@@ -178,7 +178,7 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     EXPECT_FALSE(fs::exists(install_ / "Data"));
 
     std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 9u) << ReadAll(log);
+    ASSERT_EQ(lines.size(), 10u) << ReadAll(log);
     EXPECT_EQ(lines[0], "Brenvolt-Update 1.0.0.0 gestartet; Paket: " + PackageRoot() +
                             "; Befehlszeile: /S \"/LOG=" + log.string() + "\"");
     EXPECT_EQ(lines[1],
@@ -186,8 +186,11 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
                   " enth\xE4lt kein BV.EXE (Fehler 2: The system cannot find the "
                   "file specified.)");
     EXPECT_EQ(lines[2], "Installation gefunden unter HKEY_CURRENT_USER: " + install_.string());
+    EXPECT_EQ(lines[3], "Paket nicht gepr\xFC"
+                        "ft, es hat keine Dateiliste: " +
+                            PackageRoot() + ".Update.sha256");
     // The copy's lines in the order of the enumeration.
-    std::vector<std::string> copied(lines.begin() + 3, lines.end() - 1);
+    std::vector<std::string> copied(lines.begin() + 4, lines.end() - 1);
     std::sort(copied.begin(), copied.end());
     const std::string target = install_.string() + "\\";
     const std::vector<std::string> expected = {
@@ -200,7 +203,7 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
             "Blocked (Fehler 183: Cannot create a file when that file already exists.)",
     };
     EXPECT_EQ(copied, expected);
-    EXPECT_EQ(lines[8], "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
+    EXPECT_EQ(lines[9], "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
                         "wiederhergestellt; 2 Dateien nicht kopiert, 2 Ordner nicht gelesen oder "
                         "angelegt; Exitcode 82");
 }
@@ -318,9 +321,9 @@ TEST_F(UnattendedRun, KilledRunLeavesItsLog) {
     EXPECT_FALSE(fs::exists(install_ / ".Update.lock"));
 
     const std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 4u) << ReadAll(log);
-    EXPECT_EQ(lines[2], "Kopiert: " + install_.string() + "\\faq.txt");
-    EXPECT_EQ(lines[3], "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; "
+    ASSERT_EQ(lines.size(), 5u) << ReadAll(log);
+    EXPECT_EQ(lines[3], "Kopiert: " + install_.string() + "\\faq.txt");
+    EXPECT_EQ(lines[4], "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; "
                         "Exitcode 0");
 }
 
@@ -394,11 +397,11 @@ TEST_F(UnattendedRun, LockHeldForEverEndsTheWait) {
     EXPECT_EQ(silent.exitCode, 170);
     EXPECT_EQ(silent.messageBox, "");
     const std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 4u) << ReadAll(log);
-    EXPECT_EQ(lines[2], "Warte auf " + install_.string() +
+    ASSERT_EQ(lines.size(), 5u) << ReadAll(log);
+    EXPECT_EQ(lines[3], "Warte auf " + install_.string() +
                             "\\.Update.lock, ein anderes Update l\xE4uft (h\xF6"
                             "chstens 0:01 Minuten)");
-    EXPECT_EQ(lines[3], "Ergebnis: Ein anderes Update ist nicht beendet, nichts installiert; "
+    EXPECT_EQ(lines[4], "Ergebnis: Ein anderes Update ist nicht beendet, nichts installiert; "
                         "Exitcode 170");
     EXPECT_EQ(interactive.exitCode, 0);
     EXPECT_EQ(interactive.messageBox,
@@ -454,10 +457,10 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
     EXPECT_EQ(run.exitCode, 82);
 
     std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 10u) << ReadAll(log);
+    ASSERT_EQ(lines.size(), 11u) << ReadAll(log);
     EXPECT_EQ(lines[1], "Keine Installation unter HKEY_LOCAL_MACHINE: Eintrag zu lang (h\xF6"
                         "chstens 255 Zeichen)");
-    std::vector<std::string> copied(lines.begin() + 3, lines.end() - 1);
+    std::vector<std::string> copied(lines.begin() + 4, lines.end() - 1);
     std::sort(copied.begin(), copied.end());
     const std::string target = install_.string() + "\\";
     const std::string exists = " (Fehler 183: Cannot create a file when that file already exists.)";

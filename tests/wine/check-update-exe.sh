@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the shipped Update.exe as a file: a 32-bit (PE32, i386) GUI program
 # entered through WinMain, importing only KERNEL32, USER32, ADVAPI32, COMCTL32 (the
-# progress bar) and the system C runtime, and carrying its version resource and manifest.
+# progress bar), bcrypt (SHA-256) and the system C runtime, and carrying its version resource and manifest.
 # Usage: check-update-exe.sh UPDATE_EXE OBJDUMP NM WINDRES
 set -uo pipefail
 exe="$1" objdump="$2" nm="$3" windres="$4"
@@ -22,8 +22,8 @@ expect "PE32 optional header" "$private" '^Magic[[:space:]]+010b[[:space:]]+\(PE
 expect "GUI subsystem" "$private" '^Subsystem[[:space:]]+00000002[[:space:]]+\(Windows GUI\)'
 
 imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$private" | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')"
-[ "$imports" = "ADVAPI32.DLL COMCTL32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] ||
-    fail "imports are [$imports], expected ADVAPI32, COMCTL32, KERNEL32, msvcrt and USER32 alone"
+[ "$imports" = "ADVAPI32.DLL BCRYPT.DLL COMCTL32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] ||
+    fail "imports are [$imports], expected ADVAPI32, bcrypt, COMCTL32, KERNEL32, msvcrt and USER32 alone"
 
 symbols="$("$nm" "$exe" 2>/dev/null)"
 expect "entered through the GUI start-up" "$symbols" ' T _WinMainCRTStartup$'

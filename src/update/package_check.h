@@ -1,0 +1,55 @@
+// A package checked against its manifest (package_manifest.h) while it is
+// copied: files not listed are left out, each staged copy must have its
+// listed SHA-256, and every listed file must have been found. What is
+// hashed is what was staged, just written (so still in the system's
+// cache), never the package a second time: a file changed in the package
+// while the run reads it fails with the copy it made. The top-level
+// Update.exe, never staged, is hashed where it lies.
+#pragma once
+
+#include <cstdint>
+
+#include "package_manifest.h"
+#include "platform/win32_api.h"
+#include "scratch_buffer.h"
+#include "sha256.h"
+#include "text_string.h"
+
+// What the check found wrong, as it is told to a log.
+enum class PackageFinding {
+    kUnlisted, // a file the manifest does not list: left out
+    kMissing,  // a listed file that the package does not hold
+    kDiffers,  // a file whose staged copy has another SHA-256 than listed
+};
+
+class PackageCheck {
+  public:
+    // `found`, when not null, hears of each finding with the package path.
+    PackageCheck(PackageManifest& manifest, const TextString& packageRoot,
+                 void (*found)(void* context, const TextString& path, PackageFinding finding),
+                 void* context);
+    PackageCheck(const PackageCheck&) = delete;
+    PackageCheck& operator=(const PackageCheck&) = delete;
+
+    // Whether the package file (relative: below the package top, names
+    // joined by '\') is listed, and so installed; it counts as found.
+    bool Admits(const char* relative);
+    // Hashes `copy`, the file just staged from the package file `relative`
+    // (or the top-level Update.exe itself), against its line.
+    void Verify(const char* relative, const TextString& copy);
+    // Once the walk is done: reports the listed files not found (when
+    // `walkedWhole`: a stopped walk did not look for all of them) and
+    // returns the number of files missing or differing.
+    std::uint32_t Settle(bool walkedWhole);
+
+  private:
+    void Tell(const char* relative, PackageFinding finding);
+
+    PackageManifest& manifest_;
+    TextString root_, scratch_;
+    void (*found_)(void*, const TextString&, PackageFinding);
+    void* context_;
+    Sha256 hasher_;
+    ScratchBuffer buffer_;
+    std::uint32_t differing_ = 0;
+};

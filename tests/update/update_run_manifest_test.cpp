@@ -1,0 +1,139 @@
+// Runs of Update.exe on a package with a manifest (.Update.sha256, made by
+// update-manifest): a package not as listed is refused whole, with the
+// installation byte for byte as it was and nothing left behind.
+#include <functional>
+
+#include "update_run.h"
+
+namespace {
+
+const char kDamaged[] =
+    "Error: Das Update-Paket ist unvollst\xC3\xA4ndig oder besch\xC3\xA4"
+    "digt:\n1 Dateien fehlen oder weichen ab.\n\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xC3\xA4ndert.\n";
+const char kManifestInvalid[] =
+    "Error: Das Update-Paket kann nicht gepr\xC3\xBC"
+    "ft werden:\nseine Dateiliste (.Update.sha256) ist nicht lesbar oder ung\xC3\xBCltig.\n\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xC3\xA4ndert.\n";
+
+class ManifestRun : public UpdateRun {
+  protected:
+    // An installation with old files, a package of new ones (one of 3 MiB)
+    // and its manifest.
+    void SetUp() override {
+        UpdateRun::SetUp();
+        Installed();
+        WriteAll(install_ / "a.txt", "old a");
+        WriteAll(install_ / "Data" / "big.dat", "old big");
+        WriteAll(package_ / "a.txt", "new a");
+        WriteAll(package_ / "faq.txt", "notes");
+        WriteAll(package_ / "Data" / "big.dat", Filled(3 << 20, 'b'));
+        MakeManifest();
+    }
+
+    void MakeManifest() {
+        const std::string command = std::string(UPDATE_MANIFEST_TOOL) + " make " +
+                                    Quoted(package_.string()) + " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    std::string Log() const { return ReadAll(root_ / "u.log"); }
+    std::vector<std::string> LogSwitch() const { return {"/LOG=" + (root_ / "u.log").string()}; }
+
+    // The installation as SetUp made it, and none of the run's own files.
+    void ExpectUnchanged(const std::string& what) {
+        EXPECT_EQ(ReadAll(install_ / "a.txt"), "old a") << what;
+        EXPECT_TRUE(ReadAll(install_ / "Data" / "big.dat") == "old big") << what;
+        EXPECT_FALSE(fs::exists(install_ / "faq.txt")) << what;
+        EXPECT_EQ(TemporaryFiles(install_), "") << what;
+        EXPECT_EQ(TemporaryFiles(install_ / "Data"), "") << what;
+    }
+};
+
+TEST_F(ManifestRun, APackageAsListedInstallsAndAnUnlistedFileIsLeftOutAndLogged) {
+    WriteAll(package_ / "Data" / "Thumbs.db", "thumbs");
+    const RunResult run = Run(true, LogSwitch());
+    EXPECT_EQ(run.messageBox, "Info: Es wurden 3 Dateien kopiert.\nDas Update wurde korrekt "
+                              "installiert.\n");
+    EXPECT_EQ(run.notes, NotesStarted());
+    EXPECT_TRUE(ReadAll(install_ / "Data" / "big.dat") == Filled(3 << 20, 'b'));
+    EXPECT_FALSE(fs::exists(install_ / "Data" / "Thumbs.db"));
+    const std::string log = Log();
+    EXPECT_NE(log.find(".Update.sha256 (4 Dateien)"), std::string::npos) << log;
+    const std::string unlisted = "Nicht in der Dateiliste, nicht kopiert: ";
+    const std::size_t at = log.find(unlisted);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_NE(log.find("Thumbs.db", at), std::string::npos) << log;
+    EXPECT_EQ(log.find(unlisted, at + 1), std::string::npos) << log;
+}
+
+TEST_F(ManifestRun, WithoutAManifestInstallsAsBeforeAndSaysItWasNotChecked) {
+    fs::remove(package_ / ".Update.sha256");
+    WriteAll(package_ / "Thumbs.db", "thumbs");
+    const RunResult run = Run(true, LogSwitch());
+    EXPECT_EQ(run.messageBox, "Info: Es wurden 4 Dateien kopiert.\nDas Update wurde korrekt "
+                              "installiert.\n");
+    EXPECT_EQ(ReadAll(install_ / "Thumbs.db"), "thumbs");
+    EXPECT_NE(Log().find("ft, es hat keine Dateiliste: "), std::string::npos) << Log();
+}
+
+// One row per kind of damage; each fails the run with 23 and is logged.
+TEST_F(ManifestRun, ADamagedOrIncompletePackageIsRefusedAndTheInstallationStaysAsItWas) {
+    const fs::path big = package_ / "Data" / "big.dat";
+    const struct {
+        const char* what;
+        std::function<void()> damage;
+        const char* logged;
+    } rows[] = {
+        {"a listed file missing", [&] { fs::remove(package_ / "faq.txt"); }, "Fehlt im Paket: "},
+        {"a file one byte shorter", [&] { fs::resize_file(big, (3 << 20) - 1); },
+         "Anders als in der Dateiliste (SHA-256): "},
+        {"a byte changed in the middle",
+         [&] {
+             std::string bytes = ReadAll(big);
+             bytes[bytes.size() / 2] ^= 1;
+             WriteAll(big, bytes);
+         },
+         "Anders als in der Dateiliste (SHA-256): "},
+        {"Update.exe changed",
+         [&] { std::ofstream(package_ / "Update.exe", std::ios::app) << '\0'; }, "Update.exe"},
+    };
+    const std::string good = ReadAll(big);
+    bool boxShown = false;
+    for (const auto& row : rows) {
+        MakeManifest();
+        row.damage();
+        // One row shows the box; the others run silently.
+        std::vector<std::string> arguments = LogSwitch();
+        if (boxShown)
+            arguments.push_back("/S");
+        const RunResult run = Run(false, arguments);
+        if (boxShown) {
+            EXPECT_EQ(run.exitCode, 23) << row.what;
+        } else {
+            EXPECT_EQ(AfterProgressLine(run.messageBox), kDamaged) << row.what;
+            EXPECT_EQ(run.notes, "") << row.what;
+        }
+        boxShown = true;
+        ExpectUnchanged(row.what);
+        EXPECT_NE(Log().find(row.logged), std::string::npos) << row.what << "\n" << Log();
+        // The package made whole again for the next row.
+        WriteAll(package_ / "faq.txt", "notes");
+        WriteAll(big, good);
+        fs::copy_file(UPDATE_EXE_PATH, package_ / "Update.exe",
+                      fs::copy_options::overwrite_existing);
+    }
+}
+
+TEST_F(ManifestRun, AManifestThatDoesNotParseRefusesThePackageBeforeAnythingIsTouched) {
+    WriteAll(package_ / ".Update.sha256", ReadAll(package_ / ".Update.sha256") + "../x\n");
+    const RunResult silent = Run(false, {"/S"});
+    EXPECT_EQ(silent.exitCode, 13);
+    const RunResult shown = Run(false, LogSwitch());
+    EXPECT_EQ(shown.messageBox, kManifestInvalid);
+    ExpectUnchanged("malformed");
+    EXPECT_FALSE(fs::exists(install_ / ".Update.journal"));
+    EXPECT_NE(Log().find(".Update.sha256, Zeile 5"), std::string::npos) << Log();
+}
+
+} // namespace
