@@ -15,7 +15,10 @@
 #      larger folder);
 #   5. measuring the package for the progress window: on 200,000 small files
 #      an interactive run (which measures) against a silent one (which does
-#      not) and the measuring walk alone (bench/progress_bench.sh).
+#      not) and the measuring walk alone (bench/progress_bench.sh);
+#   6. the package check: Update.exe on trees A and B with a manifest
+#      (.Update.sha256, made by update-manifest) against the same package
+#      without one, and the hash rate of the build (update-manifest over B).
 #
 # The copy runs on two deterministic packages: (A) 10,000 files of 4 KiB in
 # 100 directories two levels deep, (B) 16 files of 32 MiB; each "fresh" (an
@@ -47,7 +50,8 @@
 #   BENCH_FILES, BENCH_PROGRESS_ROUNDS, BENCH_PROGRESS_DIR
 #                       the package, rounds and place of part 5
 #                       (bench/progress_bench.sh)
-#   BENCH_PARTS         default "library copy folder wine progress"
+#   BENCH_MANIFEST_ROUNDS rounds of part 6 (default 3)
+#   BENCH_PARTS         default "library copy folder wine progress manifest"
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -57,7 +61,7 @@ winbin="$root_dir/build/windows"
 started=$(date +%s)
 
 declare -A file_count=([A]=10000 [B]=16 [N]=0 [F1000]=1000 [F40000]=40000)
-declare -A labels=([update]="Update.exe" [variant]="variant" [safe]="safe_copy"
+declare -A labels=([update]="Update.exe" [manifest]="with manifest" [variant]="variant" [safe]="safe_copy"
     [durable]="safe_copy --durable" [synced]="safe_copy + syncfs"
     [rsync]="rsync -a -W" [cp]="cp -r" [wcopy]="Update.exe" [wupdate]="to its box" [wloop]="CopyFileA loop"
     [xcopy]="xcopy /E /Y")
@@ -206,6 +210,7 @@ goals() {
 
 run_update() { update_in "$work/$1/package" "$1"; }
 run_variant() { update_in "$work/$1/varpackage" "$1"; }
+run_manifest() { update_in "$work/$1/manpackage" "$1"; }
 update_in() { # PACKAGE TREE
     local box
     box=$(cd "$1" && UPDATE_REGISTRY_FILE="$work/registry.reg" \
@@ -267,6 +272,44 @@ REG
     echo "== system calls of an update run over 2,000 small files (overwrite; strace -c -f)"
     BENCH_FILES=2000 BENCH_TIMING=0 BENCH_DIR="${BENCH_DIR:-/tmp}" \
         bench/update_run_bench.sh "$bin/src/update/Update.exe" | grep -E '^(calls per file|goal)'
+}
+
+# ------------------------------------------------------------------ manifest
+
+# The package of each tree again, its files linked, with a manifest; both
+# run in turns. The hash rate is update-manifest's over B (512 MiB from the
+# page cache), through the same Sha256 as Update.exe's check.
+manifest_part() {
+    local tree rounds=${BENCH_MANIFEST_ROUNDS:-3} t0 t1 sha
+    for tree in A B; do
+        rm -rf "$work/$tree/manpackage"
+        cp -al "$work/$tree/package" "$work/$tree/manpackage"
+        rm "$work/$tree/manpackage/Update.exe"
+        cp "$bin/src/update/Update.exe" "$work/$tree/manpackage/Update.exe"
+        "$bin/tools/manifest/update-manifest" make "$work/$tree/manpackage" 2>/dev/null
+    done
+    cat "$work/B/manpackage/"* >/dev/null
+    t0=$EPOCHREALTIME
+    "$bin/tools/manifest/update-manifest" check "$work/B/manpackage" 2>/dev/null
+    t1=$EPOCHREALTIME
+    grep -qw sha_ni /proc/cpuinfo && sha="this CPU has SHA extensions (sha_ni)" ||
+        sha="this CPU has no SHA extensions"
+    echo
+    echo "== package check: Update.exe with a manifest against without, $rounds rounds"
+    awk -v us=$(($(microseconds "$t1") - $(microseconds "$t0"))) -v s="$sha" 'BEGIN {
+        printf "   hash rate of this build: %.0f MB/s (update-manifest check over B, 512 MiB; %s)\n",
+            (16 * 32 * 1048576) / us, s }'
+    rm -rf "$work/times"
+    cat >"$work/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
+@="$install"
+REG
+    measure "$rounds" "$rounds" 100000 update manifest
+    table "== package check on Linux" update update manifest
+    echo "goals:"
+    goals manifest 1.1 update
 }
 
 # ------------------------------------------------------------------ one folder
@@ -560,11 +603,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >/dev/null
 fi
 
-parts=" ${BENCH_PARTS:-library copy folder wine progress} "
+parts=" ${BENCH_PARTS:-library copy folder wine progress manifest} "
 echo "== building (preset linux)"
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target Update safe_copy make_tree measure_package util_bench \
-    >/dev/null
+cmake --build --preset linux --target Update update-manifest safe_copy make_tree measure_package \
+    util_bench >/dev/null
 echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), Linux $(uname -r)," \
     "trees on $(df -T "${BENCH_DIR:-/tmp}" | awk 'NR == 2 { print $2 }')"
 
@@ -576,7 +619,7 @@ if [[ $parts == *" library "* ]]; then
         2> >(grep -v 'Library was built as DEBUG' >&2)
 fi
 
-if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
+if [[ $parts == *" copy "* || $parts == *" wine "* || $parts == *" manifest "* ]]; then
     work=$(mktemp -d "${BENCH_DIR:-/tmp}/brenvolt-bench-XXXXXX")
     install="$work/install"
     trap 'rm -rf "$work"' EXIT
@@ -599,6 +642,7 @@ if [[ $parts == *" copy "* || $parts == *" wine "* ]]; then
     printf 'Brenvolt 1.00\n' >"$work/fresh/BV.EXE"
 
     [[ $parts != *" copy "* ]] || linux_part
+    [[ $parts != *" manifest "* ]] || manifest_part
     if [[ $parts == *" wine "* ]]; then
         echo
         wine_part

@@ -5,6 +5,11 @@
 // cache), never the package a second time: a file changed in the package
 // while the run reads it fails with the copy it made. The top-level
 // Update.exe, never staged, is hashed where it lies.
+//
+// The hashing runs on a thread of its own, a few files behind the copy, so
+// that it costs the run little more than the copy does; where no thread can
+// be made, each file is hashed when it is handed in. Findings are told on
+// the caller's thread only.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +33,7 @@ class PackageCheck {
     PackageCheck(PackageManifest& manifest, const TextString& packageRoot,
                  void (*found)(void* context, const TextString& path, PackageFinding finding),
                  void* context);
+    ~PackageCheck();
     PackageCheck(const PackageCheck&) = delete;
     PackageCheck& operator=(const PackageCheck&) = delete;
 
@@ -35,21 +41,41 @@ class PackageCheck {
     // joined by '\') is listed, and so installed; it counts as found.
     bool Admits(const char* relative);
     // Hashes `copy`, the file just staged from the package file `relative`
-    // (or the top-level Update.exe itself), against its line.
+    // (or the top-level Update.exe itself), against its line; the copy may
+    // not change until Settle.
     void Verify(const char* relative, const TextString& copy);
-    // Once the walk is done: reports the listed files not found (when
-    // `walkedWhole`: a stopped walk did not look for all of them) and
-    // returns the number of files missing or differing.
+    // Once the walk is done: waits for the hashing, reports the listed
+    // files not found (when `walkedWhole`: a stopped walk did not look for
+    // all of them) and returns the number of files missing or differing.
     std::uint32_t Settle(bool walkedWhole);
 
   private:
+    static const std::uint32_t kSlots = 4;
+    struct Job {
+        TextString path;
+        PackageManifest::Entry* entry = nullptr; // null: none, or taken in
+        bool matches = false;
+        bool stop = false;
+    };
+
+    void StartHasher();
+    static DWORD WINAPI Hasher(LPVOID check);
+    bool Matches(const Job& job);
+    void TakeIn(Job& job);
+    void Stop();
     void Tell(const char* relative, PackageFinding finding);
 
     PackageManifest& manifest_;
     TextString root_, scratch_;
     void (*found_)(void*, const TextString&, PackageFinding);
     void* context_;
-    Sha256 hasher_;
+    Sha256 hasher_; // the hashing thread's, or the caller's without one
     ScratchBuffer buffer_;
     std::uint32_t differing_ = 0;
+    // Jobs go round the slots: the caller fills one when `free_` lets it,
+    // the thread hashes it when `filled_` does.
+    Job jobs_[kSlots];
+    std::uint32_t handedIn_ = 0, hashed_ = 0;
+    HANDLE free_ = nullptr, filled_ = nullptr, thread_ = nullptr;
+    bool started_ = false;
 };

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 #define WINAPI
@@ -39,6 +40,8 @@ typedef LONG LSTATUS;
 typedef std::int64_t LONGLONG;
 typedef std::intptr_t LONG_PTR;
 typedef BOOL* LPBOOL;
+typedef LONG* LPLONG;
+typedef std::size_t SIZE_T;
 
 typedef union _LARGE_INTEGER {
     struct {
@@ -98,6 +101,7 @@ typedef HBRUSH__* HBRUSH;
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_TOO_MANY_POSTS 298L
 #define ERROR_DIRECTORY 267L
 #define ERROR_FILE_TOO_LARGE 223L
 #define ERROR_TOO_MANY_OPEN_FILES 4L
@@ -184,6 +188,12 @@ typedef struct _SECURITY_ATTRIBUTES {
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
+#define INFINITE 0xFFFFFFFFUL
+#define WAIT_OBJECT_0 0x00000000UL
+#define WAIT_TIMEOUT 0x00000102UL
+#define WAIT_FAILED 0xFFFFFFFFUL
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
@@ -406,6 +416,15 @@ void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
 void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetTickCount();
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+// Threads and unnamed semaphores; CloseHandle closes them too (a thread
+// runs on after its handle is closed). No CREATE_SUSPENDED.
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
+                           LPTHREAD_START_ROUTINE startAddress, LPVOID parameter,
+                           DWORD creationFlags, LPDWORD threadId);
+HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES security, LONG initialCount, LONG maximumCount,
+                               LPCSTR name);
+BOOL WINAPI ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount);
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // advapi32
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);

@@ -8,6 +8,7 @@
 #include "file_object.h"
 #include "file_time.h"
 #include "posix_path.h"
+#include "sync_objects.h"
 
 namespace {
 
@@ -183,6 +184,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
+    if (CloseSyncObject(handle))
+        return TRUE;
     FileObject* file = FileFromHandle(handle);
     if (file == nullptr || !UnregisterHandle(&file->header)) {
         SetLastError(ERROR_INVALID_HANDLE);

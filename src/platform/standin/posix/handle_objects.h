@@ -5,7 +5,7 @@
 
 #include "../windows.h"
 
-enum class HandleKind { File, Find, RegistryKey, HashAlgorithm, Hash };
+enum class HandleKind { File, Find, RegistryKey, HashAlgorithm, Hash, Thread, Semaphore };
 
 struct HandleObject {
     HandleKind kind;
