@@ -28,6 +28,9 @@ text_not_installed() {
 text_not_installed_folders() { # FILES FOLDERS
     printf '%d Dateien konnten nicht kopiert werden.\\r\\n%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1" "$2"
 }
+text_damaged() {
+    printf 'Das Update-Paket ist unvollständig oder beschädigt:\\r\\n%d Dateien fehlen oder weichen ab.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
+}
 text_usage() {
     printf 'Unbekannte Angabe in der Befehlszeile: %s\\r\\n\\r\\nMögliche Schalter:\\r\\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\\r\\n/LOG=<Datei>  den Ablauf in die Datei schreiben' "$1"
 }
@@ -683,6 +686,44 @@ package_file readme.txt "new readme"
 run_silent -- /S /X
 expect_silent 87
 expect_file Brenvolt/readme.txt "old readme"
+end
+
+# --- the package's manifest, written by sha256sum: the hashes of bcrypt.dll
+# under Wine must equal them
+
+# The manifest of the package as it is now.
+manifest() {
+    (cd "$drive_c/Patch" && sha256sum Update.exe faq.txt Data/map.dat >.Update.sha256)
+}
+
+begin "package with a manifest that matches: installed, notes opened"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file faq.txt "notes"
+package_file Data/map.dat "new map"
+manifest
+package_file Thumbs.db "not listed"
+run_update
+expect_box Info information "$(text_done 2)"
+expect_notes_on_faq
+expect_file Brenvolt/Data/map.dat "new map"
+expect_absent Brenvolt/Thumbs.db
+end
+
+begin "package with a file changed after its manifest: refused, installation unchanged"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file faq.txt "notes"
+package_file readme.txt "new readme"
+package_file Data/map.dat "new map"
+(cd "$drive_c/Patch" && sha256sum Update.exe faq.txt readme.txt Data/map.dat >.Update.sha256)
+package_file Data/map.dat "new maP"
+run_update
+expect_box Error warning "$(text_damaged 1)"
+expect_no_notes
+expect_file Brenvolt/readme.txt "old readme"
+expect_absent Brenvolt/Data
+expect_no_temporary_files Brenvolt
 end
 
 echo
