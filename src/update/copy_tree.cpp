@@ -294,6 +294,20 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
     FindClose(search);
 }
 
+// The package check's verdict, taken once the staged files are flushed.
+struct Settling {
+    PackageCheck* check;
+    CopyResult* result;
+};
+
+bool Settle(void* context) {
+    Settling& settling = *static_cast<Settling*>(context);
+    const std::uint32_t damaged = settling.check->Settle(!settling.result->stopped);
+    settling.result->failedFiles += damaged;
+    settling.result->damagedFiles += damaged;
+    return damaged == 0;
+}
+
 } // namespace
 
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
@@ -328,11 +342,9 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
     // A cancel heard up to here stops the run before its commit; one that
     // comes later is not heard, and the commit goes on.
     copy.KeepsGoing();
-    if (check != nullptr) {
-        const std::uint32_t damaged = check->Settle(!result.stopped);
-        result.failedFiles += damaged;
-        result.damagedFiles += damaged;
-    }
+    Settling settling{check, &result};
+    if (check != nullptr)
+        transaction.SetStagedCheck(Settle, &settling);
     result.state = transaction.Finish(result.Failures() == 0 && !result.stopped);
     result.failedFiles += transaction.FilesFailedInCommit();
     result.failedDirectories += transaction.JournalFailures();

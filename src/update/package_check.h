@@ -6,10 +6,12 @@
 // while the run reads it fails with the copy it made. The top-level
 // Update.exe, never staged, is hashed where it lies.
 //
-// The hashing runs on a thread of its own, a few files behind the copy, so
-// that it costs the run little more than the copy does; where no thread can
-// be made, each file is hashed when it is handed in. Findings are told on
-// the caller's thread only.
+// The hashing runs on a thread of its own, up to kSlots files behind the
+// copy (the files are in the system's cache; only their names are queued) and
+// on while the staged files are flushed (update_transaction.h), so that it
+// costs the run little more than the copy does; where no thread can be
+// made, each file is hashed when it is handed in. Findings are told on the
+// caller's thread only.
 #pragma once
 
 #include <cstdint>
@@ -44,13 +46,16 @@ class PackageCheck {
     // (or the top-level Update.exe itself), against its line; the copy may
     // not change until Settle.
     void Verify(const char* relative, const TextString& copy);
-    // Once the walk is done: waits for the hashing, reports the listed
+    // Once the walk is done, before the staged files are used: waits for
+    // the hashing, reports the listed
     // files not found (when `walkedWhole`: a stopped walk did not look for
     // all of them) and returns the number of files missing or differing.
     std::uint32_t Settle(bool walkedWhole);
 
   private:
-    static const std::uint32_t kSlots = 4;
+    // Enough that the copy seldom waits for the hashing, which then goes on
+    // while the staged files are flushed.
+    static const std::uint32_t kSlots = 64;
     struct Job {
         TextString path;
         PackageManifest::Entry* entry = nullptr; // null: none, or taken in

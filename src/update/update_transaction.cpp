@@ -255,9 +255,18 @@ void UpdateTransaction::JournalFailed() {
                              GetLastError());
 }
 
+bool UpdateTransaction::RunStagedCheck() {
+    bool (*check)(void*) = stagedCheck_;
+    stagedCheck_ = nullptr;
+    return check == nullptr || check(stagedCheckContext_);
+}
+
 bool UpdateTransaction::FlushStaged() {
     if (FlushVolumeOf(root_))
         return true;
+    // A flush file by file opens them for writing.
+    if (!RunStagedCheck())
+        return false;
     FilePaths paths;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
@@ -275,7 +284,7 @@ bool UpdateTransaction::FlushStaged() {
 }
 
 InstallState UpdateTransaction::Commit() {
-    if (!FlushStaged())
+    if (!FlushStaged() || !RunStagedCheck())
         return Undo(JournalState::kStaging);
     if (!journal_.Mark(JournalState::kCommitting)) {
         JournalFailed();
@@ -309,6 +318,7 @@ InstallState UpdateTransaction::Commit() {
 }
 
 InstallState UpdateTransaction::Undo(JournalState state) {
+    RunStagedCheck();
     if (!UndoChanges(root_, processId_, changes_, state, false, reporter_))
         return InstallState::kDamaged; // the journal stays for the next run
     if (journal_.IsOpen()) {

@@ -61,6 +61,14 @@ class UpdateTransaction {
                    std::uint32_t number);
     // The staged file that the last successful StageFile wrote.
     const TextString& StagedPath() const { return staged_; }
+    // A check that still reads the staged files (package_check.h): run once,
+    // before anything else uses them (a flush file by file, the commit, the
+    // undo), so that it may go on while the volume is flushed. False undoes
+    // the run.
+    void SetStagedCheck(bool (*check)(void* context), void* context) {
+        stagedCheck_ = check;
+        stagedCheckContext_ = context;
+    }
 
     // With everything staged: flush, commit and clean up, or undo when any
     // of it fails. Without: undo.
@@ -78,10 +86,13 @@ class UpdateTransaction {
     InstallState Commit();
     InstallState Undo(JournalState state);
     void RemoveJournal();
+    bool RunStagedCheck();
 
     TextString root_; // ends in a separator
     const CopyReporter* reporter_;
     LPPROGRESS_ROUTINE copyRoutine_ = nullptr;
+    bool (*stagedCheck_)(void*) = nullptr;
+    void* stagedCheckContext_ = nullptr;
     void* copyData_ = nullptr;
     DWORD processId_;
     ChangeList changes_;

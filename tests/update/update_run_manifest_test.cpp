@@ -125,6 +125,29 @@ TEST_F(ManifestRun, ADamagedOrIncompletePackageIsRefusedAndTheInstallationStaysA
     }
 }
 
+// Another program writes a package file while the run copies it (slowed to
+// a pause after each MiB): the staged copy is not the file listed.
+TEST_F(ManifestRun, AFileChangedWhileItIsCopiedIsCaught) {
+    environment_ = "UPDATE_STANDIN_COPY_DELAY_MS=300";
+    StartedRun run(Command(package_, "exec") + " /S", root_ / "stderr.txt");
+    bool staging = false;
+    for (int i = 0; i < 6000 && !staging && !run.Ended(); ++i) {
+        for (const auto& entry : fs::directory_iterator(install_ / "Data"))
+            staging = staging || entry.path().extension() == ".tmp";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(staging);
+    {
+        // In the last MiB, which the copy has not read yet.
+        std::fstream big(package_ / "Data" / "big.dat",
+                         std::ios::in | std::ios::out | std::ios::binary);
+        big.seekp((3 << 20) - 10);
+        big.put('X');
+    }
+    EXPECT_EQ(run.Finish(), 23);
+    ExpectUnchanged("changed while copied");
+}
+
 TEST_F(ManifestRun, AManifestThatDoesNotParseRefusesThePackageBeforeAnythingIsTouched) {
     WriteAll(package_ / ".Update.sha256", ReadAll(package_ / ".Update.sha256") + "../x\n");
     const RunResult silent = Run(false, {"/S"});
