@@ -2,8 +2,8 @@
 
 #include "directory_identity.h"
 #include "entry_name.h"
+#include "package_entries.h"
 #include "platform/win32_api.h"
-#include "update_texts.h"
 
 namespace {
 
@@ -36,8 +36,7 @@ class PackageWalk {
         std::uint64_t total = 0;
         do {
             const char* const name = entry.cFileName;
-            if (name[0] == '.' || lstrcmpiA(name, update_texts::kOwnFileName) == 0 ||
-                !IsWindowsFileName(name))
+            if (name[0] == '.' || package_entries::IsProgram(name) || !IsWindowsFileName(name))
                 continue;
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 total +=
