@@ -13,6 +13,6 @@
 // SHA-256 through CNG.
 #include <bcrypt.h>
 #else
-#include "standin/windows.h"
 #include "standin/bcrypt.h"
+#include "standin/windows.h"
 #endif
