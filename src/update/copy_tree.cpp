@@ -3,6 +3,7 @@
 #include "directory_identity.h"
 #include "entry_name.h"
 #include "folder_listing.h"
+#include "held_folder.h"
 #include "name_clashes.h"
 #include "platform/win32_api.h"
 #include "pump_messages.h"
@@ -22,6 +23,10 @@ struct Level {
     DirectoryIdentity source;
     DirectoryIdentity target;
     const Level* parent;
+    // Why nothing may be written into its target folder (not made, so not
+    // held); ERROR_SUCCESS when it is held. Its files and folders are
+    // still gone through, and each is counted as failed with this error.
+    DWORD refusal;
 
     bool HoldsSource(const DirectoryIdentity& identity) const {
         for (const Level* level = this; level != nullptr; level = level->parent)
@@ -96,7 +101,8 @@ class TreeCopy {
   private:
     void CopySubdirectory(const TextString& source, const TextString& target, const Level& parent);
     void JudgeFiles(FolderListing& listing, const NameClashes& clashes,
-                    const TextString& sourceDirectory, const TextString& targetDirectory);
+                    const TextString& sourceDirectory, const TextString& targetDirectory,
+                    DWORD folderRefusal);
     void RemoveLeftovers(const TextString& targetDirectory);
 
     const char* pattern_;
@@ -125,10 +131,11 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
         }
         return;
     }
-    RemoveLeftovers(targetDirectory);
+    if (level.refusal == ERROR_SUCCESS)
+        RemoveLeftovers(targetDirectory);
     NameClashes clashes;
     clashes.Collect(listing);
-    JudgeFiles(listing, clashes, sourceDirectory, targetDirectory);
+    JudgeFiles(listing, clashes, sourceDirectory, targetDirectory, level.refusal);
 
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr && !result_.stopped;
          entry = listing.Next(entry)) {
@@ -182,7 +189,8 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
 // or a directory (ERROR_ACCESS_DENIED), a file that another program holds
 // open, even one that shares reading (ERROR_SHARING_VIOLATION).
 void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
-                          const TextString& sourceDirectory, const TextString& targetDirectory) {
+                          const TextString& sourceDirectory, const TextString& targetDirectory,
+                          DWORD folderRefusal) {
     TextString path;
     bool noted = false;
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
@@ -195,6 +203,8 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
             continue;
         }
         entry->verdict = RefusalOf(name, clashes);
+        if (entry->verdict == ERROR_SUCCESS)
+            entry->verdict = folderRefusal;
         if (entry->verdict != ERROR_SUCCESS)
             continue;
         HANDLE probe = CreateFileA(path.Assign(targetDirectory).Append(name).GetText(),
@@ -233,7 +243,7 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
 //   writing there would change the package; a failure.
 void TreeCopy::CopySubdirectory(const TextString& source, const TextString& target,
                                 const Level& parent) {
-    Level level{IdentifyDirectory(source.GetText()), DirectoryIdentity(), &parent};
+    Level level{IdentifyDirectory(source.GetText()), DirectoryIdentity(), &parent, ERROR_SUCCESS};
     if (parent.HoldsSource(level.source))
         return;
     if (parent.HoldsTarget(level.source)) {
@@ -249,7 +259,11 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
         ReportDirectory(target, CopyStep::kMakeTargetDirectory, ERROR_CANT_ACCESS_FILE);
         return;
     }
-    if (transaction_.MakeDirectory(target)) {
+    // Held while its files are staged, so that nobody can swap it for a
+    // link meanwhile; one that is a link by now is not entered either.
+    HeldFolder held;
+    const bool made = parent.refusal == ERROR_SUCCESS && transaction_.MakeDirectory(target);
+    if (made && held.Hold(target.GetText())) {
         level.target = IdentifyDirectory(target.GetText());
         if (level.target.SameAs(level.source) || parent.HoldsSource(level.target)) {
             ++result_.failedDirectories;
@@ -257,10 +271,15 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
             return;
         }
     } else {
-        // Not made: counted, and still entered, so that each of its files
-        // is tried and counted too.
+        // Not made: counted, and still gone through, so that each of its
+        // files is counted too; nothing is written there. One that is there
+        // but cannot be held is not gone through.
+        const DWORD error = parent.refusal != ERROR_SUCCESS ? ERROR_PATH_NOT_FOUND : GetLastError();
+        level.refusal = ERROR_PATH_NOT_FOUND; // what each of its files then meets
         ++result_.failedDirectories;
-        ReportDirectory(target, CopyStep::kMakeTargetDirectory, GetLastError());
+        ReportDirectory(target, CopyStep::kMakeTargetDirectory, error);
+        if (made)
+            return;
     }
     CopyLevel(source, target, level);
 }
@@ -292,6 +311,10 @@ void TreeCopy::RemoveLeftovers(const TextString& targetDirectory) {
 
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
                     const CopyReporter* reporter, CopyProgress* progress) {
+    // The installation itself is held for the whole copy; it is the
+    // administrator's choice, link or not.
+    HeldFolder installation;
+    installation.Hold(target.GetText(), true);
     UpdateTransaction transaction(target, reporter);
     // The window keeps answering during a large file, and a stop aborts it
     // there (ERROR_REQUEST_ABORTED).
@@ -309,7 +332,7 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
         copy.ReportDirectory(journal, CopyStep::kWriteJournal, GetLastError());
     }
     const Level root{IdentifyDirectory(source.GetText()), IdentifyDirectory(target.GetText()),
-                     nullptr};
+                     nullptr, ERROR_SUCCESS};
     if (root.source.SameAs(root.target)) {
         // The package is the installation: nothing to copy from or to.
         ++result.failedDirectories;

@@ -9,6 +9,7 @@
 #include "copy_tree.h"
 #include "environment_number.h"
 #include "exit_codes.h"
+#include "held_folder.h"
 #include "installation_lock.h"
 #include "log_refusal.h"
 #include "package_size.h"
@@ -19,6 +20,7 @@
 #include "update_log.h"
 #include "update_texts.h"
 #include "update_transaction.h"
+#include "work_names.h"
 
 namespace {
 
@@ -50,15 +52,25 @@ bool FindPackageRoot(TextString& ownDirectory) {
     return true;
 }
 
-// Takes the directory when it holds the product executable. Nothing is
-// changed here: the log is checked against the installation before anything
-// is touched.
+// Takes the directory when it holds the product executable, or the journal
+// of a run that was stopped (which may have been stopped between the two
+// renames of the executable, and is recovered before the product is
+// probed). Nothing is changed here: the log is checked against the
+// installation before anything is touched.
 bool HoldsProduct(const TextString& installDirectory, TextString& executablePath) {
     if (installDirectory.GetLength() == 0)
         return false;
     executablePath.Assign(installDirectory);
     executablePath.EnsureTrailingSeparator().Append(kProductExecutable);
-    return GetFileAttributesA(executablePath.GetText()) != INVALID_FILE_ATTRIBUTES;
+    if (GetFileAttributesA(executablePath.GetText()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    const DWORD error = GetLastError();
+    TextString journal(installDirectory);
+    journal.EnsureTrailingSeparator().Append(work_names::kJournal);
+    if (GetFileAttributesA(journal.GetText()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    SetLastError(error);
+    return false;
 }
 
 bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextString& installDirectory,
@@ -113,7 +125,11 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
         return true;
     }
     const DWORD error = GetLastError();
-    outcome = error == ERROR_SHARING_VIOLATION ? Outcome::kRunning : Outcome::kCannotOpen;
+    // Gone only when a stopped run's journal made the directory count as
+    // the installation and no run had put it in place.
+    outcome = error == ERROR_SHARING_VIOLATION ? Outcome::kRunning
+              : error == ERROR_FILE_NOT_FOUND  ? Outcome::kNotFound
+                                               : Outcome::kCannotOpen;
     log.ProductNotOpened(executablePath, error);
     return false;
 }
@@ -129,9 +145,15 @@ void TellWaiting(void* log, const TextString& lockFile) {
 // One run at a time on an installation: the probe and the copy wait for
 // any other run on it (installation_lock.h), for a while. What a stopped
 // run left is put right first; when it cannot be, nothing else is done.
-bool LockRecoverAndProbeProduct(InstallationLock& lock, const TextString& installDirectory,
+bool LockRecoverAndProbeProduct(HeldFolder& installation, InstallationLock& lock,
+                                const TextString& installDirectory,
                                 const TextString& executablePath, const CopyReporter& reporter,
                                 Outcome& outcome, UpdateLog& log) {
+    // Held from here to the end of the copy: nobody can rename or replace
+    // the installation folder meanwhile (held_folder.h). The administrator
+    // chose it, link or not; one that cannot be held is still worked in,
+    // as one whose lock cannot be taken.
+    installation.Hold(installDirectory.GetText(), true);
     if (!lock.Take(installDirectory, LockWaitLimit(), TellWaiting, &log)) {
         outcome = Outcome::kOtherRunWaiting;
         return false;
@@ -249,6 +271,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         log.Hold();
 
     TextString ownDirectory, installDirectory, executablePath, message, result;
+    HeldFolder installation;
     InstallationLock lock;
     Outcome outcome = Outcome::kInstalled;
     CopyResult copy;
@@ -279,8 +302,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kPackageUnknown;
     } else if (!installationFound) {
         outcome = Outcome::kNotFound;
-    } else if (LockRecoverAndProbeProduct(lock, installDirectory, executablePath, reporter, outcome,
-                                          log)) {
+    } else if (LockRecoverAndProbeProduct(installation, lock, installDirectory, executablePath,
+                                          reporter, outcome, log)) {
         // Only a run that may show the window measures the package for it.
         CopyProgress progress(!switches.silent, installDirectory);
         if (!switches.silent)
@@ -299,6 +322,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     }
     // Released before any box: a box waiting for OK holds up no other run.
     lock.Release();
+    installation.Release();
     Describe(outcome, copy, message, result);
 
     // Interactive runs end with 0, whatever happened.
