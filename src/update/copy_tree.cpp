@@ -57,6 +57,24 @@ DWORD RefusalOf(const char* name, const NameClashes& clashes) {
                                     : ERROR_SUCCESS;
 }
 
+// The name of an installed file, open as `file`, as the file system keeps
+// it: the package may write it in another case ("d1.dat" for "D1.dat"),
+// and the file that replaces it, or comes back in its place, keeps the
+// installed one, as a copy over it would. `name` where it cannot be told.
+const char* InstalledName(HANDLE file, const char* name, char* buffer, DWORD size) {
+    const DWORD length = GetFinalPathNameByHandleA(file, buffer, size, 0);
+    if (length == 0 || length >= size)
+        return name;
+    const char* last = buffer;
+    for (const char* p = buffer; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/')
+            last = p + 1;
+        else if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
+            ++p;
+    }
+    return lstrcmpiA(last, name) == 0 ? last : name;
+}
+
 class TreeCopy {
   public:
     TreeCopy(const char* pattern, const CopyReporter* reporter, UpdateTransaction& transaction,
@@ -210,12 +228,16 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
         HANDLE probe = CreateFileA(path.Assign(targetDirectory).Append(name).GetText(),
                                    GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         const bool replaces = probe != INVALID_HANDLE_VALUE;
-        if (replaces)
+        const char* installedName = name;
+        char finalPath[2 * MAX_PATH];
+        if (replaces) {
+            installedName = InstalledName(probe, name, finalPath, sizeof finalPath);
             CloseHandle(probe);
-        else if (GetLastError() != ERROR_FILE_NOT_FOUND)
+        } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
             entry->verdict = GetLastError();
+        }
         if (entry->verdict == ERROR_SUCCESS) {
-            entry->number = transaction_.NoteFile(targetDirectory, name, replaces);
+            entry->number = transaction_.NoteFile(targetDirectory, installedName, replaces);
             noted = true;
         }
         // A folder of many files takes a while: the window opens when due

@@ -14,13 +14,14 @@ void ReportNotRestored(const CopyReporter* reporter, const TextString& path, DWO
         reporter->notRestored(reporter->context, path, error);
 }
 
-// Whether a folder that could not be held has nothing to undo in it: it
-// is not there (a folder the run noted and never made). One that is a link
-// (ERROR_CANT_ACCESS_FILE) is passed over when the changes come from a
-// journal: whatever it leads to, the run never wrote there.
+// Whether a folder that could not be held is passed over. The folders of
+// a run's own changes were there when it noted them: missing or a link by
+// now, someone moved them, and what the run left there is not undone. A
+// journal's folder may be missing (named and never made) or a link (the
+// run never wrote through one): the run did nothing there.
 bool NothingToUndoIn(DWORD holdError, bool fromJournal) {
-    return holdError == ERROR_FILE_NOT_FOUND || holdError == ERROR_PATH_NOT_FOUND ||
-           (fromJournal && holdError == ERROR_CANT_ACCESS_FILE);
+    return fromJournal && (holdError == ERROR_FILE_NOT_FOUND || holdError == ERROR_PATH_NOT_FOUND ||
+                           holdError == ERROR_CANT_ACCESS_FILE);
 }
 
 // A handle to the volume that holds path, for flushing all of it, or

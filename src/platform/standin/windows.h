@@ -398,6 +398,8 @@ UINT WINAPI WinExec(LPCSTR cmdLine, UINT cmdShow);
 DWORD WINAPI GetCurrentThreadId();
 DWORD WINAPI GetCurrentProcessId();
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION fileInformation);
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD filePathSize,
+                                       DWORD flags);
 DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPSTR buffer, DWORD size, va_list* arguments);

@@ -15,6 +15,7 @@
 #include "folder_index.h"
 #include "owner.h"
 #include "posix_path.h"
+#include "rename_faults.h"
 #include "share_modes.h"
 
 namespace {
@@ -119,6 +120,8 @@ BOOL CopyAndDelete(LPCSTR source, LPCSTR target, const char* posixTarget, DWORD 
 } // namespace
 
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (RenameFaultAsked())
+        return FALSE;
     if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED))
         return Fail(ERROR_INVALID_PARAMETER); // no delayed moves
     if (newFileName == nullptr)
