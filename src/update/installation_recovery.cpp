@@ -31,9 +31,9 @@ void SweepWorkFiles(const TextString& folder, const CopyReporter* reporter) {
     HeldFolder held;
     if (!held.Hold(folder.GetText()))
         return;
-    TextString path(folder);
-    path.EnsureTrailingSeparator().Append("*");
-    const std::uint32_t folderLength = path.GetLength() - 1;
+    TextString prefix(folder), path;
+    prefix.EnsureTrailingSeparator();
+    path.Assign(prefix).Append("*");
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(path.GetText(), &entry);
     if (search == INVALID_HANDLE_VALUE)
@@ -41,8 +41,7 @@ void SweepWorkFiles(const TextString& folder, const CopyReporter* reporter) {
     const DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     do {
         const char* name = entry.cFileName;
-        path.Assign(folderLength, folder.GetText());
-        path.EnsureTrailingSeparator().Append(name);
+        path.Assign(prefix).Append(name);
         if (name[0] != '.' && (entry.dwFileAttributes & kNotPlain) == FILE_ATTRIBUTE_DIRECTORY) {
             SweepWorkFiles(path, reporter);
         } else if ((entry.dwFileAttributes & kNotPlain) != 0) {

@@ -195,7 +195,7 @@ TEST_F(TransactionRun, JournalIsUndoneOrFinishedByItsMark) {
 // BV.EXE aside (3) and in (4), n.txt in (5), Sub\s.txt in (6); when the
 // fifth fails, the undo puts a.txt back (6), then BV.EXE (7).
 TEST_F(TransactionRun, KilledAtEachRenameTheNextRunRepairsAndInstalls) {
-    const char* const faults[] = {"kill@1", "kill@2", "kill@3", "kill@4",        "kill@5",
+    const char* const faults[] = {"kill@1", "kill@2", "kill@3",        "kill@4",       "kill@5",
                                   "kill@6", "fail@5", "fail@5,kill@6", "fail@5,kill@7"};
     for (const char* fault : faults) {
         SCOPED_TRACE(fault);
@@ -209,7 +209,8 @@ TEST_F(TransactionRun, KilledAtEachRenameTheNextRunRepairsAndInstalls) {
         environment_ = std::string("UPDATE_STANDIN_RENAME_FAULTS=") + fault;
         const RunResult stopped = Run(false);
         EXPECT_EQ(stopped.messageBox.find("Es wurden"), std::string::npos);
-        const bool anyNew = ReadAll(install_ / "a.txt") != "old a" || fs::exists(install_ / "n.txt");
+        const bool anyNew =
+            ReadAll(install_ / "a.txt") != "old a" || fs::exists(install_ / "n.txt");
         EXPECT_TRUE(!anyNew || fs::exists(install_ / ".Update.journal"))
             << "a mix is only ever left with the journal that undoes it";
         environment_.clear();
@@ -221,5 +222,32 @@ TEST_F(TransactionRun, KilledAtEachRenameTheNextRunRepairsAndInstalls) {
         EXPECT_EQ(ReadAll(install_ / "D1.dat"), "old d");
         EXPECT_EQ(TemporaryFiles(install_), "");
         EXPECT_EQ(TemporaryFiles(install_ / "Sub"), "");
+    }
+}
+
+// What a power cut may leave: the journal's last writes lost (empty, or
+// cut inside its first line) while staged files reached the disk. The next
+// run removes every staged file it finds, leaves a backup that it cannot
+// place (it may be the only copy of a file) and says so, then installs.
+TEST_F(TransactionRun, JournalLostToAPowerCutLeavesNoStagedFile) {
+    for (const char* journal :
+         {"", "Brenvolt-Upd", "Brenvolt-Update-Journal 0000AB\r\nN Sub\\x\r\n"}) {
+        SCOPED_TRACE(journal);
+        TearDown();
+        SetUp();
+        Installed();
+        WriteAll(install_ / ".Update.journal", journal);
+        WriteAll(install_ / "Sub" / ".Update-0000ABCD-00000001.tmp", "staged");
+        WriteAll(install_ / "Sub" / "Deeper" / ".Update-0000ABCD-00000002.tmp", "staged");
+        WriteAll(install_ / ".Update-0000ABCD-00000000.tmp", "staged");
+        WriteAll(install_ / ".Update-0000ABCD-00000003.old", "the only copy");
+        WriteAll(package_ / "b.txt", "b");
+        const fs::path log = root_ / "u.log";
+        EXPECT_EQ(Run(false, {"/S", "/LOG=" + log.string()}).exitCode, 0);
+        EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
+        EXPECT_EQ(TemporaryFiles(install_), ".Update-0000ABCD-00000003.old ");
+        EXPECT_EQ(TemporaryFiles(install_ / "Sub"), "");
+        EXPECT_EQ(TemporaryFiles(install_ / "Sub" / "Deeper"), "");
+        EXPECT_NE(ReadAll(log).find(".Update-0000ABCD-00000003.old"), std::string::npos);
     }
 }
