@@ -43,6 +43,8 @@ inline constexpr const char kLogRefusedFormat[] =
 inline constexpr const char kLogRefusedProduct[] = "die Datei ist das Programm BV.EXE";
 inline constexpr const char kLogRefusedInstallation[] = "die Datei liegt in der Installation";
 inline constexpr const char kLogRefusedPackage[] = "die Datei geh\xF6rt zum Update-Paket";
+inline constexpr const char kLogRefusedHardLink[] =
+    "die Datei hat noch andere Namen (sie k\xF6nnte eine Datei der Installation sein)";
 // Formatted with the number of files copied.
 inline constexpr const char kDoneFormat[] =
     "Es wurden %d Dateien kopiert.\r\nDas Update wurde korrekt installiert.";

@@ -193,7 +193,8 @@ TEST_F(TransactionRun, JournalIsUndoneOrFinishedByItsMark) {
 // that failed, is repaired by the next run, which then installs. The
 // renames, in the order of the package: a.txt aside (1) and in (2),
 // BV.EXE aside (3) and in (4), n.txt in (5), Sub\s.txt in (6); when the
-// fifth fails, the undo puts a.txt back (6), then BV.EXE (7).
+// fifth fails, the undo puts a.txt back (6), then BV.EXE (7). The installed
+// A.txt keeps the case of its name, whichever way it comes back.
 TEST_F(TransactionRun, KilledAtEachRenameTheNextRunRepairsAndInstalls) {
     const char* const faults[] = {"kill@1", "kill@2", "kill@3",        "kill@4",       "kill@5",
                                   "kill@6", "fail@5", "fail@5,kill@6", "fail@5,kill@7"};
@@ -202,7 +203,7 @@ TEST_F(TransactionRun, KilledAtEachRenameTheNextRunRepairsAndInstalls) {
         TearDown();
         SetUp();
         Installed();
-        WriteAll(install_ / "a.txt", "old a");
+        WriteAll(install_ / "A.txt", "old a");
         WriteAll(install_ / "D1.dat", "old d");
         for (const char* name : {"BV.EXE", "a.txt", "n.txt", "Sub/s.txt"})
             WriteAll(package_ / name, std::string("new ") + name);
@@ -210,15 +211,17 @@ TEST_F(TransactionRun, KilledAtEachRenameTheNextRunRepairsAndInstalls) {
         const RunResult stopped = Run(false);
         EXPECT_EQ(stopped.messageBox.find("Es wurden"), std::string::npos);
         const bool anyNew =
-            ReadAll(install_ / "a.txt") != "old a" || fs::exists(install_ / "n.txt");
+            ReadAll(install_ / "A.txt") != "old a" || fs::exists(install_ / "n.txt");
         EXPECT_TRUE(!anyNew || fs::exists(install_ / ".Update.journal"))
             << "a mix is only ever left with the journal that undoes it";
         environment_.clear();
         const RunResult next = Run(true);
         EXPECT_EQ(next.messageBox,
                   "Info: Es wurden 4 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
-        for (const char* name : {"BV.EXE", "a.txt", "n.txt", "Sub/s.txt"})
+        for (const char* name : {"BV.EXE", "n.txt", "Sub/s.txt"})
             EXPECT_EQ(ReadAll(install_ / name), std::string("new ") + name);
+        EXPECT_EQ(ReadAll(install_ / "A.txt"), "new a.txt");
+        EXPECT_FALSE(fs::exists(install_ / "a.txt"));
         EXPECT_EQ(ReadAll(install_ / "D1.dat"), "old d");
         EXPECT_EQ(TemporaryFiles(install_), "");
         EXPECT_EQ(TemporaryFiles(install_ / "Sub"), "");

@@ -414,6 +414,8 @@ TEST_F(UnattendedRun, LogOverTheProductTheInstallationOrThePackageIsRefused) {
     WriteAll(package_ / "faq.txt", "notes");
     fs::create_directories(install_ / "Data");
     fs::create_hard_link(install_ / "BV.EXE", root_ / "product-link");
+    WriteAll(install_ / "Data" / "map.dat", "map");
+    fs::create_hard_link(install_ / "Data" / "map.dat", root_ / "data-link");
     const auto installation = Snapshot(install_), package = Snapshot(package_);
     const char kProduct[] = "die Datei ist das Programm BV.EXE";
     const struct {
@@ -424,6 +426,8 @@ TEST_F(UnattendedRun, LogOverTheProductTheInstallationOrThePackageIsRefused) {
         {root_ / "product-link", kProduct},
         {install_ / "Data" / ".." / "Data" / "new.log", "die Datei liegt in der Installation"},
         {package_ / "faq.txt", "die Datei geh\xC3\xB6rt zum Update-Paket"},
+        {root_ / "data-link",
+         "die Datei hat noch andere Namen (sie k\xC3\xB6nnte eine Datei der Installation sein)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.log.string());
