@@ -2,6 +2,7 @@
 // ends whole old or whole new, and nothing of the run's own is left.
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 #include "platform/win32_api.h"
 #include "update_run.h"
@@ -253,4 +254,67 @@ TEST_F(TransactionRun, JournalLostToAPowerCutLeavesNoStagedFile) {
         EXPECT_EQ(TemporaryFiles(install_ / "Sub" / "Deeper"), "");
         EXPECT_NE(ReadAll(log).find(".Update-0000ABCD-00000003.old"), std::string::npos);
     }
+}
+
+// Whatever has the journal's name and is no journal is removed, and the
+// run does its work: it must not fail every later run.
+TEST_F(TransactionRun, JournalNameOfAnotherKindIsRemoved) {
+    const struct {
+        const char* what;
+        void (*make)(const fs::path& journal);
+    } cases[] = {
+        {"a FIFO", [](const fs::path& journal) { mkfifo(journal.c_str(), 0644); }},
+        {"a folder", [](const fs::path& journal) { fs::create_directory(journal); }},
+        {"a dangling link",
+         [](const fs::path& journal) { fs::create_symlink(journal.string() + ".gone", journal); }},
+        {"a link to a journal elsewhere",
+         [](const fs::path& journal) {
+             WriteAll(journal.string() + ".real",
+                      "Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\n");
+             fs::create_symlink(journal.string() + ".real", journal);
+         }},
+        {"a read-only journal",
+         [](const fs::path& journal) {
+             WriteAll(journal, "Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\n");
+             chmod(journal.c_str(), 0444);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        Installed();
+        WriteAll(install_ / "a.txt", "new a");
+        WriteAll(install_ / ".Update-0000ABCD-00000000.old", "old a");
+        c.make(install_ / ".Update.journal");
+        WriteAll(package_ / "b.txt", "b");
+        EXPECT_EQ(Run(false, {"/S"}).exitCode, 0);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(install_ / ".Update.journal")));
+        EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
+        // Only a journal read as one puts the old file back.
+        const bool read = std::string(c.what) == "a read-only journal";
+        EXPECT_EQ(ReadAll(install_ / "a.txt"), read ? "old a" : "new a");
+        EXPECT_EQ(TemporaryFiles(install_), read ? "" : ".Update-0000ABCD-00000000.old ");
+    }
+}
+
+// An old file that a finished run cannot remove keeps its journal, so that
+// a later run removes it.
+TEST_F(TransactionRun, OldFileThatCannotBeRemovedIsRemovedByALaterRun) {
+    Installed();
+    WriteAll(install_ / "a.txt", "new a");
+    WriteAll(install_ / ".Update-0000ABCD-00000000.old", "old a");
+    WriteAll(install_ / ".Update.journal",
+             "Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\nK\r\n");
+    WriteAll(package_ / "b.txt", "b");
+    HANDLE held = CreateFileA((install_ / ".Update-0000ABCD-00000000.old").c_str(), GENERIC_READ, 0,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 31);
+    EXPECT_TRUE(fs::exists(install_ / ".Update.journal"));
+    CloseHandle(held);
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 0);
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "new a");
+    EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
+    EXPECT_EQ(TemporaryFiles(install_), "");
 }
