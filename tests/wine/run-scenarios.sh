@@ -446,6 +446,23 @@ expect_no_temporary_files Brenvolt/Data
 expect_no_temporary_files Brenvolt
 end
 
+begin "a run stopped between the two renames of BV.EXE is repaired by the next run"
+# The journal, the old BV.EXE under its backup name, the new one staged, and
+# no BV.EXE: the next run finds the installation by its journal, puts the
+# old product back, then installs.
+install Brenvolt
+machine_value 'C:\Brenvolt'
+mv "$drive_c/Brenvolt/BV.EXE" "$drive_c/Brenvolt/.Update-0000BEEF-00000000.old"
+echo "new product" >"$drive_c/Brenvolt/.Update-0000BEEF-00000000.tmp"
+printf 'Brenvolt-Update-Journal 0000BEEF\r\nR BV.EXE\r\nC\r\n' >"$drive_c/Brenvolt/.Update.journal"
+package_file readme.txt "new readme"
+run_update
+expect_box Info information "$(text_done 1)"
+expect_file Brenvolt/BV.EXE "product"
+expect_file Brenvolt/readme.txt "new readme"
+expect_no_temporary_files Brenvolt
+end
+
 begin "read-only temporary file of a stopped run is removed by the next run"
 install Brenvolt
 machine_value 'C:\Brenvolt'
