@@ -212,6 +212,49 @@ TEST(Directories, CreateRemoveAndDelete) {
     EXPECT_WIN32_FAILURE(DeleteFileA(file.c_str()), FALSE, ERROR_ACCESS_DENIED);
 }
 
+// A folder held open for listing without delete sharing (as a run holds
+// the folders it works in) is neither renamed nor removed, and is no
+// reparse point; what is in it is made, renamed and removed as before.
+TEST(Directories, AHeldFolderStaysWhileItsContentsChange) {
+    TempTree tree;
+    tree.WriteFile("held\\file.txt", "x");
+    tree.MakeDirectory("held\\sub");
+    const std::string held = tree.Path("held"), moved = tree.Path("moved");
+    auto hold = [&](DWORD share) {
+        return Open(held, FILE_LIST_DIRECTORY, share, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    };
+    HANDLE holder = hold(FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    EXPECT_TRUE(GetFileInformationByHandle(holder, &info));
+    EXPECT_EQ(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+              DWORD(FILE_ATTRIBUTE_DIRECTORY));
+
+    HANDLE made = Open(tree.Path("held\\new.txt"), GENERIC_WRITE, 0, CREATE_NEW);
+    EXPECT_NE(made, INVALID_HANDLE_VALUE);
+    CloseHandle(made);
+    const std::string file = tree.Path("held\\file.txt"), renamed = tree.Path("held\\renamed.txt");
+    EXPECT_TRUE(
+        MoveFileExA(tree.Path("held\\new.txt").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(MoveFileExA(file.c_str(), renamed.c_str(), 0));
+    EXPECT_TRUE(DeleteFileA(renamed.c_str()));
+    EXPECT_TRUE(CreateDirectoryA(tree.Path("held\\made").c_str(), nullptr));
+    EXPECT_TRUE(RemoveDirectoryA(tree.Path("held\\made").c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(tree.Path("held\\sub").c_str()));
+
+    EXPECT_WIN32_FAILURE(MoveFileExA(held.c_str(), moved.c_str(), 0), FALSE,
+                         ERROR_SHARING_VIOLATION);
+    EXPECT_WIN32_FAILURE(RemoveDirectoryA(held.c_str()), FALSE, ERROR_SHARING_VIOLATION);
+    CloseHandle(holder);
+    holder = hold(kShareAll);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(MoveFileExA(held.c_str(), moved.c_str(), 0));
+    CloseHandle(holder);
+    EXPECT_FALSE(tree.Exists("held"));
+    EXPECT_TRUE(RemoveDirectoryA(moved.c_str()));
+}
+
 // Names Windows cannot hold are refused; trailing dots and spaces are
 // dropped as Win32 normalises paths (one dot of a folder on the way).
 TEST(Directories, NamesWindowsCannotHoldAndTrailingDotsAndSpaces) {

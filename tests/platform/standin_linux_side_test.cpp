@@ -105,6 +105,20 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
     FindClose(find);
     EXPECT_EQ(GetFileAttributesA(tree.Path("link").c_str()),
               DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    // A handle opens the link itself only where asked to.
+    for (DWORD flags : {DWORD(FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT),
+                        DWORD(FILE_FLAG_BACKUP_SEMANTICS)}) {
+        HANDLE held = Open(tree.Path("link"), FILE_LIST_DIRECTORY,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, flags);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        BY_HANDLE_FILE_INFORMATION info = {};
+        EXPECT_TRUE(GetFileInformationByHandle(held, &info));
+        EXPECT_EQ(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT,
+                  (flags & FILE_FLAG_OPEN_REPARSE_POINT) ? DWORD(FILE_ATTRIBUTE_REPARSE_POINT)
+                                                         : 0u);
+        EXPECT_NE(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+        CloseHandle(held);
+    }
     // Removing a link to a directory removes the link, as for a directory
     // symlink on Windows, and leaves what it leads to.
     tree.WriteFile("real\\kept.txt", "kept");

@@ -54,4 +54,24 @@ TEST(Owners, NewNamesTakeTheFolderOwnerAndAReplacingFileTheReplacedOne) {
     EXPECT_EQ(tree.ReadFile("user\\old.txt"), "mine");
 }
 
+// A file that takes root's place keeps no write permission for others that
+// root's file did not give: the user's 0666 file becomes root's 0644 file.
+TEST(Owners, AFileThatTakesAnotherOwnerKeepsNoWriteForOthersThatItLacked) {
+    TempTree tree;
+    tree.WriteFile("theirs.txt", "theirs");
+    tree.WriteFile("root.txt", "root's");
+    const std::string theirs = tree.Root() + "/theirs.txt", root = tree.Root() + "/root.txt";
+    if (geteuid() != 0 || chown(theirs.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "giving files to other users needs root";
+    ASSERT_EQ(chmod(theirs.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(root.c_str(), 0644), 0);
+    EXPECT_TRUE(MoveFileExA(tree.Path("theirs.txt").c_str(), tree.Path("root.txt").c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    struct stat info;
+    ASSERT_EQ(lstat(root.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(tree.ReadFile("root.txt"), "theirs");
+}
+
 } // namespace
