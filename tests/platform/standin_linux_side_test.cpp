@@ -215,6 +215,21 @@ TEST(CreateFileA, WritesDoNotFollowAnotherUsersLink) {
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     CloseHandle(writer);
     EXPECT_EQ(tree.ReadFile("victim.txt"), "");
+    // A trusted link that leads nowhere yet: what it leads to is made, as
+    // on Win32; another user's is not.
+    ASSERT_EQ(symlink("made.log", (tree.Root() + "/dangling.log").c_str()), 0);
+    for (DWORD disposition : {CREATE_ALWAYS, OPEN_ALWAYS}) {
+        SCOPED_TRACE(disposition);
+        writer = Open(tree.Path("dangling.log"), GENERIC_WRITE, FILE_SHARE_READ, disposition);
+        EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+        CloseHandle(writer);
+        EXPECT_TRUE(tree.Exists("made.log"));
+        DeleteFileA(tree.Path("made.log").c_str());
+    }
+    ASSERT_EQ(lchown((tree.Root() + "/dangling.log").c_str(), 65534, 65534), 0);
+    EXPECT_WIN32_FAILURE(Open(tree.Path("dangling.log"), GENERIC_WRITE, 0, CREATE_ALWAYS),
+                         INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(tree.Exists("made.log"));
 }
 
 // Files of /proc report size 0 and still have contents.

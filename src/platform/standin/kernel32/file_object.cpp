@@ -195,6 +195,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         path.LookUpMissingCase();
     bool existed = true;
     struct stat madeIn = {}; // the folder of a file made here
+    bool madeInLink = false; // made where a link at the name leads
     int fd = -1, error = 0;
     for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
         if (disposition == CREATE_NEW) {
@@ -225,6 +226,16 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         existed = fd < 0; // made by someone else in between: open it again
         if (fd < 0 && error != EEXIST)
             break;
+        // A link at the name that leads nowhere yet: Win32 makes what it
+        // leads to, where the walk trusts it; the file stays the caller's.
+        struct stat name;
+        if (fd < 0 && !nameItself && lstat(path.Text(), &name) == 0 && S_ISLNK(name.st_mode)) {
+            fd = OpenPath(path.Text(), mode | O_CREAT, createMode, true, false);
+            error = errno;
+            existed = false;
+            madeInLink = true;
+            break;
+        }
     }
     if (fd < 0)
         return Failure(OpenError(error, path.Text(), disposition));
@@ -236,7 +247,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     // may give them, as a file made by root in a user's installation must
     // stay the user's; a file that is deleted on close stays the caller's
     // (see file_object.h).
-    if (!existed && !deleteOnClose)
+    if (!existed && !deleteOnClose && !madeInLink)
         GiveToFolderOwner(fd, madeIn, &result.status);
     const struct stat& info = result.status;
     const bool isLink = S_ISLNK(info.st_mode); // opened itself, see OpenNameItself
