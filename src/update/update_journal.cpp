@@ -212,9 +212,11 @@ JournalRead ReadJournal(const TextString& path, JournalContents& contents) {
             if (block[i] != '\r' || block[i + 1] != '\n')
                 continue;
             if (overlong || !TakeLine(block + start, i - start, first, contents)) {
-                if (first)
-                    usable = reading = false; // no journal of ours
                 ++contents.skipped;
+                if (first) {
+                    usable = reading = false; // no journal of ours: nothing of it is taken
+                    break;
+                }
             }
             first = false;
             overlong = false;
