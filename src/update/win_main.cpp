@@ -284,7 +284,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         // Only a run that may show the window measures the package for it.
         CopyProgress progress(!switches.silent, installDirectory);
         if (!switches.silent)
-            progress.SetTotal(MeasurePackage(ownDirectory, installDirectory, kSearchPattern));
+            progress.SetTotal(
+                MeasurePackage(ownDirectory, installDirectory, kSearchPattern, &reporter));
         copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress);
         if (copy.state == InstallState::kInstalled)
             progress.Installed();

@@ -441,12 +441,13 @@ TEST_F(UnattendedRun, LogOverTheProductTheInstallationOrThePackageIsRefused) {
 }
 
 // A name holding a line break is written escaped and cannot forge a line;
-// two names that are one on Windows are neither copied; a registry value
+// two names that are one on Windows (as the file system folds case, "\xC4"
+// and "\xE4" too) are neither copied; a registry value
 // too long for the reader is told as such.
 TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
     Registry(std::string(300, 'x'), install_.string());
     Product();
-    for (const char* name : {"A.dat", "a.dat", "Dir/x", "dir/y", "ok.txt"})
+    for (const char* name : {"A.dat", "a.dat", "\xC4.dat", "\xE4.dat", "Dir/x", "dir/y", "ok.txt"})
         WriteAll(package_ / name, name);
     WriteAll(package_ / "x\r\n2026-12-07 09:00:00 Ergebnis: gut; Exitcode 0", "forged");
     const fs::path log = root_ / "u.log";
@@ -454,7 +455,7 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
     EXPECT_EQ(run.exitCode, 82);
 
     std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 10u) << ReadAll(log);
+    ASSERT_EQ(lines.size(), 12u) << ReadAll(log);
     EXPECT_EQ(lines[1], "Keine Installation unter HKEY_LOCAL_MACHINE: Eintrag zu lang (h\xF6"
                         "chstens 255 Zeichen)");
     std::vector<std::string> copied(lines.begin() + 3, lines.end() - 1);
@@ -468,15 +469,17 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
         "Nicht kopiert: " + target +
             "x\\x0D\\x0A2026-12-07 09:00:00 Ergebnis: gut; Exitcode 0 (Fehler 123: The filename, "
             "directory name, or volume label syntax is incorrect.)",
+        "Nicht kopiert: " + target + "\xC4.dat" + exists,
+        "Nicht kopiert: " + target + "\xE4.dat" + exists,
         "Verzeichnis nicht angelegt: " + target + "Dir" + exists,
         "Verzeichnis nicht angelegt: " + target + "dir" + exists,
     };
     EXPECT_EQ(copied, expected);
     EXPECT_EQ(lines.back(), "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
-                            "wiederhergestellt; 3 Dateien nicht kopiert, 2 Ordner nicht gelesen "
+                            "wiederhergestellt; 5 Dateien nicht kopiert, 2 Ordner nicht gelesen "
                             "oder angelegt; Exitcode 82");
     EXPECT_FALSE(fs::exists(install_ / "ok.txt"));
-    for (const char* name : {"A.dat", "a.dat", "Dir", "dir"})
+    for (const char* name : {"A.dat", "a.dat", "\xC4.dat", "\xE4.dat", "Dir", "dir"})
         EXPECT_FALSE(fs::exists(install_ / name)) << name;
 }
 
