@@ -72,9 +72,8 @@ inline constexpr const char kProgressCancelButton[] = "Abbrechen";
 inline constexpr const char kCancelledText[] =
     "Das Update wurde abgebrochen.\r\nDie Installation ist unver\xE4ndert.";
 
-// Formatted with the word that is no switch.
-inline constexpr const char kUsageFormat[] =
-    "Unbekannte Angabe in der Befehlszeile: %s\r\n\r\n"
+// Shown for /? in a run without /S.
+inline constexpr const char kUsageText[] =
     "M\xF6gliche Schalter:\r\n"
     "/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\r\n"
     "/LOG=<Datei>  den Ablauf in die Datei schreiben";
@@ -95,6 +94,9 @@ inline constexpr const char kLogPackage[] = "; Paket: ";
 inline constexpr const char kLogPackageUnknown[] =
     "; Paket nicht bestimmbar (Programmpfad zu lang oder ung\xFCltig)";
 inline constexpr const char kLogCommandLine[] = "; Befehlszeile: ";
+// Then the word of a run without /S that is no switch.
+inline constexpr const char kLogWordIgnored[] = "Angabe der Befehlszeile \xFC"
+                                                "bergangen: ";
 // Formatted with the root and the directory (and the executable's name).
 inline constexpr const char kLogInstallationFoundFormat[] = "Installation gefunden unter %s: %s";
 inline constexpr const char kLogNoValueFormat[] = "Keine Installation unter %s: kein Eintrag";

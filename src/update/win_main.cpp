@@ -126,6 +126,10 @@ void TellWaiting(void* log, const TextString& lockFile) {
     static_cast<UpdateLog*>(log)->Waiting(lockFile, LockWaitLimit());
 }
 
+void TellIgnored(void* log, const TextString& word) {
+    static_cast<UpdateLog*>(log)->WordIgnored(word);
+}
+
 // One run at a time on an installation: the probe and the copy wait for
 // any other run on it (installation_lock.h), for a while. What a stopped
 // run left is put right first; when it cannot be, nothing else is done.
@@ -231,17 +235,15 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    // A wrong command line stops the run before anything is touched.
+    // A wrong command line stops a silent run before anything is touched;
+    // a run without /S only shows the switches when asked, and ends as
+    // every such run ends, with 0.
     RunSwitches switches;
-    if (!ReadSwitches(commandLine, switches)) {
-        if (!switches.silent) {
-            TextString usage;
-            // An empty word shows as the two quotes that made it.
-            usage.Format(kUsageFormat,
-                         switches.unknown.GetLength() != 0 ? switches.unknown.GetText() : "\"\"");
-            MessageBoxA(GetDesktopWindow(), usage.GetText(), kCaptionError, MB_OK | MB_ICONWARNING);
-        }
+    if (!ReadSwitches(commandLine, switches))
         return exit_codes::kBadCommandLine;
+    if (switches.usage) {
+        MessageBoxA(GetDesktopWindow(), kUsageText, kCaptionInfo, MB_OK | MB_ICONINFORMATION);
+        return 0;
     }
 
     UpdateLog log;
@@ -255,6 +257,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     const CopyReporter reporter = log.Reporter();
     const bool rootFound = FindPackageRoot(ownDirectory);
     log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
+    RunSwitches again;
+    ReadSwitches(commandLine, again, TellIgnored, &log);
     const bool installationFound =
         rootFound && FindInstallation(installDirectory, executablePath, log);
 

@@ -57,8 +57,7 @@ class UnattendedRun : public UpdateRun {
     std::string PackageRoot() const { return package_.string() + "/"; }
 };
 
-const char kUsage[] = "Error: Unbekannte Angabe in der Befehlszeile: %s\n\n"
-                      "M\xC3\xB6gliche Schalter:\n"
+const char kUsage[] = "Info: M\xC3\xB6gliche Schalter:\n"
                       "/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\n"
                       "/LOG=<Datei>  den Ablauf in die Datei schreiben\n";
 
@@ -245,6 +244,9 @@ TEST_F(UnattendedRun, LogInThePackageIsNotCopied) {
               "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; Exitcode 0");
 }
 
+// A silent run with a wrong word stops before anything is touched, and so
+// does /? without /S, which shows the switches; any other word of a run
+// without /S is passed over (and logged).
 TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
     Installed();
     fs::permissions(install_ / "BV.EXE", fs::perms::owner_read); // a run would reset it
@@ -253,23 +255,33 @@ TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
     const auto before = Snapshot(install_);
     struct Case {
         std::vector<std::string> arguments;
-        const char* shown; // the word in the message box; null: silent, no box
+        int exitCode;
     } cases[] = {
-        {{"/X"}, "/X"},          {{"/LOG=" + log, "/Silent"}, "/Silent"},
-        {{"/LOG="}, "/LOG="},    {{""}, "\"\""},
-        {{"/S", "-q"}, nullptr}, {{"/S", "/LOG=" + log, "/LOG=" + log}, nullptr},
+        {{"/S", "/X"}, 87},    {{"/LOG=" + log, "/Silent", "-s"}, 87},
+        {{"/LOG=", "/S"}, 87}, {{"/S", "/LOG=" + log, "/LOG=" + log}, 87},
+        {{"/S", "/?"}, 87},    {{"/LOG=" + log, "/?"}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.back());
         const RunResult run = Run(false, c.arguments);
-        EXPECT_EQ(run.exitCode, 87);
-        char usage[512];
-        std::snprintf(usage, sizeof usage, kUsage, c.shown);
-        EXPECT_EQ(run.messageBox, c.shown != nullptr ? std::string(usage) : std::string());
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.messageBox, c.exitCode == 0 ? kUsage : "");
         EXPECT_EQ(Snapshot(install_), before);
         EXPECT_FALSE(fs::exists(log));
         EXPECT_EQ(run.notes, "");
     }
+
+    const RunResult passedOver = Run(true, {"/X", "C:\\a b.txt", "/LOG=" + log});
+    EXPECT_EQ(passedOver.exitCode, 0);
+    EXPECT_EQ(passedOver.messageBox,
+              "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "Angabe der Befehlszeile \xFC"
+                        "bergangen: /X");
+    EXPECT_EQ(lines[2], "Angabe der Befehlszeile \xFC"
+                        "bergangen: C:\\a b.txt");
 }
 
 // The log is on disk as the run goes: a run stopped for good in its message

@@ -28,9 +28,7 @@ text_not_installed() {
 text_not_installed_folders() { # FILES FOLDERS
     printf '%d Dateien konnten nicht kopiert werden.\\r\\n%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1" "$2"
 }
-text_usage() {
-    printf 'Unbekannte Angabe in der Befehlszeile: %s\\r\\n\\r\\nMögliche Schalter:\\r\\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\\r\\n/LOG=<Datei>  den Ablauf in die Datei schreiben' "$1"
-}
+text_usage='Mögliche Schalter:\r\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\r\n/LOG=<Datei>  den Ablauf in die Datei schreiben'
 
 scenarios=0
 failed_scenarios=()
@@ -658,22 +656,27 @@ expect_file Brenvolt/readme.txt "new readme"
 expect_absent Missing
 end
 
-begin "unknown switch: the switches in a box, exit code 87, nothing touched"
+begin "/? without /S: the switches in a box, exit code 0, nothing touched"
 install Brenvolt
 machine_value 'C:\Brenvolt'
 package_file readme.txt "new readme"
 wine attrib +r 'C:\Brenvolt\BV.EXE' >/dev/null 2>&1
-run_update_with --attributes 'C:\Brenvolt\BV.EXE' -- '/LOG=C:\Patch\update.log' /Silent
-expect result ok
-expect boxes 1
-expect exit-code 87
-expect box1-caption Error
-expect box1-icon warning
-expect box1-text "$(text_usage /Silent)"
+run_update_with --attributes 'C:\Brenvolt\BV.EXE' -- '/LOG=C:\Patch\update.log' '/?'
+expect_box Info information "$text_usage"
 expect_no_notes
 expect attributes-after 'C:\\Brenvolt\\BV.EXE|0x21' # read-only still: not even probed
 expect_file Brenvolt/readme.txt "old readme"
 expect_absent Patch/update.log
+end
+
+begin "unknown word without /S: passed over, and the update runs"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+run_update_with -- /Silent '/LOG=C:\Patch\update.log'
+expect_box Info information "$(text_done 1)"
+expect_file Brenvolt/readme.txt "new readme"
+expect_log_line "$(log_lines Patch/update.log)" 'Angabe der Befehlszeile übergangen: /Silent'
 end
 
 begin "unknown switch with /S: no box, exit code 87"
