@@ -55,6 +55,10 @@ inline constexpr const char kNotInstalledWithFoldersFormat[] =
     "%d Dateien konnten nicht kopiert werden.\r\n"
     "%d Ordner konnten nicht gelesen oder angelegt werden.\r\n\r\n"
     "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
+// When only folders failed, with their number.
+inline constexpr const char kNotInstalledFoldersFormat[] =
+    "%d Ordner konnten nicht gelesen oder angelegt werden.\r\n\r\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
 // Shown as it is.
 inline constexpr const char kNotRestoredText[] =
     "Das Update wurde nicht installiert, und die vorige Installation konnte nicht\r\n"

@@ -195,8 +195,11 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
         result.Format(kResultInstalledFormat, copy.copied);
         break;
     case Outcome::kNotInstalled:
+        // A line tells of files or of folders only where some failed.
         if (folders == 0)
             message.Format(kNotInstalledFormat, files);
+        else if (files == 0)
+            message.Format(kNotInstalledFoldersFormat, folders);
         else
             message.Format(kNotInstalledWithFoldersFormat, files, folders);
         result.Format(kResultNotInstalledFormat, files, folders);

@@ -60,7 +60,10 @@ inline void WriteAll(const fs::path& path, const std::string& text) {
 
 // The box of a run that installed nothing and left the installation as it was.
 inline std::string NotInstalled(int files, int folders = 0) {
-    return "Error: " + std::to_string(files) + " Dateien konnten nicht kopiert werden.\n" +
+    return "Error: " +
+           (files == 0 && folders != 0
+                ? ""
+                : std::to_string(files) + " Dateien konnten nicht kopiert werden.\n") +
            (folders == 0 ? ""
                          : std::to_string(folders) +
                                " Ordner konnten nicht gelesen oder angelegt werden.\n") +

@@ -25,8 +25,8 @@ text_done() { printf 'Es wurden %d Dateien kopiert.\\r\\nDas Update wurde korrek
 text_not_installed() {
     printf '%d Dateien konnten nicht kopiert werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
 }
-text_not_installed_folders() { # FILES FOLDERS
-    printf '%d Dateien konnten nicht kopiert werden.\\r\\n%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1" "$2"
+text_not_installed_only_folders() {
+    printf '%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
 }
 text_usage='Mögliche Schalter:\r\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\r\n/LOG=<Datei>  den Ablauf in die Datei schreiben'
 
@@ -356,7 +356,7 @@ package_file Data/map.dat "new map"
 package_file Data/Deep/x.txt "x"
 package_file top.txt "top"
 run_update
-expect_box Error warning "$(text_not_installed_folders 0 1)"
+expect_box Error warning "$(text_not_installed_only_folders 1)"
 expect_file Elsewhere/map.dat "precious"
 expect_absent Elsewhere/Deep
 expect_absent Brenvolt/top.txt
