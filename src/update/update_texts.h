@@ -28,6 +28,13 @@ inline constexpr const char kCannotOpenFormat[] =
     "Installieren Sie erst %s, bevor Sie das Update anwenden.\r\n";
 // Shown as it is: the program's own path was too long to find the package,
 // or the platform could not name it (a folder name that is no Windows name).
+// Shown as it is: the registry names the package's own folder.
+inline constexpr const char kPackageIsInstallationText[] =
+    "Das Update-Paket liegt im Installationsverzeichnis von Brenvolt und kann\r\n"
+    "nicht \xFC"
+    "ber sich selbst installiert werden.\r\n\r\n"
+    "Kopieren Sie das Update-Paket in einen anderen Ordner und starten Sie es\r\n"
+    "dort erneut. Die Installation ist unver\xE4ndert.";
 inline constexpr const char kPackageUnknownText[] =
     "Das Update-Paket kann nicht ge\xF6"
     "ffnet werden:\r\nder Pfad des Update-Programms ist zu lang oder ung\xFCltig.";
@@ -152,6 +159,8 @@ inline constexpr const char kResultNotFound[] = "Brenvolt wurde nicht gefunden";
 inline constexpr const char kResultRunning[] = "Brenvolt l\xE4uft noch";
 inline constexpr const char kResultPackageUnknown[] = "Das Update-Paket kann nicht ge\xF6"
                                                       "ffnet werden";
+inline constexpr const char kResultPackageIsInstallation[] =
+    "Das Update-Paket liegt im Installationsverzeichnis, nichts installiert";
 inline constexpr const char kResultOtherRunWaiting[] =
     "Ein anderes Update ist nicht beendet, nichts installiert";
 inline constexpr const char kResultCannotOpen[] = "Brenvolt oder das Update-Paket kann nicht ge\xF6"

@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "copy_progress.h"
 #include "copy_tree.h"
+#include "directory_identity.h"
 #include "environment_number.h"
 #include "exit_codes.h"
 #include "installation_lock.h"
@@ -89,6 +90,7 @@ enum class Outcome {
     kRunning,
     kCannotOpen,
     kPackageUnknown,
+    kPackageIsInstallation, // the registry names the package's own folder
     kOtherRunWaiting,
     kCancelled // the user stopped it; the installation is as it was
 };
@@ -168,6 +170,7 @@ int SilentExitCode(Outcome outcome) {
     case Outcome::kInstalled:
         return exit_codes::kInstalled;
     case Outcome::kNotInstalled:
+    case Outcome::kPackageIsInstallation:
     case Outcome::kCancelled: // not in a silent run, which shows no window
         return exit_codes::kNotInstalled;
     case Outcome::kNotRestored:
@@ -223,6 +226,10 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
     case Outcome::kPackageUnknown:
         message.Assign(kPackageUnknownText);
         result.Assign(kResultPackageUnknown);
+        break;
+    case Outcome::kPackageIsInstallation:
+        message.Assign(kPackageIsInstallationText);
+        result.Assign(kResultPackageIsInstallation);
         break;
     case Outcome::kOtherRunWaiting:
         message.Assign(kOtherRunWaitingText);
@@ -286,6 +293,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kPackageUnknown;
     } else if (!installationFound) {
         outcome = Outcome::kNotFound;
+    } else if (IdentifyDirectory(ownDirectory.GetText())
+                   .SameAs(IdentifyDirectory(installDirectory.GetText()))) {
+        // Told before the lock is taken: recovery and the probe would
+        // already change the package.
+        outcome = Outcome::kPackageIsInstallation;
     } else if (LockRecoverAndProbeProduct(lock, installDirectory, executablePath, reporter, outcome,
                                           log)) {
         // Only a run that may show the window measures the package for it.
