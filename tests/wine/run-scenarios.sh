@@ -28,6 +28,7 @@ text_not_installed() {
 text_not_installed_only_folders() {
     printf '%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
 }
+text_package_is_installation='Das Update-Paket liegt im Installationsverzeichnis von Brenvolt und kann\r\nnicht über sich selbst installiert werden.\r\n\r\nKopieren Sie das Update-Paket in einen anderen Ordner und starten Sie es\r\ndort erneut. Die Installation ist unverändert.'
 text_usage='Mögliche Schalter:\r\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\r\n/LOG=<Datei>  den Ablauf in die Datei schreiben'
 
 scenarios=0
@@ -362,6 +363,21 @@ expect_absent Elsewhere/Deep
 expect_absent Brenvolt/top.txt
 expect_no_temporary_files Brenvolt
 rm -rf "$drive_c/Elsewhere"
+end
+
+begin "the registry names the package's own folder: its own box, nothing touched"
+package_file BV.EXE "product"
+package_file data.txt "data"
+wine attrib +r 'C:\Patch\BV.EXE' >/dev/null 2>&1
+machine_value 'C:\Patch'
+run_update_with --attributes 'C:\Patch\BV.EXE' --
+expect_box Error warning "$text_package_is_installation"
+expect_no_notes
+expect attributes-after 'C:\\Patch\\BV.EXE|0x21' # read-only still: not even probed
+run_silent -- /S
+expect_silent 82
+expect_file Patch/data.txt "data"
+expect_no_temporary_files Patch
 end
 
 begin "Update.exe in several cases of letters at several depths"
