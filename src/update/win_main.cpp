@@ -267,6 +267,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     const CopyReporter reporter = log.Reporter();
     const bool rootFound = FindPackageRoot(ownDirectory);
     log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
+    // The words passed over, each on a line after the one that holds the
+    // whole command line.
     RunSwitches again;
     ReadSwitches(commandLine, again, TellIgnored, &log);
     const bool installationFound =
