@@ -167,6 +167,12 @@ void UpdateLog::Started(const char* commandLine, const TextString* packageRoot) 
     Write(text);
 }
 
+void UpdateLog::WordIgnored(const TextString& word) {
+    TextString text(kLogWordIgnored);
+    text.Append(word);
+    Write(text);
+}
+
 void UpdateLog::InstallationChecked(const char* rootName, const TextString& directory, bool found,
                                     DWORD error) {
     TextString text;

@@ -35,6 +35,8 @@ class UpdateLog {
     // The program's version, the command line and the package folder (null
     // when it could not be found).
     void Started(const char* commandLine, const TextString* packageRoot);
+    // A word of the command line that is no switch, passed over.
+    void WordIgnored(const TextString& word);
     // The installation directory read under a registry root, and whether
     // it holds the product; `error` tells why not when it is not empty.
     // An empty directory with error ERROR_MORE_DATA: the value was too long.

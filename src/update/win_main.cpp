@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "copy_progress.h"
 #include "copy_tree.h"
+#include "directory_identity.h"
 #include "environment_number.h"
 #include "exit_codes.h"
 #include "held_folder.h"
@@ -101,6 +102,7 @@ enum class Outcome {
     kRunning,
     kCannotOpen,
     kPackageUnknown,
+    kPackageIsInstallation, // the registry names the package's own folder
     kOtherRunWaiting,
     kCancelled // the user stopped it; the installation is as it was
 };
@@ -140,6 +142,10 @@ DWORD LockWaitLimit() {
 
 void TellWaiting(void* log, const TextString& lockFile) {
     static_cast<UpdateLog*>(log)->Waiting(lockFile, LockWaitLimit());
+}
+
+void TellIgnored(void* log, const TextString& word) {
+    static_cast<UpdateLog*>(log)->WordIgnored(word);
 }
 
 // One run at a time on an installation: the probe and the copy wait for
@@ -186,6 +192,7 @@ int SilentExitCode(Outcome outcome) {
     case Outcome::kInstalled:
         return exit_codes::kInstalled;
     case Outcome::kNotInstalled:
+    case Outcome::kPackageIsInstallation:
     case Outcome::kCancelled: // not in a silent run, which shows no window
         return exit_codes::kNotInstalled;
     case Outcome::kNotRestored:
@@ -213,8 +220,11 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
         result.Format(kResultInstalledFormat, copy.copied);
         break;
     case Outcome::kNotInstalled:
+        // A line tells of files or of folders only where some failed.
         if (folders == 0)
             message.Format(kNotInstalledFormat, files);
+        else if (files == 0)
+            message.Format(kNotInstalledFoldersFormat, folders);
         else
             message.Format(kNotInstalledWithFoldersFormat, files, folders);
         result.Format(kResultNotInstalledFormat, files, folders);
@@ -239,6 +249,10 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
         message.Assign(kPackageUnknownText);
         result.Assign(kResultPackageUnknown);
         break;
+    case Outcome::kPackageIsInstallation:
+        message.Assign(kPackageIsInstallationText);
+        result.Assign(kResultPackageIsInstallation);
+        break;
     case Outcome::kOtherRunWaiting:
         message.Assign(kOtherRunWaitingText);
         result.Assign(kResultOtherRunWaiting);
@@ -253,17 +267,15 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    // A wrong command line stops the run before anything is touched.
+    // A wrong command line stops a silent run before anything is touched;
+    // a run without /S only shows the switches when asked, and ends as
+    // every such run ends, with 0.
     RunSwitches switches;
-    if (!ReadSwitches(commandLine, switches)) {
-        if (!switches.silent) {
-            TextString usage;
-            // An empty word shows as the two quotes that made it.
-            usage.Format(kUsageFormat,
-                         switches.unknown.GetLength() != 0 ? switches.unknown.GetText() : "\"\"");
-            MessageBoxA(GetDesktopWindow(), usage.GetText(), kCaptionError, MB_OK | MB_ICONWARNING);
-        }
+    if (!ReadSwitches(commandLine, switches))
         return exit_codes::kBadCommandLine;
+    if (switches.usage) {
+        MessageBoxA(GetDesktopWindow(), kUsageText, kCaptionInfo, MB_OK | MB_ICONINFORMATION);
+        return 0;
     }
 
     UpdateLog log;
@@ -278,6 +290,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     const CopyReporter reporter = log.Reporter();
     const bool rootFound = FindPackageRoot(ownDirectory);
     log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
+    // The words passed over, each on a line after the one that holds the
+    // whole command line.
+    RunSwitches again;
+    ReadSwitches(commandLine, again, TellIgnored, &log);
     const bool installationFound =
         rootFound && FindInstallation(installDirectory, executablePath, log);
 
@@ -302,12 +318,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kPackageUnknown;
     } else if (!installationFound) {
         outcome = Outcome::kNotFound;
+<<<<<<< HEAD
     } else if (LockRecoverAndProbeProduct(installation, lock, installDirectory, executablePath,
                                           reporter, outcome, log)) {
+=======
+    } else if (IdentifyDirectory(ownDirectory.GetText())
+                   .SameAs(IdentifyDirectory(installDirectory.GetText()))) {
+        // Told before the lock is taken: recovery and the probe would
+        // already change the package.
+        outcome = Outcome::kPackageIsInstallation;
+    } else if (LockRecoverAndProbeProduct(lock, installDirectory, executablePath, reporter, outcome,
+                                          log)) {
+>>>>>>> cli27
         // Only a run that may show the window measures the package for it.
         CopyProgress progress(!switches.silent, installDirectory);
         if (!switches.silent)
-            progress.SetTotal(MeasurePackage(ownDirectory, installDirectory, kSearchPattern));
+            progress.SetTotal(
+                MeasurePackage(ownDirectory, installDirectory, kSearchPattern, &reporter));
         copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress);
         if (copy.state == InstallState::kInstalled)
             progress.Installed();

@@ -12,12 +12,14 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/standin/kernel32/name_pattern.h"
 #include "platform/win32_api.h"
 #include "temp_tree.h"
+#include "watchdog.h"
 #include "win32_check.h"
 
 namespace {
@@ -230,6 +232,44 @@ TEST(CreateFileA, WritesDoNotFollowAnotherUsersLink) {
     EXPECT_WIN32_FAILURE(Open(tree.Path("dangling.log"), GENERIC_WRITE, 0, CREATE_ALWAYS),
                          INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(tree.Exists("made.log"));
+}
+
+// Links of the caller's own that lead round in a circle end the walk of a
+// write path, as Windows ends one after its most reparse points.
+TEST(CreateFileA, ALoopOfTrustedLinksFailsAndDoesNotHang) {
+    TempTree tree;
+    ASSERT_EQ(symlink("two", (tree.Root() + "/one").c_str()), 0);
+    ASSERT_EQ(symlink("one", (tree.Root() + "/two").c_str()), 0);
+    const Watchdog watchdog("a write through a loop of links", 10);
+    for (const char* path : {"one\\log.txt", "one\\sub\\log.txt"}) {
+        SCOPED_TRACE(path);
+        EXPECT_WIN32_FAILURE(Open(tree.Path(path), GENERIC_WRITE, 0, CREATE_ALWAYS),
+                             INVALID_HANDLE_VALUE, ERROR_CANT_RESOLVE_FILENAME);
+    }
+    EXPECT_WIN32_FAILURE(CreateDirectoryA(tree.Path("one\\new").c_str(), nullptr), FALSE,
+                         ERROR_CANT_RESOLVE_FILENAME);
+}
+
+// A folder lists in the order NTFS keeps: by the up-cased names ("_" after
+// the letters), as code page 1252 reads them; "\xC4" (Ä) and "\xE4" (ä) are
+// one letter, in a listing as in a look-up.
+TEST(FindFirstFileA, ListsInTheOrderOfTheUpCasedNames) {
+    TempTree tree;
+    for (const char* name : {"b.txt", "_c.txt", "\xE4.txt", "Z.txt", "A.txt", "C.txt"})
+        tree.WriteFile(name, name);
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(tree.Path("*.txt").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_EQ(names,
+              std::vector<std::string>({"A.txt", "b.txt", "C.txt", "Z.txt", "_c.txt", "\xE4.txt"}));
+    EXPECT_EQ(tree.ReadFile("\xC4.TXT"), "\xE4.txt");
+    tree.WriteFile("\xC4.txt", "one name");
+    EXPECT_EQ(tree.ReadFile("\xE4.txt"), "one name");
 }
 
 // Files of /proc report size 0 and still have contents.

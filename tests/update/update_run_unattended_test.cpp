@@ -57,8 +57,7 @@ class UnattendedRun : public UpdateRun {
     std::string PackageRoot() const { return package_.string() + "/"; }
 };
 
-const char kUsage[] = "Error: Unbekannte Angabe in der Befehlszeile: %s\n\n"
-                      "M\xC3\xB6gliche Schalter:\n"
+const char kUsage[] = "Info: M\xC3\xB6gliche Schalter:\n"
                       "/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\n"
                       "/LOG=<Datei>  den Ablauf in die Datei schreiben\n";
 
@@ -245,6 +244,9 @@ TEST_F(UnattendedRun, LogInThePackageIsNotCopied) {
               "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; Exitcode 0");
 }
 
+// A silent run with a wrong word stops before anything is touched, and so
+// does /? without /S, which shows the switches; any other word of a run
+// without /S is passed over (and logged).
 TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
     Installed();
     fs::permissions(install_ / "BV.EXE", fs::perms::owner_read); // a run would reset it
@@ -253,23 +255,33 @@ TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
     const auto before = Snapshot(install_);
     struct Case {
         std::vector<std::string> arguments;
-        const char* shown; // the word in the message box; null: silent, no box
+        int exitCode;
     } cases[] = {
-        {{"/X"}, "/X"},          {{"/LOG=" + log, "/Silent"}, "/Silent"},
-        {{"/LOG="}, "/LOG="},    {{""}, "\"\""},
-        {{"/S", "-q"}, nullptr}, {{"/S", "/LOG=" + log, "/LOG=" + log}, nullptr},
+        {{"/S", "/X"}, 87},    {{"/LOG=" + log, "/Silent", "-s"}, 87},
+        {{"/LOG=", "/S"}, 87}, {{"/S", "/LOG=" + log, "/LOG=" + log}, 87},
+        {{"/S", "/?"}, 87},    {{"/LOG=" + log, "/?"}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.back());
         const RunResult run = Run(false, c.arguments);
-        EXPECT_EQ(run.exitCode, 87);
-        char usage[512];
-        std::snprintf(usage, sizeof usage, kUsage, c.shown);
-        EXPECT_EQ(run.messageBox, c.shown != nullptr ? std::string(usage) : std::string());
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.messageBox, c.exitCode == 0 ? kUsage : "");
         EXPECT_EQ(Snapshot(install_), before);
         EXPECT_FALSE(fs::exists(log));
         EXPECT_EQ(run.notes, "");
     }
+
+    const RunResult passedOver = Run(true, {"/X", "C:\\a b.txt", "/LOG=" + log});
+    EXPECT_EQ(passedOver.exitCode, 0);
+    EXPECT_EQ(passedOver.messageBox,
+              "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "Angabe der Befehlszeile \xFC"
+                        "bergangen: /X");
+    EXPECT_EQ(lines[2], "Angabe der Befehlszeile \xFC"
+                        "bergangen: C:\\a b.txt");
 }
 
 // The log is on disk as the run goes: a run stopped for good in its message
@@ -445,12 +457,13 @@ TEST_F(UnattendedRun, LogOverTheProductTheInstallationOrThePackageIsRefused) {
 }
 
 // A name holding a line break is written escaped and cannot forge a line;
-// two names that are one on Windows are neither copied; a registry value
+// two names that are one on Windows (as the file system folds case, "\xC4"
+// and "\xE4" too) are neither copied; a registry value
 // too long for the reader is told as such.
 TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
     Registry(std::string(300, 'x'), install_.string());
     Product();
-    for (const char* name : {"A.dat", "a.dat", "Dir/x", "dir/y", "ok.txt"})
+    for (const char* name : {"A.dat", "a.dat", "\xC4.dat", "\xE4.dat", "Dir/x", "dir/y", "ok.txt"})
         WriteAll(package_ / name, name);
     WriteAll(package_ / "x\r\n2026-12-07 09:00:00 Ergebnis: gut; Exitcode 0", "forged");
     const fs::path log = root_ / "u.log";
@@ -458,7 +471,7 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
     EXPECT_EQ(run.exitCode, 82);
 
     std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 10u) << ReadAll(log);
+    ASSERT_EQ(lines.size(), 12u) << ReadAll(log);
     EXPECT_EQ(lines[1], "Keine Installation unter HKEY_LOCAL_MACHINE: Eintrag zu lang (h\xF6"
                         "chstens 255 Zeichen)");
     std::vector<std::string> copied(lines.begin() + 3, lines.end() - 1);
@@ -472,15 +485,17 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
         "Nicht kopiert: " + target +
             "x\\x0D\\x0A2026-12-07 09:00:00 Ergebnis: gut; Exitcode 0 (Fehler 123: The filename, "
             "directory name, or volume label syntax is incorrect.)",
+        "Nicht kopiert: " + target + "\xC4.dat" + exists,
+        "Nicht kopiert: " + target + "\xE4.dat" + exists,
         "Verzeichnis nicht angelegt: " + target + "Dir" + exists,
         "Verzeichnis nicht angelegt: " + target + "dir" + exists,
     };
     EXPECT_EQ(copied, expected);
     EXPECT_EQ(lines.back(), "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
-                            "wiederhergestellt; 3 Dateien nicht kopiert, 2 Ordner nicht gelesen "
+                            "wiederhergestellt; 5 Dateien nicht kopiert, 2 Ordner nicht gelesen "
                             "oder angelegt; Exitcode 82");
     EXPECT_FALSE(fs::exists(install_ / "ok.txt"));
-    for (const char* name : {"A.dat", "a.dat", "Dir", "dir"})
+    for (const char* name : {"A.dat", "a.dat", "\xC4.dat", "\xE4.dat", "Dir", "dir"})
         EXPECT_FALSE(fs::exists(install_ / name)) << name;
 }
 

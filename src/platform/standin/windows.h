@@ -27,6 +27,11 @@ typedef unsigned int UINT;
 typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+// UTF-16, as on Windows.
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const WCHAR* LPCWCH;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef void* LPVOID;
@@ -89,6 +94,7 @@ typedef HBRUSH__* HBRUSH;
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_DIR_NOT_EMPTY 145L
@@ -114,6 +120,7 @@ typedef HBRUSH__* HBRUSH;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_CANT_ACCESS_FILE 1920L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_BUSY 170L
 #define ERROR_NOACCESS 998L
@@ -359,11 +366,21 @@ typedef struct tagINITCOMMONCONTROLSEX {
 #define SW_SHOWMAXIMIZED 3
 #define SW_SHOWDEFAULT 10
 
+#define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+
 // kernel32
 int WINAPI lstrlenA(LPCSTR text);
 int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second);
 BOOL WINAPI IsDBCSLeadByte(BYTE test);
 UINT WINAPI GetACP();
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength,
+                               LPWSTR wide, int wideLength);
+int WINAPI CompareStringOrdinal(LPCWCH first, int firstLength, LPCWCH second, int secondLength,
+                                BOOL ignoreCase);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
