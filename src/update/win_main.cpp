@@ -318,18 +318,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kPackageUnknown;
     } else if (!installationFound) {
         outcome = Outcome::kNotFound;
-<<<<<<< HEAD
-    } else if (LockRecoverAndProbeProduct(installation, lock, installDirectory, executablePath,
-                                          reporter, outcome, log)) {
-=======
     } else if (IdentifyDirectory(ownDirectory.GetText())
                    .SameAs(IdentifyDirectory(installDirectory.GetText()))) {
         // Told before the lock is taken: recovery and the probe would
         // already change the package.
         outcome = Outcome::kPackageIsInstallation;
-    } else if (LockRecoverAndProbeProduct(lock, installDirectory, executablePath, reporter, outcome,
-                                          log)) {
->>>>>>> cli27
+    } else if (LockRecoverAndProbeProduct(installation, lock, installDirectory, executablePath,
+                                          reporter, outcome, log)) {
         // Only a run that may show the window measures the package for it.
         CopyProgress progress(!switches.silent, installDirectory);
         if (!switches.silent)
