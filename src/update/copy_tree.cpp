@@ -122,6 +122,7 @@ class TreeCopy {
                     const TextString& sourceDirectory, const TextString& targetDirectory,
                     DWORD folderRefusal);
     void RemoveLeftovers(const TextString& targetDirectory);
+    HANDLE ProbeTarget(const TextString& path, bool& readOnly);
 
     const char* pattern_;
     const CopyReporter* reporter_;
@@ -225,9 +226,12 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
             entry->verdict = folderRefusal;
         if (entry->verdict != ERROR_SUCCESS)
             continue;
-        HANDLE probe = CreateFileA(path.Assign(targetDirectory).Append(name).GetText(),
-                                   GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        path.Assign(targetDirectory).Append(name);
+        bool readOnly = false;
+        HANDLE probe = ProbeTarget(path, readOnly);
         const bool replaces = probe != INVALID_HANDLE_VALUE;
+        if (replaces && readOnly && reporter_ != nullptr && reporter_->readOnlyReplaced != nullptr)
+            reporter_->readOnlyReplaced(reporter_->context, path);
         const char* installedName = name;
         char finalPath[2 * MAX_PATH];
         if (replaces) {
@@ -253,6 +257,40 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
          entry = listing.Next(entry))
         if (!entry->IsDirectory() && entry->verdict == ERROR_SUCCESS)
             entry->verdict = error;
+}
+
+// Opens an installed file for writing, sharing nothing, and closes it at
+// once: the open fails while another program has it open (32), even one
+// that shares reading, and for a folder in its place (5). Nothing is
+// written. A read-only file is opened with its attribute cleared, which is
+// put back at once: it is replaced like any other (readOnly tells it), and
+// its backup keeps the attribute. A holder of a moment (a scanner) is
+// waited out. INVALID_HANDLE_VALUE with the last error when it fails;
+// ERROR_FILE_NOT_FOUND: there is none.
+HANDLE TreeCopy::ProbeTarget(const TextString& path, bool& readOnly) {
+    HANDLE probe = INVALID_HANDLE_VALUE;
+    bool final = false;
+    const auto open = [&] {
+        probe = CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED)
+            return probe != INVALID_HANDLE_VALUE;
+        const DWORD attributes = GetFileAttributesA(path.GetText());
+        final = attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0;
+        if (!final && (attributes & FILE_ATTRIBUTE_READONLY) &&
+            SetFileAttributesA(path.GetText(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            probe =
+                CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            const DWORD error = GetLastError();
+            SetFileAttributesA(path.GetText(), attributes);
+            readOnly = probe != INVALID_HANDLE_VALUE;
+            SetLastError(error);
+        }
+        if (probe == INVALID_HANDLE_VALUE)
+            SetLastError(ERROR_ACCESS_DENIED);
+        return probe != INVALID_HANDLE_VALUE;
+    };
+    transaction_.Retries().Run(path, open, &final);
+    return probe;
 }
 
 // What is skipped here and why:
@@ -342,6 +380,8 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
     // there (ERROR_REQUEST_ABORTED).
     if (progress != nullptr)
         transaction.SetCopyProgress(CopyProgress::Routine, progress);
+    // Waits while staging answer a cancel; those of the commit do not.
+    transaction.Retries().SetProgress(progress);
     TreeCopy copy(pattern, reporter, transaction, progress);
     CopyResult& result = copy.Result();
     if (!transaction.Begin()) {
@@ -365,6 +405,7 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
     // A cancel heard up to here stops the run before its commit; one that
     // comes later is not heard, and the commit goes on.
     copy.KeepsGoing();
+    transaction.Retries().SetProgress(nullptr);
     result.state = transaction.Finish(result.Failures() == 0 && !result.stopped);
     result.failedFiles += transaction.FilesFailedInCommit();
     result.failedDirectories += transaction.JournalFailures();

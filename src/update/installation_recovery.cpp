@@ -1,6 +1,7 @@
 // What a run finds of a run that was stopped, put right before anything
 // else is done (update_transaction.h).
 #include "held_folder.h"
+#include "transient_retry.h"
 #include "undo_changes.h"
 #include "update_transaction.h"
 #include "work_names.h"
@@ -123,11 +124,13 @@ Recovery RecoverInstallation(const TextString& installDirectory, const CopyRepor
     case JournalRead::kRead:
         break;
     }
-    if (!UndoChanges(root, contents.processId, contents.changes, contents.state, true, reporter))
+    RetryBudget retries = RetryBudget::ForUndo(reporter);
+    if (!UndoChanges(root, contents.processId, contents.changes, contents.state, true, reporter,
+                     retries))
         return Recovery::kFailed;
     if (contents.state != JournalState::kStaging)
         FlushVolumeOf(root);
-    if (!RemoveJournalName(journalPath))
+    if (!retries.Run(journalPath, [&journalPath] { return RemoveJournalName(journalPath); }))
         return Recovery::kFailed;
     return contents.state == JournalState::kCommitted ? Recovery::kCompleted : Recovery::kUndone;
 }

@@ -1,6 +1,7 @@
 #include "undo_changes.h"
 
 #include "held_folder.h"
+#include "transient_retry.h"
 #include "work_names.h"
 
 namespace {
@@ -56,12 +57,20 @@ void FilePaths::Make(const TextString& root, DWORD processId, const ChangeList::
 }
 
 bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& changes,
-                 JournalState state, bool fromJournal, const CopyReporter* reporter) {
+                 JournalState state, bool fromJournal, const CopyReporter* reporter,
+                 RetryBudget& retries) {
     bool restored = true;
     FolderChain folders(root);
     FilePaths paths;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
+    const auto remove = [&retries](const TextString& path) {
+        return retries.Run(path, [&path] { return work_names::RemoveWorkFile(path); });
+    };
+    const auto move = [&retries](const TextString& from, const TextString& to) {
+        return retries.Run(to,
+                           [&] { return MoveFileExA(from.GetText(), to.GetText(), 0) != FALSE; });
+    };
     while (changes.NextFile(position, change)) {
         paths.Make(root, processId, change);
         if (!folders.HoldFolderOf(change.path)) {
@@ -74,27 +83,33 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
         }
         if (state == JournalState::kCommitted) {
             // Every staged file is in place; only replaced files have backups.
-            if (change.kind == ChangeList::kReplaced && !work_names::RemoveWorkFile(paths.backup))
+            if (change.kind == ChangeList::kReplaced && !remove(paths.backup)) {
                 restored = false;
+                ReportNotRestored(reporter, paths.backup, GetLastError());
+            }
             continue;
         }
         if (state == JournalState::kCommitting) {
-            // A replaced file whose backup is there goes back over whatever
-            // took its place; one without was never moved. A new file that
-            // left its staged name is taken back to it, and removed below.
+            // A replaced file whose backup is there goes back in its place;
+            // whatever took that place first goes back to its staged name,
+            // as a read-only new file could not be replaced. One without a
+            // backup was never moved. A new file that left its staged name
+            // is taken back to it. Staged names are removed below.
             bool moved = true;
-            if (change.kind == ChangeList::kReplaced && Exists(paths.backup))
-                moved = MoveFileExA(paths.backup.GetText(), paths.target.GetText(),
-                                    MOVEFILE_REPLACE_EXISTING) != FALSE;
-            else if (change.kind == ChangeList::kNew && !Exists(paths.staged) &&
-                     Exists(paths.target))
-                moved = MoveFileExA(paths.target.GetText(), paths.staged.GetText(), 0) != FALSE;
+            if (change.kind == ChangeList::kReplaced && Exists(paths.backup)) {
+                if (Exists(paths.target))
+                    moved = remove(paths.staged) && move(paths.target, paths.staged);
+                moved = moved && move(paths.backup, paths.target);
+            } else if (change.kind == ChangeList::kNew && !Exists(paths.staged) &&
+                       Exists(paths.target)) {
+                moved = move(paths.target, paths.staged);
+            }
             if (!moved) {
                 restored = false;
                 ReportNotRestored(reporter, paths.target, GetLastError());
             }
         }
-        if (!work_names::RemoveWorkFile(paths.staged)) {
+        if (!remove(paths.staged)) {
             restored = false;
             ReportNotRestored(reporter, paths.staged, GetLastError());
         }

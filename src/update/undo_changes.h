@@ -6,6 +6,7 @@
 #include "copy_tree.h"
 #include "platform/win32_api.h"
 #include "text_string.h"
+#include "transient_retry.h"
 #include "update_journal.h"
 
 // The paths of a file change: its target, its staged and its backup file.
@@ -24,8 +25,11 @@ struct FilePaths {
 // (the run never wrote there). False when a file could not be put back
 // (or, once committed, an old file could not be removed); each is told to
 // the reporter's notRestored.
+// Each step on a file that another program holds for a moment is tried
+// again within `retries` (transient_retry.h).
 bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& changes,
-                 JournalState state, bool fromJournal, const CopyReporter* reporter);
+                 JournalState state, bool fromJournal, const CopyReporter* reporter,
+                 RetryBudget& retries);
 
 // Flushes the whole volume of path when the process may (only an
 // administrator may open a volume); false otherwise.

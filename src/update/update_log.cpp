@@ -60,6 +60,14 @@ void ReportNotRestoredToLog(void* log, const TextString& path, DWORD error) {
     static_cast<UpdateLog*>(log)->NotRestored(path, error);
 }
 
+void ReportWaitToLog(void* log, const TextString& path, DWORD milliseconds, DWORD error) {
+    static_cast<UpdateLog*>(log)->Waited(path, milliseconds, error);
+}
+
+void ReportReadOnlyToLog(void* log, const TextString& target) {
+    static_cast<UpdateLog*>(log)->ReadOnlyReplaced(target);
+}
+
 bool SkipLogFile(void* log, const char* name, const TextString& source) {
     return static_cast<const UpdateLog*>(log)->IsLogFile(name, source);
 }
@@ -229,6 +237,22 @@ void UpdateLog::NotRestored(const TextString& path, DWORD error) {
     Write(text);
 }
 
+void UpdateLog::Waited(const TextString& path, DWORD milliseconds, DWORD error) {
+    TextString text;
+    text.Format(error == ERROR_SUCCESS ? kLogWaitedFormat : kLogGaveUpFormat,
+                static_cast<int>(milliseconds));
+    text.Append(path);
+    if (error != ERROR_SUCCESS)
+        AppendErrorText(text, error);
+    Write(text);
+}
+
+void UpdateLog::ReadOnlyReplaced(const TextString& target) {
+    TextString text(kLogReadOnlyReplaced);
+    text.Append(target);
+    Write(text);
+}
+
 void UpdateLog::Recovered(const TextString& installDirectory, Recovery recovery,
                           std::uint32_t skipped) {
     TextString text(recovery == Recovery::kUndone      ? kLogRecoveryUndone
@@ -251,6 +275,7 @@ void UpdateLog::Finished(const TextString& result, int exitCode) {
 }
 
 CopyReporter UpdateLog::Reporter() {
-    return CopyReporter{this,        ReportFileToLog,        ReportDirectoryToLog,
-                        SkipLogFile, ReportNotRestoredToLog, nullptr};
+    return CopyReporter{
+        this,    ReportFileToLog, ReportDirectoryToLog, SkipLogFile, ReportNotRestoredToLog,
+        nullptr, ReportWaitToLog, ReportReadOnlyToLog};
 }

@@ -48,6 +48,8 @@ class UpdateLog {
     void FileCopied(const TextString& target, DWORD error); // error 0: copied
     void DirectoryFailed(const TextString& path, CopyStep step, DWORD error);
     void NotRestored(const TextString& path, DWORD error);
+    void Waited(const TextString& path, DWORD milliseconds, DWORD error); // error 0: then done
+    void ReadOnlyReplaced(const TextString& target);
     // What was found of a stopped run (not called when nothing was).
     void Recovered(const TextString& installDirectory, Recovery recovery, std::uint32_t skipped);
     void Finished(const TextString& result, int exitCode);

@@ -132,6 +132,12 @@ inline constexpr const char kLogDirectoryNotEntered[] =
     "Verzeichnis ausgelassen, es f\xFChrt in die Installation: ";
 inline constexpr const char kLogJournalNotWritten[] = "Journal nicht geschrieben: ";
 inline constexpr const char kLogNotRestored[] = "Nicht wiederhergestellt: ";
+// Formatted with the milliseconds waited; the file follows.
+inline constexpr const char kLogWaitedFormat[] =
+    "Von einem anderen Programm kurz belegt, nach %d ms fortgesetzt: ";
+inline constexpr const char kLogGaveUpFormat[] =
+    "Von einem anderen Programm belegt, nach %d ms aufgegeben: ";
+inline constexpr const char kLogReadOnlyReplaced[] = "Schreibgesch\xFCtzte Datei ersetzt: ";
 // What was found of an earlier run that was stopped; then the installation
 // directory (or the journal).
 inline constexpr const char kLogRecoveryUndone[] = "Unterbrochenes Update r\xFC"

@@ -30,7 +30,8 @@ bool FlushFile(const TextString& path) {
 
 UpdateTransaction::UpdateTransaction(const TextString& installDirectory,
                                      const CopyReporter* reporter)
-    : root_(installDirectory), reporter_(reporter), processId_(GetCurrentProcessId()) {
+    : root_(installDirectory), reporter_(reporter), processId_(GetCurrentProcessId()),
+      retries_(RetryBudget::ForRun(reporter)), undoRetries_(RetryBudget::ForUndo(reporter)) {
     root_.EnsureTrailingSeparator();
     journalPath_.Assign(root_).Append(work_names::kJournal);
 }
@@ -84,24 +85,33 @@ bool UpdateTransaction::StageFile(const TextString& source, const TextString& ta
     // one of a stopped run that had our id.
     staged_.Assign(targetDirectory);
     work_names::AppendStaged(staged_, processId_, number);
-    BOOL copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_, nullptr,
-                              COPY_FILE_FAIL_IF_EXISTS);
-    if (!copied && GetLastError() == ERROR_FILE_EXISTS && work_names::RemoveWorkFile(staged_))
-        copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_, nullptr,
-                             COPY_FILE_FAIL_IF_EXISTS);
-    if (!copied) {
-        const DWORD error = GetLastError();
-        work_names::RemoveWorkFile(staged_);
-        SetLastError(error);
-        return false;
-    }
-    return true;
+    const auto copy = [&] {
+        BOOL copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_,
+                                  nullptr, COPY_FILE_FAIL_IF_EXISTS);
+        if (!copied && GetLastError() == ERROR_FILE_EXISTS && work_names::RemoveWorkFile(staged_))
+            copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_,
+                                 nullptr, COPY_FILE_FAIL_IF_EXISTS);
+        if (!copied) {
+            const DWORD error = GetLastError();
+            work_names::RemoveWorkFile(staged_);
+            SetLastError(error);
+        }
+        return copied != FALSE;
+    };
+    // The package file may be held for a moment by a scanner, too.
+    return retries_.Run(source, copy);
 }
 
 InstallState UpdateTransaction::Finish(bool stagedWhole) {
     if (stagedWhole && journal_.IsOpen())
         return Commit();
     return Undo(JournalState::kStaging);
+}
+
+// A rename of the commit, tried again while another program holds the file
+// for a moment: a scanner opens a file that was just written or renamed.
+bool UpdateTransaction::Move(const TextString& from, const TextString& to) {
+    return retries_.Run(to, [&] { return MoveFileExA(from.GetText(), to.GetText(), 0) != FALSE; });
 }
 
 // Counted, and told to the reporter with the last error, as it happens.
@@ -127,7 +137,8 @@ bool UpdateTransaction::FlushStaged() {
     ChangeList::Change change = {};
     while (changes_.NextFile(position, change)) {
         paths.Make(root_, processId_, change);
-        if (!folders.HoldFolderOf(change.path) || !FlushFile(paths.staged)) {
+        if (!folders.HoldFolderOf(change.path) ||
+            !retries_.Run(paths.staged, [&paths] { return FlushFile(paths.staged); })) {
             FileFailedInCommit(paths.target);
             return false;
         }
@@ -154,9 +165,8 @@ InstallState UpdateTransaction::Commit() {
     while (changes_.NextFile(position, change)) {
         paths.Make(root_, processId_, change);
         if (!folders.HoldFolderOf(change.path) ||
-            (change.kind == ChangeList::kReplaced &&
-             !MoveFileExA(paths.target.GetText(), paths.backup.GetText(), 0)) ||
-            !MoveFileExA(paths.staged.GetText(), paths.target.GetText(), 0)) {
+            (change.kind == ChangeList::kReplaced && !Move(paths.target, paths.backup)) ||
+            !Move(paths.staged, paths.target)) {
             FileFailedInCommit(paths.target);
             folders.Release();
             return Undo(JournalState::kCommitting);
@@ -175,13 +185,14 @@ InstallState UpdateTransaction::Commit() {
     }
     // An old file that cannot be removed now keeps the journal, so that the
     // next run removes it.
-    if (UndoChanges(root_, processId_, changes_, JournalState::kCommitted, false, reporter_))
+    if (UndoChanges(root_, processId_, changes_, JournalState::kCommitted, false, reporter_,
+                    retries_))
         RemoveJournal();
     return InstallState::kInstalled;
 }
 
 InstallState UpdateTransaction::Undo(JournalState state) {
-    if (!UndoChanges(root_, processId_, changes_, state, false, reporter_))
+    if (!UndoChanges(root_, processId_, changes_, state, false, reporter_, undoRetries_))
         return InstallState::kDamaged; // the journal stays for the next run
     if (journal_.IsOpen()) {
         // What was put back reaches the disk before the journal goes.
@@ -194,5 +205,5 @@ InstallState UpdateTransaction::Undo(JournalState state) {
 
 void UpdateTransaction::RemoveJournal() {
     journal_.Close();
-    DeleteFileA(journalPath_.GetText());
+    retries_.Run(journalPath_, [this] { return DeleteFileA(journalPath_.GetText()) != FALSE; });
 }
