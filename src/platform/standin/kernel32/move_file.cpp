@@ -124,7 +124,7 @@ BOOL CopyAndDelete(LPCSTR source, LPCSTR target, const FolderEntry& posixTarget,
 } // namespace
 
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
-    if (RenameFaultAsked())
+    if (RenameFaultAsked(existingFileName))
         return FALSE;
     if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED))
         return Fail(ERROR_INVALID_PARAMETER); // no delayed moves

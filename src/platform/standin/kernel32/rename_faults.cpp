@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 #include "../windows.h"
@@ -25,16 +26,20 @@ bool Asks(const char* words, const char* what, unsigned long n) {
 
 } // namespace
 
-bool RenameFaultAsked() {
+bool RenameFaultAsked(const char* source) {
     static const char* const words = std::getenv("UPDATE_STANDIN_RENAME_FAULTS");
     static unsigned long calls = 0;
+    static std::string refused;
     if (words == nullptr)
         return false;
-    ++calls;
-    if (Asks(words, "kill", calls))
-        kill(getpid(), SIGKILL);
-    if (!Asks(words, "fail", calls))
-        return false;
+    if (source == nullptr || refused != source) {
+        ++calls;
+        if (Asks(words, "kill", calls))
+            kill(getpid(), SIGKILL);
+        if (!Asks(words, "fail", calls))
+            return false;
+        refused = source == nullptr ? "" : source;
+    }
     SetLastError(ERROR_SHARING_VIOLATION);
     return true;
 }
