@@ -156,7 +156,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     const bool replaces = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
     if (!replaces)
         targetPath.LookUpMissingCase();
-    FolderEntry target(targetPath.Text());
+    FolderEntry target(targetPath.Text(), source);
     struct stat targetInfo;
     if (!replaces) {
         if (!target.IsOpen())

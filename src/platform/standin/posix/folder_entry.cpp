@@ -7,8 +7,17 @@
 #include "posix_path.h"
 #include "trusted_open.h"
 
-FolderEntry::FolderEntry(const char* posixPath) : folder_(-1), error_(0) {
+FolderEntry::FolderEntry(const char* posixPath) : folder_(-1), ownsFolder_(false), error_(0) {
     Reopen(posixPath);
+}
+
+FolderEntry::FolderEntry(const char* posixPath, const FolderEntry& sibling)
+    : folder_(-1), ownsFolder_(false), error_(0) {
+    if (!sibling.IsOpen() || !Split(posixPath) || folderPath_ != sibling.folderPath_) {
+        Reopen(posixPath);
+        return;
+    }
+    folder_ = sibling.folder_;
 }
 
 FolderEntry::~FolderEntry() {
@@ -16,24 +25,30 @@ FolderEntry::~FolderEntry() {
 }
 
 void FolderEntry::Close() {
-    if (folder_ >= 0)
+    if (folder_ >= 0 && ownsFolder_)
         close(folder_);
     folder_ = -1;
+    ownsFolder_ = false;
 }
 
-void FolderEntry::Reopen(const char* posixPath) {
-    Close();
+bool FolderEntry::Split(const char* posixPath) {
     std::string whole = posixPath;
     while (whole.size() > 1 && whole.back() == '/')
         whole.pop_back();
     const std::size_t slash = whole.rfind('/');
     name_ = slash == std::string::npos ? whole : whole.substr(slash + 1);
-    if (name_.empty() || name_ == "." || name_ == ".." || whole == "/") {
+    folderPath_ = FolderOf(whole);
+    return !(name_.empty() || name_ == "." || name_ == ".." || whole == "/");
+}
+
+void FolderEntry::Reopen(const char* posixPath) {
+    Close();
+    if (!Split(posixPath)) {
         error_ = EISDIR;
         return;
     }
-    folder_ =
-        OpenFollowingTrustedLinks(FolderOf(whole).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    folder_ = OpenFollowingTrustedLinks(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    ownsFolder_ = folder_ >= 0;
     error_ = folder_ >= 0 ? 0 : errno;
 }
 
@@ -58,8 +73,9 @@ int FolderEntry::OpenName(int flags, mode_t mode) const {
 }
 
 int FolderEntry::TakeFolder() {
-    const int folder = folder_;
+    const int folder = ownsFolder_ || folder_ < 0 ? folder_ : dup(folder_);
     folder_ = -1;
+    ownsFolder_ = false;
     return folder;
 }
 

@@ -18,6 +18,10 @@ class FolderEntry {
   public:
     // Opens the folder of posixPath (trailing separators not counted).
     explicit FolderEntry(const char* posixPath);
+    // The same, where the folder is that of `sibling` (the same path before
+    // the last name): its descriptor is shared, not walked to again, as a
+    // rename within a folder acts in one folder. sibling outlives this.
+    FolderEntry(const char* posixPath, const FolderEntry& sibling);
     ~FolderEntry();
     FolderEntry(const FolderEntry&) = delete;
     FolderEntry& operator=(const FolderEntry&) = delete;
@@ -46,10 +50,14 @@ class FolderEntry {
 
   private:
     void Close();
+    // Sets name_ and folderPath_; false where the path names no entry.
+    bool Split(const char* posixPath);
 
     int folder_;
+    bool ownsFolder_;
     int error_;
     std::string name_;
+    std::string folderPath_;
 };
 
 // FolderEntry::Look of a path made with CaseLookup::WhenMissing: where the
