@@ -1,5 +1,6 @@
 #include "undo_changes.h"
 
+#include "deferred_files.h"
 #include "held_folder.h"
 #include "transient_retry.h"
 #include "work_names.h"
@@ -62,6 +63,7 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
     bool restored = true;
     FolderChain folders(root);
     FilePaths paths;
+    DeferredFiles deferred;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
     const auto remove = [&retries](const TextString& path) {
@@ -82,10 +84,15 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
             continue;
         }
         if (state == JournalState::kCommitted) {
-            // Every staged file is in place; only replaced files have backups.
-            if (change.kind == ChangeList::kReplaced && !remove(paths.backup)) {
-                restored = false;
-                ReportNotRestored(reporter, paths.backup, GetLastError());
+            // Every staged file is in place; only replaced files have
+            // backups. One held for a moment waits until the others are gone.
+            if (change.kind == ChangeList::kReplaced && !work_names::RemoveWorkFile(paths.backup)) {
+                if (RetryBudget::IsTransient(GetLastError())) {
+                    deferred.Add(change);
+                } else {
+                    restored = false;
+                    ReportNotRestored(reporter, paths.backup, GetLastError());
+                }
             }
             continue;
         }
@@ -112,6 +119,13 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
         if (!remove(paths.staged)) {
             restored = false;
             ReportNotRestored(reporter, paths.staged, GetLastError());
+        }
+    }
+    for (std::uint32_t i = 0; i < deferred.Count(); ++i) {
+        paths.Make(root, processId, deferred.At(i));
+        if (!folders.HoldFolderOf(deferred.At(i).path) || !remove(paths.backup)) {
+            restored = false;
+            ReportNotRestored(reporter, paths.backup, GetLastError());
         }
     }
     if (state == JournalState::kCommitted)

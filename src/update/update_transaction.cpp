@@ -1,5 +1,6 @@
 #include "update_transaction.h"
 
+#include "deferred_files.h"
 #include "held_folder.h"
 #include "pump_messages.h"
 #include "undo_changes.h"
@@ -110,8 +111,9 @@ InstallState UpdateTransaction::Finish(bool stagedWhole) {
 
 // A rename of the commit, tried again while another program holds the file
 // for a moment: a scanner opens a file that was just written or renamed.
-bool UpdateTransaction::Move(const TextString& from, const TextString& to) {
-    return retries_.Run(to, [&] { return MoveFileExA(from.GetText(), to.GetText(), 0) != FALSE; });
+bool UpdateTransaction::Move(const TextString& from, const TextString& to, bool mayWait) {
+    const auto rename = [&] { return MoveFileExA(from.GetText(), to.GetText(), 0) != FALSE; };
+    return mayWait ? retries_.Run(to, rename) : rename();
 }
 
 // Counted, and told to the reporter with the last error, as it happens.
@@ -133,12 +135,13 @@ bool UpdateTransaction::FlushStaged() {
         return true;
     FolderChain folders(root_);
     FilePaths paths;
+    DeferredFiles deferred;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
     while (changes_.NextFile(position, change)) {
         paths.Make(root_, processId_, change);
         if (!folders.HoldFolderOf(change.path) ||
-            !retries_.Run(paths.staged, [&paths] { return FlushFile(paths.staged); })) {
+            (!FlushFile(paths.staged) && !Defer(deferred, change))) {
             FileFailedInCommit(paths.target);
             return false;
         }
@@ -146,7 +149,40 @@ bool UpdateTransaction::FlushStaged() {
         // for from here on is not heard, as every file is staged.
         PumpMessages();
     }
+    for (std::uint32_t i = 0; i < deferred.Count(); ++i) {
+        paths.Make(root_, processId_, deferred.At(i));
+        if (!folders.HoldFolderOf(deferred.At(i).path) ||
+            !retries_.Run(paths.staged, [&paths] { return FlushFile(paths.staged); })) {
+            FileFailedInCommit(paths.target);
+            return false;
+        }
+    }
     return journal_.Flush();
+}
+
+bool UpdateTransaction::Defer(DeferredFiles& deferred, const ChangeList::Change& change) {
+    if (!RetryBudget::IsTransient(GetLastError()))
+        return false;
+    deferred.Add(change);
+    return true;
+}
+
+// Puts one staged file in place: the installed one aside, the new one in.
+// firstTry: a file that a holder of a moment keeps before anything of it
+// moved is put off (kDeferred) rather than waited for; once its installed
+// file is aside, the new one goes in now, waiting if it must.
+UpdateTransaction::Step UpdateTransaction::CommitFile(const ChangeList::Change& change,
+                                                      bool firstTry) {
+    FilePaths paths;
+    paths.Make(root_, processId_, change);
+    const bool aside = change.kind == ChangeList::kReplaced;
+    if (aside && !Move(paths.target, paths.backup, !firstTry))
+        return firstTry && RetryBudget::IsTransient(GetLastError()) ? Step::kDeferred
+                                                                    : Step::kFailed;
+    if (Move(paths.staged, paths.target, aside || !firstTry))
+        return Step::kDone;
+    return firstTry && !aside && RetryBudget::IsTransient(GetLastError()) ? Step::kDeferred
+                                                                          : Step::kFailed;
 }
 
 InstallState UpdateTransaction::Commit() {
@@ -159,14 +195,24 @@ InstallState UpdateTransaction::Commit() {
     // Each file's folders are held while its two renames run: nobody can
     // swap them for a link in between.
     FolderChain folders(root_);
-    FilePaths paths;
-    std::uint32_t position = 0;
+    DeferredFiles deferred;
+    std::uint32_t position = 0, next = 0;
     ChangeList::Change change = {};
-    while (changes_.NextFile(position, change)) {
-        paths.Make(root_, processId_, change);
-        if (!folders.HoldFolderOf(change.path) ||
-            (change.kind == ChangeList::kReplaced && !Move(paths.target, paths.backup)) ||
-            !Move(paths.staged, paths.target)) {
+    for (;;) {
+        // Every file once, then those put off, waiting for each.
+        const bool firstTry = changes_.NextFile(position, change);
+        if (!firstTry && next == deferred.Count())
+            break;
+        if (!firstTry)
+            change = deferred.At(next++);
+        Step step = Step::kFailed;
+        if (folders.HoldFolderOf(change.path))
+            step = CommitFile(change, firstTry);
+        if (step == Step::kDeferred)
+            deferred.Add(change);
+        if (step == Step::kFailed) {
+            FilePaths paths;
+            paths.Make(root_, processId_, change);
             FileFailedInCommit(paths.target);
             folders.Release();
             return Undo(JournalState::kCommitting);

@@ -75,7 +75,10 @@ class UpdateTransaction {
     std::uint32_t JournalFailures() const { return journalFailures_; }
 
   private:
-    bool Move(const TextString& from, const TextString& to);
+    enum class Step { kDone, kFailed, kDeferred };
+    bool Move(const TextString& from, const TextString& to, bool mayWait);
+    bool Defer(class DeferredFiles& deferred, const ChangeList::Change& change);
+    Step CommitFile(const ChangeList::Change& change, bool firstTry);
     void FileFailedInCommit(const TextString& target);
     void JournalFailed();
     bool FlushStaged();

@@ -193,13 +193,15 @@ TEST_F(TransactionRun, JournalIsUndoneOrFinishedByItsMark) {
 
 // A run killed at each rename of its commit, and of the undo of a commit
 // that failed, is repaired by the next run, which then installs. The
-// renames, in the order of the package: a.txt aside (1) and in (2),
-// BV.EXE aside (3) and in (4), n.txt in (5), Sub\s.txt in (6); when the
-// fifth fails, the undo puts a.txt back (6), then BV.EXE (7). The installed
-// A.txt keeps the case of its name, whichever way it comes back.
+// renames, in the order of the package: A.txt aside (1) and in (2),
+// BV.EXE aside (3) and in (4), n.txt in (5), Sub\s.txt in (6). When the
+// fifth fails for good (put off, then waited for), the undo moves the new
+// A.txt aside (7) and the old one back (8), then BV.EXE likewise (9, 10):
+// killed at 8 or 10, the installed name is missing. The installed A.txt
+// keeps the case of its name, whichever way it comes back.
 TEST_F(TransactionRun, KilledAtEachRenameTheNextRunRepairsAndInstalls) {
-    const char* const faults[] = {"kill@1", "kill@2", "kill@3",        "kill@4",       "kill@5",
-                                  "kill@6", "fail@5", "fail@5,kill@6", "fail@5,kill@7"};
+    const char* const faults[] = {"kill@1", "kill@2", "kill@3",        "kill@4",        "kill@5",
+                                  "kill@6", "fail@5", "fail@5,kill@8", "fail@5,kill@10"};
     for (const char* fault : faults) {
         SCOPED_TRACE(fault);
         TearDown();
@@ -318,4 +320,82 @@ TEST_F(TransactionRun, OldFileThatCannotBeRemovedIsRemovedByALaterRun) {
     EXPECT_EQ(ReadAll(install_ / "a.txt"), "new a");
     EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
     EXPECT_EQ(TemporaryFiles(install_), "");
+}
+
+// The scanner program (scanner.cpp) on the installation while it lives.
+class Scanner {
+  public:
+    Scanner(const fs::path& folder, int minMs, int maxMs) {
+        int ready[2];
+        if (pipe(ready) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(ready[1], 1);
+            const std::string low = std::to_string(minMs), high = std::to_string(maxMs);
+            execl(SCANNER_PATH, "scanner", folder.c_str(), low.c_str(), high.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ready[1]);
+        char line[8] = {};
+        started_ = read(ready[0], line, 5) == 5;
+        close(ready[0]);
+    }
+    ~Scanner() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Started() const { return started_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool started_ = false;
+};
+
+// With a scanner holding each file that is written or renamed in the
+// installation for 20 to 150 ms (or longer), without sharing, the update
+// waits for each and goes in whole; a failure late in the commit is undone
+// whole.
+TEST_F(TransactionRun, ScannerHoldingEachFileForAMomentDelaysButDoesNotStopTheUpdate) {
+    const struct {
+        const char* what;
+        int files;
+        std::size_t size;
+        const char* faults;
+        int minMs, maxMs;
+    } cases[] = {
+        {"many small files", 2000, 0, "", 20, 150},
+        {"a few large files", 4, 8 << 20, "", 20, 150},
+        {"a failure late in the commit", 300, 0, "fail@600", 20, 150},
+        // Still holding the first staged file when the commit renames it.
+        {"a slow scanner", 2, 0, "", 400, 500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        OldAndNewFiles(c.files, 4);
+        for (int i = 0; c.size != 0 && i < c.files; ++i)
+            WriteAll(package_ / Folder(i, 4) / Name(i), Filled(c.size, 'n'));
+        const fs::path log = root_ / "u.log";
+        environment_ = std::string("UPDATE_STANDIN_RENAME_FAULTS=") + c.faults;
+        Scanner scanner(install_, c.minMs, c.maxMs);
+        ASSERT_TRUE(scanner.Started());
+        const RunResult run = Run(false, {"/S", "/LOG=" + log.string()});
+        environment_.clear();
+        const bool fails = c.faults[0] != '\0';
+        EXPECT_EQ(run.exitCode, fails ? 82 : 0) << ReadAll(log);
+        int wrong = 0;
+        for (int i = 0; i < c.files; ++i) {
+            const std::string now = ReadAll(install_ / Folder(i, 4) / Name(i));
+            wrong += fails ? now != "old " + Name(i) : now.substr(0, 3) == "old";
+        }
+        EXPECT_EQ(wrong, 0);
+        for (int f = 0; f < 4 && f < c.files; ++f)
+            EXPECT_EQ(TemporaryFiles(install_ / Folder(f, 4)), "");
+        EXPECT_EQ(TemporaryFiles(install_), "");
+    }
 }
