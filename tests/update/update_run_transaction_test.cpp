@@ -42,10 +42,16 @@ TEST_F(TransactionRun, TargetHeldOpenAmongManyFilesLeavesEveryFileOld) {
     HANDLE held = CreateFileA((install_ / "Dir1" / Name(100)).c_str(), GENERIC_READ,
                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const RunResult run = Run(false);
+    const fs::path log = root_ / "u.log";
+    const RunResult run = Run(false, {"/LOG=" + log.string()});
     CloseHandle(held);
-    // It waits a while for the holder to let go, with its window up.
+    // It waits a while for the holder to let go, with its window up, and
+    // says so.
     EXPECT_EQ(AfterProgressLine(run.messageBox), NotInstalled(1));
+    EXPECT_NE(ReadAll(log).find("Von einem anderen Programm belegt, nach 2000 ms aufgegeben: " +
+                                install_.string() + "\\Dir1\\" + Name(100) + " (Fehler 32"),
+              std::string::npos)
+        << ReadAll(log);
     ExpectOld(300, 3);
     EXPECT_FALSE(fs::exists(install_ / "New"));
 }
@@ -396,6 +402,59 @@ TEST_F(TransactionRun, ScannerHoldingEachFileForAMomentDelaysButDoesNotStopTheUp
         EXPECT_EQ(wrong, 0);
         for (int f = 0; f < 4 && f < c.files; ++f)
             EXPECT_EQ(TemporaryFiles(install_ / Folder(f, 4)), "");
+        EXPECT_EQ(TemporaryFiles(install_), "");
+    }
+}
+
+// Read-only installed files (copied from a CD, say) are replaced like any
+// other, and updated again later; an undo puts them back read-only, and a
+// read-only package whose commit fails late is undone whole.
+TEST_F(TransactionRun, ReadOnlyFilesAreReplacedAndComeBackReadOnly) {
+    const auto readOnly = [](const fs::path& file) {
+        struct stat info = {};
+        return lstat(file.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+    };
+    for (const bool readOnlyPackage : {false, true}) {
+        SCOPED_TRACE(readOnlyPackage ? "a read-only package" : "a writable package");
+        TearDown();
+        SetUp();
+        OldAndNewFiles(20, 2);
+        for (int i = 0; i < 20; ++i) {
+            chmod((install_ / Folder(i, 2) / Name(i)).c_str(), 0444);
+            if (readOnlyPackage)
+                chmod((package_ / Folder(i, 2) / Name(i)).c_str(), 0444);
+        }
+        const fs::path log = root_ / "u.log";
+        for (const char* version : {"first", "second"}) {
+            SCOPED_TRACE(version);
+            for (int i = 0; i < 20; ++i) {
+                const fs::path file = package_ / Folder(i, 2) / Name(i);
+                chmod(file.c_str(), 0644);
+                WriteAll(file, std::string(version) + " " + Name(i));
+                chmod(file.c_str(), readOnlyPackage ? 0444 : 0644);
+            }
+            EXPECT_EQ(Run(false, {"/S", "/LOG=" + log.string()}).exitCode, 0);
+            EXPECT_EQ(ReadAll(install_ / "Dir1" / Name(1)), std::string(version) + " " + Name(1));
+            EXPECT_EQ(readOnly(install_ / "Dir1" / Name(1)), readOnlyPackage);
+            const bool wasReadOnly = readOnlyPackage || std::string(version) == "first";
+            EXPECT_EQ(ReadAll(log).find("Schreibgesch\xFCtzte Datei ersetzt: ") !=
+                          std::string::npos,
+                      wasReadOnly);
+        }
+        // The last rename of the commit fails for good: the whole run goes back.
+        for (int i = 0; i < 20; ++i)
+            chmod((install_ / Folder(i, 2) / Name(i)).c_str(), 0444);
+        environment_ = "UPDATE_STANDIN_RENAME_FAULTS=fail@40";
+        EXPECT_EQ(Run(false, {"/S"}).exitCode, 82);
+        environment_.clear();
+        int wrong = 0;
+        for (int i = 0; i < 20; ++i) {
+            const fs::path file = install_ / Folder(i, 2) / Name(i);
+            wrong += ReadAll(file) != "second " + Name(i) || !readOnly(file);
+        }
+        EXPECT_EQ(wrong, 0) << "files that are not the second version, read-only";
+        EXPECT_EQ(TemporaryFiles(install_ / "Dir0"), "");
+        EXPECT_EQ(TemporaryFiles(install_ / "Dir1"), "");
         EXPECT_EQ(TemporaryFiles(install_), "");
     }
 }
