@@ -531,17 +531,45 @@ expect_no_temporary_files Brenvolt
 expect_no_temporary_files Brenvolt/Many
 end
 
-begin "read-only target file (Wine as an ordinary user refuses it, as Windows does)"
+# Wine as an ordinary user refuses to write a read-only file, as Windows
+# does; the update replaces it all the same, and again next time.
+begin "read-only installation updated twice"
 install Brenvolt
 machine_value 'C:\Brenvolt'
+wine attrib +r 'C:\Brenvolt\readme.txt' >/dev/null 2>&1
 package_file readme.txt "new readme"
 package_file other.txt "other"
-wine attrib +r 'C:\Brenvolt\readme.txt' >/dev/null 2>&1
+wine attrib +r 'C:\Patch\readme.txt' >/dev/null 2>&1
 run_update
-expect_box Error warning "$(text_not_installed 1)"
-expect_no_notes
-expect_file Brenvolt/readme.txt "old readme"
-expect_absent Brenvolt/other.txt
+expect_box Info information "$(text_done 2)"
+expect_file Brenvolt/readme.txt "new readme"
+wine attrib 'C:\Brenvolt\readme.txt' 2>/dev/null | grep -q '^A *R ' ||
+    problem "readme.txt is not read-only as the package's is"
+wine attrib -r 'C:\Patch\readme.txt' >/dev/null 2>&1
+package_file readme.txt "newer readme"
+run_update
+expect_box Info information "$(text_done 2)"
+expect_file Brenvolt/readme.txt "newer readme"
+expect_no_temporary_files Brenvolt
+end
+
+begin "a scanner holding each file for a moment: the update waits and goes in whole"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+mkdir -p "$drive_c/Brenvolt/Data"
+for i in 1 2 3 4 5 6; do
+    echo "old $i" >"$drive_c/Brenvolt/Data/f$i.dat"
+    package_file "Data/f$i.dat" "new $i"
+done
+package_file readme.txt "new readme"
+run_update_with --scan 'C:\Brenvolt' --
+expect scan ok
+expect_box Info information "$(text_done 7)"
+for i in 1 2 3 4 5 6; do expect_file "Brenvolt/Data/f$i.dat" "new $i"; done
+expect_file Brenvolt/readme.txt "new readme"
+grep -q '^scanned=[1-9]' <<<"$output" || problem "the scanner held no file"
+expect_no_temporary_files Brenvolt/Data
+expect_no_temporary_files Brenvolt
 end
 
 begin "read-only and hidden attributes of BV.EXE cleared"
