@@ -46,8 +46,9 @@ const std::uint32_t kLogPrefixLength = 4; // "LOG="
 
 } // namespace
 
-bool ReadSwitches(const char* commandLine, RunSwitches& switches) {
-    bool valid = true;
+bool ReadSwitches(const char* commandLine, RunSwitches& switches,
+                  void (*ignored)(void* context, const TextString& word), void* context) {
+    bool unknownSeen = false, usageAsked = false;
     TextString word;
     const char* cursor = commandLine != nullptr ? commandLine : "";
     while (NextWord(cursor, word)) {
@@ -63,12 +64,18 @@ bool ReadSwitches(const char* commandLine, RunSwitches& switches) {
                 switches.log = true;
                 switches.logPath.Assign(name.Mid(kLogPrefixLength));
                 known = true;
+            } else if (name.EqualsNoCase("?")) {
+                usageAsked = true;
             }
         }
-        if (!known && valid) {
+        if (known)
+            continue;
+        if (!unknownSeen)
             switches.unknown.Assign(word);
-            valid = false;
-        }
+        unknownSeen = true;
+        if (ignored != nullptr)
+            ignored(context, word);
     }
-    return valid;
+    switches.usage = usageAsked && !switches.silent;
+    return !unknownSeen || !switches.silent;
 }

@@ -2,6 +2,7 @@
 
 #include "directory_identity.h"
 #include "folder_listing.h"
+#include "held_folder.h"
 #include "name_clashes.h"
 #include "package_check.h"
 #include "package_entries.h"
@@ -25,6 +26,10 @@ struct Level {
     DirectoryIdentity source;
     DirectoryIdentity target;
     const Level* parent;
+    // Why nothing may be written into its target folder (not made, so not
+    // held); ERROR_SUCCESS when it is held. Its files and folders are
+    // still gone through, and each is counted as failed with this error.
+    DWORD refusal;
 
     bool HoldsSource(const DirectoryIdentity& identity) const {
         for (const Level* level = this; level != nullptr; level = level->parent)
@@ -46,6 +51,24 @@ bool IsNoMatchError(DWORD error) {
 
 // The verdict on a file that the reporter leaves out: no Win32 error.
 const DWORD kLeftOut = 0xFFFFFFFFu;
+
+// The name of an installed file, open as `file`, as the file system keeps
+// it: the package may write it in another case ("d1.dat" for "D1.dat"),
+// and the file that replaces it, or comes back in its place, keeps the
+// installed one, as a copy over it would. `name` where it cannot be told.
+const char* InstalledName(HANDLE file, const char* name, char* buffer, DWORD size) {
+    const DWORD length = GetFinalPathNameByHandleA(file, buffer, size, 0);
+    if (length == 0 || length >= size)
+        return name;
+    const char* last = buffer;
+    for (const char* p = buffer; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/')
+            last = p + 1;
+        else if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
+            ++p;
+    }
+    return lstrcmpiA(last, name) == 0 ? last : name;
+}
 
 class TreeCopy {
   public:
@@ -91,8 +114,10 @@ class TreeCopy {
   private:
     void CopySubdirectory(const TextString& source, const TextString& target, const Level& parent);
     void JudgeFiles(FolderListing& listing, const NameClashes& clashes,
-                    const TextString& sourceDirectory, const TextString& targetDirectory);
+                    const TextString& sourceDirectory, const TextString& targetDirectory,
+                    DWORD folderRefusal);
     void RemoveLeftovers(const TextString& targetDirectory);
+    HANDLE ProbeTarget(const TextString& path, bool& readOnly);
 
     const char* pattern_;
     const CopyReporter* reporter_;
@@ -122,10 +147,11 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
         }
         return;
     }
-    RemoveLeftovers(targetDirectory);
+    if (level.refusal == ERROR_SUCCESS)
+        RemoveLeftovers(targetDirectory);
     NameClashes clashes;
     clashes.Collect(listing);
-    JudgeFiles(listing, clashes, sourceDirectory, targetDirectory);
+    JudgeFiles(listing, clashes, sourceDirectory, targetDirectory, level.refusal);
 
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr && !result_.stopped;
          entry = listing.Next(entry)) {
@@ -184,7 +210,8 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
 // or a directory (ERROR_ACCESS_DENIED), a file that another program holds
 // open, even one that shares reading (ERROR_SHARING_VIOLATION).
 void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
-                          const TextString& sourceDirectory, const TextString& targetDirectory) {
+                          const TextString& sourceDirectory, const TextString& targetDirectory,
+                          DWORD folderRefusal) {
     TextString path;
     bool noted = false;
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
@@ -197,21 +224,30 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
             continue;
         }
         entry->verdict = RefusalOf(name, clashes);
+        if (entry->verdict == ERROR_SUCCESS)
+            entry->verdict = folderRefusal;
         if (entry->verdict != ERROR_SUCCESS)
             continue;
         if (check_ != nullptr && !check_->Admits(path.GetText() + rootLength_)) {
             entry->verdict = kLeftOut;
             continue;
         }
-        HANDLE probe = CreateFileA(path.Assign(targetDirectory).Append(name).GetText(),
-                                   GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        path.Assign(targetDirectory).Append(name);
+        bool readOnly = false;
+        HANDLE probe = ProbeTarget(path, readOnly);
         const bool replaces = probe != INVALID_HANDLE_VALUE;
-        if (replaces)
+        if (replaces && readOnly && reporter_ != nullptr && reporter_->readOnlyReplaced != nullptr)
+            reporter_->readOnlyReplaced(reporter_->context, path);
+        const char* installedName = name;
+        char finalPath[2 * MAX_PATH];
+        if (replaces) {
+            installedName = InstalledName(probe, name, finalPath, sizeof finalPath);
             CloseHandle(probe);
-        else if (GetLastError() != ERROR_FILE_NOT_FOUND)
+        } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
             entry->verdict = GetLastError();
+        }
         if (entry->verdict == ERROR_SUCCESS) {
-            entry->number = transaction_.NoteFile(targetDirectory, name, replaces);
+            entry->number = transaction_.NoteFile(targetDirectory, installedName, replaces);
             noted = true;
         }
         // A folder of many files takes a while: the window opens when due
@@ -229,6 +265,40 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
             entry->verdict = error;
 }
 
+// Opens an installed file for writing, sharing nothing, and closes it at
+// once: the open fails while another program has it open (32), even one
+// that shares reading, and for a folder in its place (5). Nothing is
+// written. A read-only file is opened with its attribute cleared, which is
+// put back at once: it is replaced like any other (readOnly tells it), and
+// its backup keeps the attribute. A holder of a moment (a scanner) is
+// waited out. INVALID_HANDLE_VALUE with the last error when it fails;
+// ERROR_FILE_NOT_FOUND: there is none.
+HANDLE TreeCopy::ProbeTarget(const TextString& path, bool& readOnly) {
+    HANDLE probe = INVALID_HANDLE_VALUE;
+    bool final = false;
+    const auto open = [&] {
+        probe = CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED)
+            return probe != INVALID_HANDLE_VALUE;
+        const DWORD attributes = GetFileAttributesA(path.GetText());
+        final = attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0;
+        if (!final && (attributes & FILE_ATTRIBUTE_READONLY) &&
+            SetFileAttributesA(path.GetText(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            probe =
+                CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            const DWORD error = GetLastError();
+            SetFileAttributesA(path.GetText(), attributes);
+            readOnly = probe != INVALID_HANDLE_VALUE;
+            SetLastError(error);
+        }
+        if (probe == INVALID_HANDLE_VALUE)
+            SetLastError(ERROR_ACCESS_DENIED);
+        return probe != INVALID_HANDLE_VALUE;
+    };
+    transaction_.Retries().Run(path, open, &final);
+    return probe;
+}
+
 // What is skipped here and why:
 // - a link back to a package directory being copied: its files are
 //   installed where that directory is; no failure;
@@ -239,7 +309,7 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
 //   writing there would change the package; a failure.
 void TreeCopy::CopySubdirectory(const TextString& source, const TextString& target,
                                 const Level& parent) {
-    Level level{IdentifyDirectory(source.GetText()), DirectoryIdentity(), &parent};
+    Level level{IdentifyDirectory(source.GetText()), DirectoryIdentity(), &parent, ERROR_SUCCESS};
     if (parent.HoldsSource(level.source))
         return;
     if (parent.HoldsTarget(level.source)) {
@@ -255,7 +325,11 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
         ReportDirectory(target, CopyStep::kMakeTargetDirectory, ERROR_CANT_ACCESS_FILE);
         return;
     }
-    if (transaction_.MakeDirectory(target)) {
+    // Held while its files are staged, so that nobody can swap it for a
+    // link meanwhile; one that is a link by now is not entered either.
+    HeldFolder held;
+    const bool made = parent.refusal == ERROR_SUCCESS && transaction_.MakeDirectory(target);
+    if (made && held.Hold(target.GetText())) {
         level.target = IdentifyDirectory(target.GetText());
         if (level.target.SameAs(level.source) || parent.HoldsSource(level.target)) {
             ++result_.failedDirectories;
@@ -263,10 +337,15 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
             return;
         }
     } else {
-        // Not made: counted, and still entered, so that each of its files
-        // is tried and counted too.
+        // Not made: counted, and still gone through, so that each of its
+        // files is counted too; nothing is written there. One that is there
+        // but cannot be held is not gone through.
+        const DWORD error = parent.refusal != ERROR_SUCCESS ? ERROR_PATH_NOT_FOUND : GetLastError();
+        level.refusal = ERROR_PATH_NOT_FOUND; // what each of its files then meets
         ++result_.failedDirectories;
-        ReportDirectory(target, CopyStep::kMakeTargetDirectory, GetLastError());
+        ReportDirectory(target, CopyStep::kMakeTargetDirectory, error);
+        if (made)
+            return;
     }
     CopyLevel(source, target, level);
 }
@@ -312,11 +391,17 @@ bool Settle(void* context) {
 
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
                     const CopyReporter* reporter, CopyProgress* progress, PackageCheck* check) {
+    // The installation itself is held for the whole copy; it is the
+    // administrator's choice, link or not.
+    HeldFolder installation;
+    installation.Hold(target.GetText(), true);
     UpdateTransaction transaction(target, reporter);
     // The window keeps answering during a large file, and a stop aborts it
     // there (ERROR_REQUEST_ABORTED).
     if (progress != nullptr)
         transaction.SetCopyProgress(CopyProgress::Routine, progress);
+    // Waits while staging answer a cancel; those of the commit do not.
+    transaction.Retries().SetProgress(progress);
     TextString sourceRoot(source);
     TreeCopy copy(pattern, reporter, transaction, progress, check,
                   sourceRoot.EnsureTrailingSeparator().GetLength());
@@ -331,7 +416,7 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
         copy.ReportDirectory(journal, CopyStep::kWriteJournal, GetLastError());
     }
     const Level root{IdentifyDirectory(source.GetText()), IdentifyDirectory(target.GetText()),
-                     nullptr};
+                     nullptr, ERROR_SUCCESS};
     if (root.source.SameAs(root.target)) {
         // The package is the installation: nothing to copy from or to.
         ++result.failedDirectories;
@@ -342,6 +427,7 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
     // A cancel heard up to here stops the run before its commit; one that
     // comes later is not heard, and the commit goes on.
     copy.KeepsGoing();
+    transaction.Retries().SetProgress(nullptr);
     Settling settling{check, &result};
     if (check != nullptr)
         transaction.SetStagedCheck(Settle, &settling);

@@ -43,6 +43,13 @@ struct CopyReporter {
     // Asked before each package file: false stops the run, which is then
     // undone as when a file fails. The place to show progress.
     bool (*keepGoing)(void* context);
+    // A step on a file that another program held for a moment was tried
+    // again: the time waited, and 0 when it then succeeded, else the error
+    // it gave up on.
+    void (*waited)(void* context, const TextString& path, DWORD milliseconds,
+                   DWORD error) = nullptr;
+    // An installed file with the read-only attribute that is replaced.
+    void (*readOnlyReplaced)(void* context, const TextString& target) = nullptr;
 };
 
 struct CopyResult {

@@ -1,8 +1,9 @@
 // The exit codes of a silent run (/S), one per outcome. Each is the Win32
 // error code that names the outcome best, all below 256, so that the codes
 // are the same where exit codes have only 8 bits. A run with message boxes
-// exits with 0 whatever its outcome; a wrong command line or a log that may
-// not be written gives 87 in both.
+// exits with 0 whatever its outcome, save for a log that may not be written
+// (87, as in a silent run); a wrong command line gives 87 only in a silent
+// run, as a run without /S passes over the words it does not know.
 #pragma once
 
 namespace exit_codes {
@@ -20,8 +21,8 @@ const int kNotRestored = 31;         // ERROR_GEN_FAILURE: not installed, and th
                                      // often); the next run puts it back
 const int kNotInstalled = 82;        // ERROR_CANNOT_MAKE: a file or directory failed; nothing
                                      // installed, the installation is as it was
-const int kBadCommandLine = 87;      // ERROR_INVALID_PARAMETER: bad switch or log; nothing done
-const int kCannotOpen = 110;         // ERROR_OPEN_FAILED: product or package cannot be opened
-const int kOtherRunWaiting = 170;    // ERROR_BUSY: another run kept the lock; nothing was done
+const int kBadCommandLine = 87;   // ERROR_INVALID_PARAMETER: bad switch (/S) or log; nothing done
+const int kCannotOpen = 110;      // ERROR_OPEN_FAILED: product or package cannot be opened
+const int kOtherRunWaiting = 170; // ERROR_BUSY: another run kept the lock; nothing was done
 
 } // namespace exit_codes

@@ -8,6 +8,19 @@ namespace {
 // More folders than any path of at most MAX_PATH characters can hold.
 const int kMaxDepth = MAX_PATH / 2;
 
+// The number of names an existing file has (0 where it cannot be told):
+// a file of the installation may have another name anywhere on its volume.
+DWORD NamesOf(const char* path) {
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION information;
+    const BOOL known = GetFileInformationByHandle(handle, &information);
+    CloseHandle(handle);
+    return known ? information.nNumberOfLinks : 0;
+}
+
 bool SameFile(const char* first, const char* second) {
     BY_HANDLE_FILE_INFORMATION information[2];
     const char* paths[2] = {first, second};
@@ -53,6 +66,9 @@ const char* LogRefusal(const TextString& logPath, const TextString* package,
     using namespace update_texts;
     if (executable != nullptr && SameFile(logPath.GetText(), executable->GetText()))
         return kLogRefusedProduct;
+    // Emptied, a file of several names would be emptied under each of them.
+    if (NamesOf(logPath.GetText()) > 1)
+        return kLogRefusedHardLink;
     TextString path(logPath), drive, folder;
     path.SplitPath(&drive, &folder, nullptr, nullptr);
     drive.Append(folder);

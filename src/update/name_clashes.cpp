@@ -6,9 +6,25 @@
 
 namespace {
 
+// Names compared as the file system compares them, not as a language
+// does (lstrcmpiA would take some names that NTFS keeps apart for one):
+// in UTF-16 through the ANSI code page, ordinally, each character up-cased.
+// A name of a listing fits in MAX_PATH characters with its zero.
+int CompareFileNames(const char* first, const char* second) {
+    WCHAR a[MAX_PATH], b[MAX_PATH];
+    const int aLength = MultiByteToWideChar(CP_ACP, 0, first, -1, a, MAX_PATH);
+    const int bLength = MultiByteToWideChar(CP_ACP, 0, second, -1, b, MAX_PATH);
+    if (aLength > 0 && bLength > 0)
+        return CompareStringOrdinal(a, aLength - 1, b, bLength - 1, TRUE) - CSTR_EQUAL;
+    // Not converted: by their bytes, which keeps different names apart.
+    while (*first != '\0' && *first == *second)
+        ++first, ++second;
+    return static_cast<unsigned char>(*first) - static_cast<unsigned char>(*second);
+}
+
 int CompareNames(const void* first, const void* second) {
-    return lstrcmpiA(*static_cast<const char* const*>(first),
-                     *static_cast<const char* const*>(second));
+    return CompareFileNames(*static_cast<const char* const*>(first),
+                            *static_cast<const char* const*>(second));
 }
 
 } // namespace
@@ -31,8 +47,8 @@ void NameClashes::Collect(const FolderListing& listing) {
     // The clashing ones move to the front, keeping their order.
     unsigned clashing = 0;
     for (unsigned i = 0; i < count; ++i) {
-        const bool withPrevious = i > 0 && lstrcmpiA(sorted[i - 1], sorted[i]) == 0;
-        const bool withNext = i + 1 < count && lstrcmpiA(sorted[i], sorted[i + 1]) == 0;
+        const bool withPrevious = i > 0 && CompareFileNames(sorted[i - 1], sorted[i]) == 0;
+        const bool withNext = i + 1 < count && CompareFileNames(sorted[i], sorted[i + 1]) == 0;
         if (withPrevious || withNext)
             sorted[clashing++] = sorted[i];
     }
@@ -48,7 +64,7 @@ bool NameClashes::Holds(const char* name) const {
     unsigned low = 0, high = count_;
     while (low < high) {
         const unsigned middle = low + (high - low) / 2;
-        const int order = lstrcmpiA(name, sorted_[middle]);
+        const int order = CompareFileNames(name, sorted_[middle]);
         if (order == 0)
             return true;
         if (order < 0)

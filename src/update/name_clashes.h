@@ -4,7 +4,8 @@
 
 // The names of one package directory that are one name on Windows, where
 // case does not count ("A.dat" and "a.dat", "Dir" and "dir"): copied one
-// after the other, the later would silently replace the earlier. Only the
+// after the other, the later would silently replace the earlier. Names are
+// compared as the file system does ("\xC4.dat" and "\xE4.dat" are one). Only the
 // clashing names are kept, sorted, pointing into the listing, which must
 // outlive this.
 class NameClashes {
@@ -19,6 +20,6 @@ class NameClashes {
     bool Holds(const char* name) const;
 
   private:
-    const char** sorted_ = nullptr; // in lstrcmpiA order
+    const char** sorted_ = nullptr; // in the file system's order of names
     unsigned count_ = 0;
 };

@@ -1,9 +1,14 @@
 #include "package_check.h"
 
+#include "transient_retry.h"
+
 namespace {
 
 // Chunks of a staged file read back for its hash.
 const std::uint32_t kChunk = 256 * 1024;
+// How long a staged file that another program holds is waited for.
+const DWORD kRetryPauseMs = 50;
+const DWORD kRetryLimitMs = 2000;
 
 } // namespace
 
@@ -43,11 +48,18 @@ DWORD WINAPI PackageCheck::Hasher(LPVOID check) {
     }
 }
 
-// A copy that cannot be read back is no copy of the listed file.
+// A copy that cannot be read back is no copy of the listed file. A scanner
+// may hold a file just written for a moment (transient_retry.h): it is
+// tried again for a while, quietly, as this may run on the hashing thread.
 bool PackageCheck::Matches(const Job& job) {
     Sha256Digest digest;
-    return hasher_.HashFile(job.path.GetText(), buffer_.GetBlock(), kChunk, digest) &&
-           digest == job.entry->digest;
+    for (DWORD waited = 0;; waited += kRetryPauseMs) {
+        if (hasher_.HashFile(job.path.GetText(), buffer_.GetBlock(), kChunk, digest))
+            return digest == job.entry->digest;
+        if (!RetryBudget::IsTransient(GetLastError()) || waited >= kRetryLimitMs)
+            return false;
+        Sleep(kRetryPauseMs);
+    }
 }
 
 // The verdict of a job hashed, told on the caller's thread.

@@ -21,8 +21,8 @@ struct Level {
 
 class PackageWalk {
   public:
-    PackageWalk(const char* pattern, const TextString& target)
-        : pattern_(pattern), target_(IdentifyDirectory(target.GetText())) {}
+    PackageWalk(const char* pattern, const TextString& target, const CopyReporter* reporter)
+        : pattern_(pattern), reporter_(reporter), target_(IdentifyDirectory(target.GetText())) {}
 
     std::uint64_t Measure(const TextString& directory, const Level& level) const {
         TextString prefix(directory);
@@ -38,12 +38,13 @@ class PackageWalk {
             const char* const name = entry.cFileName;
             if (name[0] == '.' || package_entries::IsProgram(name) || !IsWindowsFileName(name))
                 continue;
+            path.Assign(prefix).Append(name);
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                total +=
-                    (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+                if (!Skips(name, path))
+                    total += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
+                             entry.nFileSizeLow;
                 continue;
             }
-            path.Assign(prefix).Append(name);
             const Level inner{IdentifyDirectory(path.GetText()), &level};
             if (!level.Holds(inner.identity) && !inner.identity.SameAs(target_))
                 total += Measure(path, inner);
@@ -53,15 +54,22 @@ class PackageWalk {
     }
 
   private:
+    // The files the copy leaves out on the reporter's word (the log).
+    bool Skips(const char* name, const TextString& path) const {
+        return reporter_ != nullptr && reporter_->skip != nullptr &&
+               reporter_->skip(reporter_->context, name, path);
+    }
+
     const char* pattern_;
+    const CopyReporter* reporter_;
     DirectoryIdentity target_;
 };
 
 } // namespace
 
 std::uint64_t MeasurePackage(const TextString& source, const TextString& target,
-                             const char* pattern) {
-    const PackageWalk walk(pattern, target);
+                             const char* pattern, const CopyReporter* reporter) {
+    const PackageWalk walk(pattern, target, reporter);
     const Level root{IdentifyDirectory(source.GetText()), nullptr};
     return walk.Measure(source, root);
 }

@@ -87,6 +87,7 @@ bool JournalFile::Create(const TextString& path, DWORD processId) {
         return false;
     failure_ = ERROR_SUCCESS;
     pendingSize_ = 0;
+    written_ = 0;
     TextString header;
     header.Format("%s%08lX%s", kHeader, static_cast<unsigned long>(processId), kLineEnd);
     Keep(header.GetText(), header.GetLength());
@@ -113,10 +114,16 @@ bool JournalFile::WriteOut() {
     pendingSize_ = 0;
     if (!IsOpen())
         return false;
+    // Never more than a reader takes: a journal cut at the limit would
+    // leave a run that cannot be undone whole.
+    if (failure_ == ERROR_SUCCESS && size > kMaxJournalSize - written_)
+        failure_ = ERROR_FILE_TOO_LARGE;
     if (failure_ == ERROR_SUCCESS && size != 0) {
+        written_ += size;
         DWORD written = 0;
         if (!WriteFile(handle_, pending_, size, &written, nullptr) || written != size)
             failure_ = written == size ? GetLastError() : ERROR_DISK_FULL;
+        unflushed_ = true;
     }
     if (failure_ == ERROR_SUCCESS)
         return true;
@@ -130,8 +137,15 @@ bool JournalFile::Mark(JournalState state) {
     return WriteOut() && Flush();
 }
 
+bool JournalFile::WriteOutDurably() {
+    return WriteOut() && (!unflushed_ || Flush());
+}
+
 bool JournalFile::Flush() {
-    return IsOpen() && FlushFileBuffers(handle_) != FALSE;
+    if (!IsOpen() || !FlushFileBuffers(handle_))
+        return false;
+    unflushed_ = false;
+    return true;
 }
 
 void JournalFile::Close() {
@@ -141,23 +155,40 @@ void JournalFile::Close() {
 }
 
 JournalRead ReadJournal(const TextString& path, JournalContents& contents) {
+    // The name itself first: a folder, a link or another reparse point of
+    // that name is no journal, and is never read through.
+    const DWORD before = GetFileAttributesA(path.GetText());
+    if (before == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? JournalRead::kNone : JournalRead::kCannotRead;
+    }
+    if (before & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        return JournalRead::kForeign;
     HANDLE file = CreateFileA(path.GetText(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND      ? JournalRead::kNone
                : error == ERROR_SHARING_VIOLATION ? JournalRead::kInUse
+               : error == ERROR_CANT_ACCESS_FILE  ? JournalRead::kForeign // no plain file
                                                   : JournalRead::kCannotRead;
     }
-    // Only a plain file of a size a run writes, reached by no link.
+    // Only a plain file, reached by no link (it may have been swapped for
+    // one since the look above); one larger than any run writes is read
+    // as far as a run writes, for what it names.
     BY_HANDLE_FILE_INFORMATION information;
     const DWORD attributes = GetFileAttributesA(path.GetText());
     if (!GetFileInformationByHandle(file, &information) || attributes == INVALID_FILE_ATTRIBUTES) {
         CloseHandle(file);
         return JournalRead::kCannotRead;
     }
-    bool usable = !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-                  information.nFileSizeHigh == 0 && information.nFileSizeLow <= kMaxJournalSize;
+    const DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((attributes | information.dwFileAttributes) & kNotPlain) {
+        CloseHandle(file);
+        return JournalRead::kForeign;
+    }
+    bool usable = information.nFileSizeHigh == 0 && information.nFileSizeLow <= kMaxJournalSize;
+    bool reading = true;
 
     // Line by line through one buffer; a line longer than any path is no
     // record and is passed over.
@@ -166,7 +197,7 @@ JournalRead ReadJournal(const TextString& path, JournalContents& contents) {
     std::uint32_t held = 0;
     bool first = true, overlong = false;
     DWORD total = 0;
-    while (usable) {
+    while (reading) {
         DWORD count = 0;
         if (!ReadFile(file, block + held, kReadChunk, &count, nullptr)) {
             CloseHandle(file);
@@ -181,16 +212,18 @@ JournalRead ReadJournal(const TextString& path, JournalContents& contents) {
             if (block[i] != '\r' || block[i + 1] != '\n')
                 continue;
             if (overlong || !TakeLine(block + start, i - start, first, contents)) {
-                if (first)
-                    usable = false; // no journal of ours
                 ++contents.skipped;
+                if (first) {
+                    usable = reading = false; // no journal of ours: nothing of it is taken
+                    break;
+                }
             }
             first = false;
             overlong = false;
             start = i + 2;
             ++i;
         }
-        if (!usable)
+        if (!reading)
             break;
         held -= start;
         for (std::uint32_t i = 0; i < held; ++i)

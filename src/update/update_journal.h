@@ -37,6 +37,9 @@ class JournalFile {
     // write failed, every later one fails with its error: nothing is
     // appended to a line that was cut off.
     bool WriteOut();
+    // WriteOut, and what was written reaches the disk before the call
+    // returns: before anything that its lines name is made.
+    bool WriteOutDurably();
     // The C or K line, written and flushed to the disk with everything
     // before it.
     bool Mark(JournalState state);
@@ -52,6 +55,8 @@ class JournalFile {
     char* pending_ = nullptr;
     std::uint32_t pendingSize_ = 0, pendingCapacity_ = 0;
     DWORD failure_ = ERROR_SUCCESS;
+    bool unflushed_ = false;    // written since the last flush
+    std::uint32_t written_ = 0; // bytes written in all
 };
 
 // What a journal left by another run says.

@@ -60,6 +60,14 @@ void ReportNotRestoredToLog(void* log, const TextString& path, DWORD error) {
     static_cast<UpdateLog*>(log)->NotRestored(path, error);
 }
 
+void ReportWaitToLog(void* log, const TextString& path, DWORD milliseconds, DWORD error) {
+    static_cast<UpdateLog*>(log)->Waited(path, milliseconds, error);
+}
+
+void ReportReadOnlyToLog(void* log, const TextString& target) {
+    static_cast<UpdateLog*>(log)->ReadOnlyReplaced(target);
+}
+
 bool SkipLogFile(void* log, const char* name, const TextString& source) {
     return static_cast<const UpdateLog*>(log)->IsLogFile(name, source);
 }
@@ -167,6 +175,12 @@ void UpdateLog::Started(const char* commandLine, const TextString* packageRoot) 
     Write(text);
 }
 
+void UpdateLog::WordIgnored(const TextString& word) {
+    TextString text(kLogWordIgnored);
+    text.Append(word);
+    Write(text);
+}
+
 void UpdateLog::InstallationChecked(const char* rootName, const TextString& directory, bool found,
                                     DWORD error) {
     TextString text;
@@ -220,6 +234,22 @@ void UpdateLog::NotRestored(const TextString& path, DWORD error) {
     TextString text(kLogNotRestored);
     text.Append(path);
     AppendErrorText(text, error);
+    Write(text);
+}
+
+void UpdateLog::Waited(const TextString& path, DWORD milliseconds, DWORD error) {
+    TextString text;
+    text.Format(error == ERROR_SUCCESS ? kLogWaitedFormat : kLogGaveUpFormat,
+                static_cast<int>(milliseconds));
+    text.Append(path);
+    if (error != ERROR_SUCCESS)
+        AppendErrorText(text, error);
+    Write(text);
+}
+
+void UpdateLog::ReadOnlyReplaced(const TextString& target) {
+    TextString text(kLogReadOnlyReplaced);
+    text.Append(target);
     Write(text);
 }
 
@@ -278,6 +308,7 @@ void UpdateLog::TellPackageFinding(void* log, const TextString& path, PackageFin
 }
 
 CopyReporter UpdateLog::Reporter() {
-    return CopyReporter{this,        ReportFileToLog,        ReportDirectoryToLog,
-                        SkipLogFile, ReportNotRestoredToLog, nullptr};
+    return CopyReporter{
+        this,    ReportFileToLog, ReportDirectoryToLog, SkipLogFile, ReportNotRestoredToLog,
+        nullptr, ReportWaitToLog, ReportReadOnlyToLog};
 }

@@ -37,6 +37,8 @@ class UpdateLog {
     // The program's version, the command line and the package folder (null
     // when it could not be found).
     void Started(const char* commandLine, const TextString* packageRoot);
+    // A word of the command line that is no switch, passed over.
+    void WordIgnored(const TextString& word);
     // The installation directory read under a registry root, and whether
     // it holds the product; `error` tells why not when it is not empty.
     // An empty directory with error ERROR_MORE_DATA: the value was too long.
@@ -48,6 +50,8 @@ class UpdateLog {
     void FileCopied(const TextString& target, DWORD error); // error 0: copied
     void DirectoryFailed(const TextString& path, CopyStep step, DWORD error);
     void NotRestored(const TextString& path, DWORD error);
+    void Waited(const TextString& path, DWORD milliseconds, DWORD error); // error 0: then done
+    void ReadOnlyReplaced(const TextString& target);
     // What was found of a stopped run (not called when nothing was).
     void Recovered(const TextString& installDirectory, Recovery recovery, std::uint32_t skipped);
     void Finished(const TextString& result, int exitCode);

@@ -28,6 +28,13 @@ inline constexpr const char kCannotOpenFormat[] =
     "Installieren Sie erst %s, bevor Sie das Update anwenden.\r\n";
 // Shown as it is: the program's own path was too long to find the package,
 // or the platform could not name it (a folder name that is no Windows name).
+// Shown as it is: the registry names the package's own folder.
+inline constexpr const char kPackageIsInstallationText[] =
+    "Das Update-Paket liegt im Installationsverzeichnis von Brenvolt und kann\r\n"
+    "nicht \xFC"
+    "ber sich selbst installiert werden.\r\n\r\n"
+    "Kopieren Sie das Update-Paket in einen anderen Ordner und starten Sie es\r\n"
+    "dort erneut. Die Installation ist unver\xE4ndert.";
 inline constexpr const char kPackageUnknownText[] =
     "Das Update-Paket kann nicht ge\xF6"
     "ffnet werden:\r\nder Pfad des Update-Programms ist zu lang oder ung\xFCltig.";
@@ -43,6 +50,8 @@ inline constexpr const char kLogRefusedFormat[] =
 inline constexpr const char kLogRefusedProduct[] = "die Datei ist das Programm BV.EXE";
 inline constexpr const char kLogRefusedInstallation[] = "die Datei liegt in der Installation";
 inline constexpr const char kLogRefusedPackage[] = "die Datei geh\xF6rt zum Update-Paket";
+inline constexpr const char kLogRefusedHardLink[] =
+    "die Datei hat noch andere Namen (sie k\xF6nnte eine Datei der Installation sein)";
 // Formatted with the number of files copied.
 inline constexpr const char kDoneFormat[] =
     "Es wurden %d Dateien kopiert.\r\nDas Update wurde korrekt installiert.";
@@ -53,6 +62,10 @@ inline constexpr const char kNotInstalledFormat[] =
 // The same, when folders failed too; then with their number.
 inline constexpr const char kNotInstalledWithFoldersFormat[] =
     "%d Dateien konnten nicht kopiert werden.\r\n"
+    "%d Ordner konnten nicht gelesen oder angelegt werden.\r\n\r\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
+// When only folders failed, with their number.
+inline constexpr const char kNotInstalledFoldersFormat[] =
     "%d Ordner konnten nicht gelesen oder angelegt werden.\r\n\r\n"
     "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
 // Shown as it is.
@@ -82,9 +95,8 @@ inline constexpr const char kProgressCancelButton[] = "Abbrechen";
 inline constexpr const char kCancelledText[] =
     "Das Update wurde abgebrochen.\r\nDie Installation ist unver\xE4ndert.";
 
-// Formatted with the word that is no switch.
-inline constexpr const char kUsageFormat[] =
-    "Unbekannte Angabe in der Befehlszeile: %s\r\n\r\n"
+// Shown for /? in a run without /S.
+inline constexpr const char kUsageText[] =
     "M\xF6gliche Schalter:\r\n"
     "/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\r\n"
     "/LOG=<Datei>  den Ablauf in die Datei schreiben";
@@ -105,6 +117,9 @@ inline constexpr const char kLogPackage[] = "; Paket: ";
 inline constexpr const char kLogPackageUnknown[] =
     "; Paket nicht bestimmbar (Programmpfad zu lang oder ung\xFCltig)";
 inline constexpr const char kLogCommandLine[] = "; Befehlszeile: ";
+// Then the word of a run without /S that is no switch.
+inline constexpr const char kLogWordIgnored[] = "Angabe der Befehlszeile \xFC"
+                                                "bergangen: ";
 // Formatted with the root and the directory (and the executable's name).
 inline constexpr const char kLogInstallationFoundFormat[] = "Installation gefunden unter %s: %s";
 inline constexpr const char kLogNoValueFormat[] = "Keine Installation unter %s: kein Eintrag";
@@ -140,6 +155,12 @@ inline constexpr const char kLogManifestMalformedFormat[] = "Dateiliste ung\xFCl
 inline constexpr const char kLogFileUnlisted[] = "Nicht in der Dateiliste, nicht kopiert: ";
 inline constexpr const char kLogFileMissing[] = "Fehlt im Paket: ";
 inline constexpr const char kLogFileDiffers[] = "Anders als in der Dateiliste (SHA-256): ";
+// Formatted with the milliseconds waited; the file follows.
+inline constexpr const char kLogWaitedFormat[] =
+    "Von einem anderen Programm kurz belegt, nach %d ms fortgesetzt: ";
+inline constexpr const char kLogGaveUpFormat[] =
+    "Von einem anderen Programm belegt, nach %d ms aufgegeben: ";
+inline constexpr const char kLogReadOnlyReplaced[] = "Schreibgesch\xFCtzte Datei ersetzt: ";
 // What was found of an earlier run that was stopped; then the installation
 // directory (or the journal).
 inline constexpr const char kLogRecoveryUndone[] = "Unterbrochenes Update r\xFC"
@@ -175,6 +196,8 @@ inline constexpr const char kResultNotFound[] = "Brenvolt wurde nicht gefunden";
 inline constexpr const char kResultRunning[] = "Brenvolt l\xE4uft noch";
 inline constexpr const char kResultPackageUnknown[] = "Das Update-Paket kann nicht ge\xF6"
                                                       "ffnet werden";
+inline constexpr const char kResultPackageIsInstallation[] =
+    "Das Update-Paket liegt im Installationsverzeichnis, nichts installiert";
 inline constexpr const char kResultOtherRunWaiting[] =
     "Ein anderes Update ist nicht beendet, nichts installiert";
 inline constexpr const char kResultCannotOpen[] = "Brenvolt oder das Update-Paket kann nicht ge\xF6"

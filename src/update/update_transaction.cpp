@@ -1,148 +1,12 @@
 #include "update_transaction.h"
 
+#include "deferred_files.h"
+#include "held_folder.h"
 #include "pump_messages.h"
+#include "undo_changes.h"
 #include "work_names.h"
 
 namespace {
-
-// The length of the directory part of a relative path, its separator
-// included (0 for a name in the root); a trail byte is never taken for one.
-std::uint32_t DirectoryLength(const char* relative) {
-    std::uint32_t length = 0;
-    for (const char* p = relative; *p != '\0'; ++p) {
-        if (*p == '\\')
-            length = static_cast<std::uint32_t>(p - relative) + 1;
-        else if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
-            ++p;
-    }
-    return length;
-}
-
-bool Exists(const TextString& path) {
-    return GetFileAttributesA(path.GetText()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Every directory from the root down to the one holding relative is a
-// plain directory, no link or other reparse point.
-bool PlainDirectoriesOnTheWay(const TextString& root, const char* relative, bool itselfToo) {
-    TextString path;
-    for (const char* p = relative;; ++p) {
-        if (*p == '\\' || (*p == '\0' && itselfToo)) {
-            path.Assign(root).Append(static_cast<std::uint32_t>(p - relative), relative);
-            const DWORD attributes = GetFileAttributesA(path.GetText());
-            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                return false;
-        }
-        if (*p == '\0')
-            return true;
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
-            ++p;
-    }
-}
-
-// The paths of the n-th file change: its target, its staged and its backup
-// file.
-struct FilePaths {
-    TextString target, staged, backup;
-
-    void Make(const TextString& root, DWORD processId, const ChangeList::Change& change) {
-        target.Assign(root).Append(change.path);
-        staged.Assign(root).Append(DirectoryLength(change.path), change.path);
-        backup.Assign(staged);
-        work_names::AppendStaged(staged, processId, change.number);
-        work_names::AppendBackup(backup, processId, change.number);
-    }
-};
-
-void ReportNotRestored(const CopyReporter* reporter, const TextString& path, DWORD error) {
-    if (reporter != nullptr && reporter->notRestored != nullptr)
-        reporter->notRestored(reporter->context, path, error);
-}
-
-// Puts the installation back as it was before the changes, as far as state
-// says they went; once every file was in (kCommitted), removes the old
-// files instead. checkPaths: the changes come from a journal, and one whose
-// way leads through a link is passed over. False when an installed file
-// could not be put back.
-bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& changes,
-                 JournalState state, bool checkPaths, const CopyReporter* reporter) {
-    bool restored = true;
-    FilePaths paths;
-    std::uint32_t position = 0;
-    ChangeList::Change change = {};
-    while (changes.NextFile(position, change)) {
-        if (checkPaths && !PlainDirectoriesOnTheWay(root, change.path, false))
-            continue;
-        paths.Make(root, processId, change);
-        if (state == JournalState::kCommitted) {
-            // Every staged file is in place; only replaced files have backups.
-            if (change.kind == ChangeList::kReplaced)
-                work_names::RemoveWorkFile(paths.backup);
-            continue;
-        }
-        if (state == JournalState::kCommitting) {
-            // A replaced file whose backup is there goes back over whatever
-            // took its place; one without was never moved. A new file that
-            // left its staged name is taken back to it, and removed below.
-            bool moved = true;
-            if (change.kind == ChangeList::kReplaced && Exists(paths.backup))
-                moved = MoveFileExA(paths.backup.GetText(), paths.target.GetText(),
-                                    MOVEFILE_REPLACE_EXISTING) != FALSE;
-            else if (change.kind == ChangeList::kNew && !Exists(paths.staged) &&
-                     Exists(paths.target))
-                moved = MoveFileExA(paths.target.GetText(), paths.staged.GetText(), 0) != FALSE;
-            if (!moved) {
-                restored = false;
-                ReportNotRestored(reporter, paths.target, GetLastError());
-            }
-        }
-        work_names::RemoveWorkFile(paths.staged);
-    }
-    if (state == JournalState::kCommitted)
-        return restored;
-    // Only empty directories go: anything put there since stays.
-    TextString path;
-    const char* relative = nullptr;
-    position = changes.Size();
-    while (changes.PreviousDirectory(position, relative)) {
-        if (checkPaths && !PlainDirectoriesOnTheWay(root, relative, true))
-            continue;
-        RemoveDirectoryA(path.Assign(root).Append(relative).GetText());
-    }
-    return restored;
-}
-
-// A handle to the volume that holds path, for flushing all of it, or
-// INVALID_HANDLE_VALUE where the process may not open one (only an
-// administrator may).
-HANDLE OpenVolume(const TextString& path) {
-    char volumePath[MAX_PATH + 1];
-    if (!GetVolumePathNameA(path.GetText(), volumePath, sizeof volumePath))
-        return INVALID_HANDLE_VALUE;
-    TextString name;
-    if (volumePath[0] != '\0' && volumePath[1] == ':' && volumePath[2] == '\\' &&
-        volumePath[3] == '\0') {
-        name.Format("\\\\.\\%c:", volumePath[0]);
-    } else {
-        char volumeName[MAX_PATH + 1];
-        if (!GetVolumeNameForVolumeMountPointA(volumePath, volumeName, sizeof volumeName))
-            return INVALID_HANDLE_VALUE;
-        name.Assign(volumeName).DropTrailingSeparator(); // with it, it names the root directory
-    }
-    return CreateFileA(name.GetText(), GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
-// Flushes the whole volume of path when the process may; false otherwise.
-bool FlushVolumeOf(const TextString& path) {
-    HANDLE volume = OpenVolume(path);
-    if (volume == INVALID_HANDLE_VALUE)
-        return false;
-    const bool flushed = FlushFileBuffers(volume) != FALSE;
-    CloseHandle(volume);
-    return flushed;
-}
 
 // Flushes one file, which may be read-only (a flush needs write access).
 bool FlushFile(const TextString& path) {
@@ -167,7 +31,8 @@ bool FlushFile(const TextString& path) {
 
 UpdateTransaction::UpdateTransaction(const TextString& installDirectory,
                                      const CopyReporter* reporter)
-    : root_(installDirectory), reporter_(reporter), processId_(GetCurrentProcessId()) {
+    : root_(installDirectory), reporter_(reporter), processId_(GetCurrentProcessId()),
+      retries_(RetryBudget::ForRun(reporter)), undoRetries_(RetryBudget::ForUndo(reporter)) {
     root_.EnsureTrailingSeparator();
     journalPath_.Assign(root_).Append(work_names::kJournal);
 }
@@ -194,7 +59,7 @@ bool UpdateTransaction::MakeDirectory(const TextString& path) {
     changes_.Add(ChangeList::kDirectory, relative, path.GetLength() - root_.GetLength());
     if (journal_.IsOpen()) {
         journal_.Add(ChangeList::kDirectory, relative);
-        if (!journal_.WriteOut())
+        if (!journal_.WriteOutDurably())
             return false;
     }
     return CreateDirectoryA(path.GetText(), nullptr) != FALSE;
@@ -212,7 +77,7 @@ std::uint32_t UpdateTransaction::NoteFile(const TextString& targetDirectory, con
 }
 
 bool UpdateTransaction::WriteNotes() {
-    return !journal_.IsOpen() || journal_.WriteOut();
+    return !journal_.IsOpen() || journal_.WriteOutDurably();
 }
 
 bool UpdateTransaction::StageFile(const TextString& source, const TextString& targetDirectory,
@@ -221,24 +86,34 @@ bool UpdateTransaction::StageFile(const TextString& source, const TextString& ta
     // one of a stopped run that had our id.
     staged_.Assign(targetDirectory);
     work_names::AppendStaged(staged_, processId_, number);
-    BOOL copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_, nullptr,
-                              COPY_FILE_FAIL_IF_EXISTS);
-    if (!copied && GetLastError() == ERROR_FILE_EXISTS && work_names::RemoveWorkFile(staged_))
-        copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_, nullptr,
-                             COPY_FILE_FAIL_IF_EXISTS);
-    if (!copied) {
-        const DWORD error = GetLastError();
-        work_names::RemoveWorkFile(staged_);
-        SetLastError(error);
-        return false;
-    }
-    return true;
+    const auto copy = [&] {
+        BOOL copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_,
+                                  nullptr, COPY_FILE_FAIL_IF_EXISTS);
+        if (!copied && GetLastError() == ERROR_FILE_EXISTS && work_names::RemoveWorkFile(staged_))
+            copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_,
+                                 nullptr, COPY_FILE_FAIL_IF_EXISTS);
+        if (!copied) {
+            const DWORD error = GetLastError();
+            work_names::RemoveWorkFile(staged_);
+            SetLastError(error);
+        }
+        return copied != FALSE;
+    };
+    // The package file may be held for a moment by a scanner, too.
+    return retries_.Run(source, copy);
 }
 
 InstallState UpdateTransaction::Finish(bool stagedWhole) {
     if (stagedWhole && journal_.IsOpen())
         return Commit();
     return Undo(JournalState::kStaging);
+}
+
+// A rename of the commit, tried again while another program holds the file
+// for a moment: a scanner opens a file that was just written or renamed.
+bool UpdateTransaction::Move(const TextString& from, const TextString& to, bool mayWait) {
+    const auto rename = [&] { return MoveFileExA(from.GetText(), to.GetText(), 0) != FALSE; };
+    return mayWait ? retries_.Run(to, rename) : rename();
 }
 
 // Counted, and told to the reporter with the last error, as it happens.
@@ -267,12 +142,15 @@ bool UpdateTransaction::FlushStaged() {
     // A flush file by file opens them for writing.
     if (!RunStagedCheck())
         return false;
+    FolderChain folders(root_);
     FilePaths paths;
+    DeferredFiles deferred;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
     while (changes_.NextFile(position, change)) {
         paths.Make(root_, processId_, change);
-        if (!FlushFile(paths.staged)) {
+        if (!folders.HoldFolderOf(change.path) ||
+            (!FlushFile(paths.staged) && !Defer(deferred, change))) {
             FileFailedInCommit(paths.target);
             return false;
         }
@@ -280,7 +158,40 @@ bool UpdateTransaction::FlushStaged() {
         // for from here on is not heard, as every file is staged.
         PumpMessages();
     }
+    for (std::uint32_t i = 0; i < deferred.Count(); ++i) {
+        paths.Make(root_, processId_, deferred.At(i));
+        if (!folders.HoldFolderOf(deferred.At(i).path) ||
+            !retries_.Run(paths.staged, [&paths] { return FlushFile(paths.staged); })) {
+            FileFailedInCommit(paths.target);
+            return false;
+        }
+    }
     return journal_.Flush();
+}
+
+bool UpdateTransaction::Defer(DeferredFiles& deferred, const ChangeList::Change& change) {
+    if (!RetryBudget::IsTransient(GetLastError()))
+        return false;
+    deferred.Add(change);
+    return true;
+}
+
+// Puts one staged file in place: the installed one aside, the new one in.
+// firstTry: a file that a holder of a moment keeps before anything of it
+// moved is put off (kDeferred) rather than waited for; once its installed
+// file is aside, the new one goes in now, waiting if it must.
+UpdateTransaction::Step UpdateTransaction::CommitFile(const ChangeList::Change& change,
+                                                      bool firstTry) {
+    FilePaths paths;
+    paths.Make(root_, processId_, change);
+    const bool aside = change.kind == ChangeList::kReplaced;
+    if (aside && !Move(paths.target, paths.backup, !firstTry))
+        return firstTry && RetryBudget::IsTransient(GetLastError()) ? Step::kDeferred
+                                                                    : Step::kFailed;
+    if (Move(paths.staged, paths.target, aside || !firstTry))
+        return Step::kDone;
+    return firstTry && !aside && RetryBudget::IsTransient(GetLastError()) ? Step::kDeferred
+                                                                          : Step::kFailed;
 }
 
 InstallState UpdateTransaction::Commit() {
@@ -290,19 +201,34 @@ InstallState UpdateTransaction::Commit() {
         JournalFailed();
         return Undo(JournalState::kStaging);
     }
-    FilePaths paths;
-    std::uint32_t position = 0;
+    // Each file's folders are held while its two renames run: nobody can
+    // swap them for a link in between.
+    FolderChain folders(root_);
+    DeferredFiles deferred;
+    std::uint32_t position = 0, next = 0;
     ChangeList::Change change = {};
-    while (changes_.NextFile(position, change)) {
-        paths.Make(root_, processId_, change);
-        if ((change.kind == ChangeList::kReplaced &&
-             !MoveFileExA(paths.target.GetText(), paths.backup.GetText(), 0)) ||
-            !MoveFileExA(paths.staged.GetText(), paths.target.GetText(), 0)) {
+    for (;;) {
+        // Every file once, then those put off, waiting for each.
+        const bool firstTry = changes_.NextFile(position, change);
+        if (!firstTry && next == deferred.Count())
+            break;
+        if (!firstTry)
+            change = deferred.At(next++);
+        Step step = Step::kFailed;
+        if (folders.HoldFolderOf(change.path))
+            step = CommitFile(change, firstTry);
+        if (step == Step::kDeferred)
+            deferred.Add(change);
+        if (step == Step::kFailed) {
+            FilePaths paths;
+            paths.Make(root_, processId_, change);
             FileFailedInCommit(paths.target);
+            folders.Release();
             return Undo(JournalState::kCommitting);
         }
         PumpMessages();
     }
+    folders.Release();
     // Every file is in. Only once that is on the disk may the old ones go:
     // the volume flush covers the renames; without it, the flush of the
     // journal's last line stands for them (the file system keeps its
@@ -312,14 +238,17 @@ InstallState UpdateTransaction::Commit() {
         JournalFailed();
         return Undo(JournalState::kCommitting);
     }
-    UndoChanges(root_, processId_, changes_, JournalState::kCommitted, false, reporter_);
-    RemoveJournal();
+    // An old file that cannot be removed now keeps the journal, so that the
+    // next run removes it.
+    if (UndoChanges(root_, processId_, changes_, JournalState::kCommitted, false, reporter_,
+                    retries_))
+        RemoveJournal();
     return InstallState::kInstalled;
 }
 
 InstallState UpdateTransaction::Undo(JournalState state) {
     RunStagedCheck();
-    if (!UndoChanges(root_, processId_, changes_, state, false, reporter_))
+    if (!UndoChanges(root_, processId_, changes_, state, false, reporter_, undoRetries_))
         return InstallState::kDamaged; // the journal stays for the next run
     if (journal_.IsOpen()) {
         // What was put back reaches the disk before the journal goes.
@@ -332,34 +261,5 @@ InstallState UpdateTransaction::Undo(JournalState state) {
 
 void UpdateTransaction::RemoveJournal() {
     journal_.Close();
-    DeleteFileA(journalPath_.GetText());
-}
-
-Recovery RecoverInstallation(const TextString& installDirectory, const CopyReporter* reporter,
-                             std::uint32_t* skipped) {
-    TextString root(installDirectory), journalPath;
-    root.EnsureTrailingSeparator();
-    journalPath.Assign(root).Append(work_names::kJournal);
-    JournalContents contents;
-    const JournalRead read = ReadJournal(journalPath, contents);
-    if (skipped != nullptr)
-        *skipped = contents.skipped;
-    switch (read) {
-    case JournalRead::kNone:
-    case JournalRead::kInUse: // its run is still going; ours cannot start its own
-        return Recovery::kNone;
-    case JournalRead::kCannotRead:
-        return Recovery::kFailed;
-    case JournalRead::kForeign:
-        DeleteFileA(journalPath.GetText());
-        return Recovery::kUnusable;
-    case JournalRead::kRead:
-        break;
-    }
-    if (!UndoChanges(root, contents.processId, contents.changes, contents.state, true, reporter))
-        return Recovery::kFailed;
-    if (contents.state != JournalState::kStaging)
-        FlushVolumeOf(root);
-    DeleteFileA(journalPath.GetText());
-    return contents.state == JournalState::kCommitted ? Recovery::kCompleted : Recovery::kUndone;
+    retries_.Run(journalPath_, [this] { return DeleteFileA(journalPath_.GetText()) != FALSE; });
 }

@@ -20,6 +20,7 @@
 #include "copy_tree.h"
 #include "platform/win32_api.h"
 #include "text_string.h"
+#include "transient_retry.h"
 #include "update_journal.h"
 
 class UpdateTransaction {
@@ -74,12 +75,20 @@ class UpdateTransaction {
     // of it fails. Without: undo.
     InstallState Finish(bool stagedWhole);
 
+    // The waits for files that another program holds for a moment, shared
+    // by the whole run (transient_retry.h).
+    RetryBudget& Retries() { return retries_; }
+
     // What failed while the staged files were being put in place (each
     // reported as it happened): a file, or the journal.
     std::uint32_t FilesFailedInCommit() const { return filesFailedInCommit_; }
     std::uint32_t JournalFailures() const { return journalFailures_; }
 
   private:
+    enum class Step { kDone, kFailed, kDeferred };
+    bool Move(const TextString& from, const TextString& to, bool mayWait);
+    bool Defer(class DeferredFiles& deferred, const ChangeList::Change& change);
+    Step CommitFile(const ChangeList::Change& change, bool firstTry);
     void FileFailedInCommit(const TextString& target);
     void JournalFailed();
     bool FlushStaged();
@@ -101,6 +110,7 @@ class UpdateTransaction {
     std::uint32_t journalFailures_ = 0;
     JournalFile journal_;
     TextString journalPath_;
+    RetryBudget retries_, undoRetries_;
     TextString staged_, scratch_;
 };
 

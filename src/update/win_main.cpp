@@ -7,8 +7,10 @@
 #include "command_line.h"
 #include "copy_progress.h"
 #include "copy_tree.h"
+#include "directory_identity.h"
 #include "environment_number.h"
 #include "exit_codes.h"
+#include "held_folder.h"
 #include "installation_lock.h"
 #include "log_refusal.h"
 #include "package_check.h"
@@ -21,6 +23,7 @@
 #include "update_log.h"
 #include "update_texts.h"
 #include "update_transaction.h"
+#include "work_names.h"
 
 namespace {
 
@@ -52,15 +55,25 @@ bool FindPackageRoot(TextString& ownDirectory) {
     return true;
 }
 
-// Takes the directory when it holds the product executable. Nothing is
-// changed here: the log is checked against the installation before anything
-// is touched.
+// Takes the directory when it holds the product executable, or the journal
+// of a run that was stopped (which may have been stopped between the two
+// renames of the executable, and is recovered before the product is
+// probed). Nothing is changed here: the log is checked against the
+// installation before anything is touched.
 bool HoldsProduct(const TextString& installDirectory, TextString& executablePath) {
     if (installDirectory.GetLength() == 0)
         return false;
     executablePath.Assign(installDirectory);
     executablePath.EnsureTrailingSeparator().Append(kProductExecutable);
-    return GetFileAttributesA(executablePath.GetText()) != INVALID_FILE_ATTRIBUTES;
+    if (GetFileAttributesA(executablePath.GetText()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    const DWORD error = GetLastError();
+    TextString journal(installDirectory);
+    journal.EnsureTrailingSeparator().Append(work_names::kJournal);
+    if (GetFileAttributesA(journal.GetText()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    SetLastError(error);
+    return false;
 }
 
 bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextString& installDirectory,
@@ -91,6 +104,7 @@ enum class Outcome {
     kRunning,
     kCannotOpen,
     kPackageUnknown,
+    kPackageIsInstallation, // the registry names the package's own folder
     kOtherRunWaiting,
     kCancelled,       // the user stopped it; the installation is as it was
     kPackageDamaged,  // not as its manifest lists it; the installation is as it was
@@ -129,7 +143,11 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
         return true;
     }
     const DWORD error = GetLastError();
-    outcome = error == ERROR_SHARING_VIOLATION ? Outcome::kRunning : Outcome::kCannotOpen;
+    // Gone only when a stopped run's journal made the directory count as
+    // the installation and no run had put it in place.
+    outcome = error == ERROR_SHARING_VIOLATION ? Outcome::kRunning
+              : error == ERROR_FILE_NOT_FOUND  ? Outcome::kNotFound
+                                               : Outcome::kCannotOpen;
     log.ProductNotOpened(executablePath, error);
     return false;
 }
@@ -142,12 +160,22 @@ void TellWaiting(void* log, const TextString& lockFile) {
     static_cast<UpdateLog*>(log)->Waiting(lockFile, LockWaitLimit());
 }
 
+void TellIgnored(void* log, const TextString& word) {
+    static_cast<UpdateLog*>(log)->WordIgnored(word);
+}
+
 // One run at a time on an installation: the probe and the copy wait for
 // any other run on it (installation_lock.h), for a while. What a stopped
 // run left is put right first; when it cannot be, nothing else is done.
-bool LockRecoverAndProbeProduct(InstallationLock& lock, const TextString& installDirectory,
+bool LockRecoverAndProbeProduct(HeldFolder& installation, InstallationLock& lock,
+                                const TextString& installDirectory,
                                 const TextString& executablePath, const CopyReporter& reporter,
                                 Outcome& outcome, UpdateLog& log) {
+    // Held from here to the end of the copy: nobody can rename or replace
+    // the installation folder meanwhile (held_folder.h). The administrator
+    // chose it, link or not; one that cannot be held is still worked in,
+    // as one whose lock cannot be taken.
+    installation.Hold(installDirectory.GetText(), true);
     if (!lock.Take(installDirectory, LockWaitLimit(), TellWaiting, &log)) {
         outcome = Outcome::kOtherRunWaiting;
         return false;
@@ -180,6 +208,7 @@ int SilentExitCode(Outcome outcome) {
     case Outcome::kInstalled:
         return exit_codes::kInstalled;
     case Outcome::kNotInstalled:
+    case Outcome::kPackageIsInstallation:
     case Outcome::kCancelled: // not in a silent run, which shows no window
         return exit_codes::kNotInstalled;
     case Outcome::kNotRestored:
@@ -211,8 +240,11 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
         result.Format(kResultInstalledFormat, copy.copied);
         break;
     case Outcome::kNotInstalled:
+        // A line tells of files or of folders only where some failed.
         if (folders == 0)
             message.Format(kNotInstalledFormat, files);
+        else if (files == 0)
+            message.Format(kNotInstalledFoldersFormat, folders);
         else
             message.Format(kNotInstalledWithFoldersFormat, files, folders);
         result.Format(kResultNotInstalledFormat, files, folders);
@@ -237,6 +269,10 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
         message.Assign(kPackageUnknownText);
         result.Assign(kResultPackageUnknown);
         break;
+    case Outcome::kPackageIsInstallation:
+        message.Assign(kPackageIsInstallationText);
+        result.Assign(kResultPackageIsInstallation);
+        break;
     case Outcome::kOtherRunWaiting:
         message.Assign(kOtherRunWaitingText);
         result.Assign(kResultOtherRunWaiting);
@@ -259,17 +295,15 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    // A wrong command line stops the run before anything is touched.
+    // A wrong command line stops a silent run before anything is touched;
+    // a run without /S only shows the switches when asked, and ends as
+    // every such run ends, with 0.
     RunSwitches switches;
-    if (!ReadSwitches(commandLine, switches)) {
-        if (!switches.silent) {
-            TextString usage;
-            // An empty word shows as the two quotes that made it.
-            usage.Format(kUsageFormat,
-                         switches.unknown.GetLength() != 0 ? switches.unknown.GetText() : "\"\"");
-            MessageBoxA(GetDesktopWindow(), usage.GetText(), kCaptionError, MB_OK | MB_ICONWARNING);
-        }
+    if (!ReadSwitches(commandLine, switches))
         return exit_codes::kBadCommandLine;
+    if (switches.usage) {
+        MessageBoxA(GetDesktopWindow(), kUsageText, kCaptionInfo, MB_OK | MB_ICONINFORMATION);
+        return 0;
     }
 
     UpdateLog log;
@@ -277,6 +311,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         log.Hold();
 
     TextString ownDirectory, installDirectory, executablePath, message, result;
+    HeldFolder installation;
     InstallationLock lock;
     Outcome outcome = Outcome::kInstalled;
     CopyResult copy;
@@ -285,6 +320,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     const CopyReporter reporter = log.Reporter();
     const bool rootFound = FindPackageRoot(ownDirectory);
     log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
+    // The words passed over, each on a line after the one that holds the
+    // whole command line.
+    RunSwitches again;
+    ReadSwitches(commandLine, again, TellIgnored, &log);
     const bool installationFound =
         rootFound && FindInstallation(installDirectory, executablePath, log);
 
@@ -309,14 +348,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kPackageUnknown;
     } else if (!installationFound) {
         outcome = Outcome::kNotFound;
+    } else if (IdentifyDirectory(ownDirectory.GetText())
+                   .SameAs(IdentifyDirectory(installDirectory.GetText()))) {
+        // Told before the lock is taken: recovery and the probe would
+        // already change the package.
+        outcome = Outcome::kPackageIsInstallation;
     } else if (!ReadManifest(ownDirectory, manifest, checked, log)) {
         outcome = Outcome::kManifestInvalid;
-    } else if (LockRecoverAndProbeProduct(lock, installDirectory, executablePath, reporter, outcome,
-                                          log)) {
+    } else if (LockRecoverAndProbeProduct(installation, lock, installDirectory, executablePath,
+                                          reporter, outcome, log)) {
         // Only a run that may show the window measures the package for it.
         CopyProgress progress(!switches.silent, installDirectory);
         if (!switches.silent)
-            progress.SetTotal(MeasurePackage(ownDirectory, installDirectory, kSearchPattern));
+            progress.SetTotal(
+                MeasurePackage(ownDirectory, installDirectory, kSearchPattern, &reporter));
         PackageCheck check(manifest, ownDirectory, UpdateLog::TellPackageFinding, &log);
         copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress,
                         checked ? &check : nullptr);
@@ -336,6 +381,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     }
     // Released before any box: a box waiting for OK holds up no other run.
     lock.Release();
+    installation.Release();
     Describe(outcome, copy, message, result);
 
     // Interactive runs end with 0, whatever happened.

@@ -61,6 +61,18 @@ bool IsLeftoverTemporary(const char* name, DWORD ownProcessId) {
     return name != nullptr && lstrcmpiA(name, kStagedSuffix) == 0;
 }
 
+bool IsBackup(const char* name) {
+    for (const char* p = kPrefix; *p != '\0'; ++p, ++name)
+        if (*name != *p)
+            return false;
+    DWORD processId, number;
+    name = ReadHex(name, processId);
+    if (name == nullptr || *name != '-')
+        return false;
+    name = ReadHex(name + 1, number);
+    return name != nullptr && lstrcmpiA(name, kBackupSuffix) == 0;
+}
+
 bool RemoveWorkFile(const TextString& path) {
     if (DeleteFileA(path.GetText()))
         return true;

@@ -28,6 +28,9 @@ void AppendBackup(TextString& path, DWORD processId, std::uint32_t number);
 // that only begins or ends like one matches.
 bool IsLeftoverTemporary(const char* name, DWORD ownProcessId);
 
+// Whether name is exactly a backup name of any run.
+bool IsBackup(const char* name);
+
 // Removes a file of these names (staged, backup or leftover), which may
 // carry the read-only attribute of its source; true when it is gone (or was
 // not there). The attribute is cleared only on the file itself, never

@@ -212,6 +212,44 @@ TEST(Directories, CreateRemoveAndDelete) {
     EXPECT_WIN32_FAILURE(DeleteFileA(file.c_str()), FALSE, ERROR_ACCESS_DENIED);
 }
 
+// A folder held open for listing without delete sharing (as a run holds
+// the folders it works in) is neither renamed nor removed, and is no
+// reparse point; what is in it is made, renamed and removed as before.
+TEST(Directories, AHeldFolderStaysWhileItsContentsChange) {
+    TempTree tree;
+    tree.WriteFile("held\\file.txt", "x");
+    const std::string held = tree.Path("held"), moved = tree.Path("moved");
+    auto hold = [&](DWORD share) {
+        return Open(held, FILE_LIST_DIRECTORY, share, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    };
+    HANDLE holder = hold(FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    EXPECT_TRUE(GetFileInformationByHandle(holder, &info));
+    EXPECT_EQ(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+              DWORD(FILE_ATTRIBUTE_DIRECTORY));
+
+    const std::string file = tree.Path("held\\file.txt"), fresh = tree.Path("held\\new.txt");
+    HANDLE made = Open(fresh, GENERIC_WRITE, 0, CREATE_NEW);
+    EXPECT_NE(made, INVALID_HANDLE_VALUE);
+    CloseHandle(made);
+    EXPECT_TRUE(MoveFileExA(fresh.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(DeleteFileA(file.c_str()));
+    EXPECT_TRUE(CreateDirectoryA(tree.Path("held\\sub").c_str(), nullptr));
+    EXPECT_TRUE(RemoveDirectoryA(tree.Path("held\\sub").c_str()));
+
+    EXPECT_WIN32_FAILURE(MoveFileExA(held.c_str(), moved.c_str(), 0), FALSE,
+                         ERROR_SHARING_VIOLATION);
+    EXPECT_WIN32_FAILURE(RemoveDirectoryA(held.c_str()), FALSE, ERROR_SHARING_VIOLATION);
+    CloseHandle(holder);
+    holder = hold(kShareAll);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(MoveFileExA(held.c_str(), moved.c_str(), 0));
+    CloseHandle(holder);
+    EXPECT_TRUE(tree.Exists("moved"));
+}
+
 // Names Windows cannot hold are refused; trailing dots and spaces are
 // dropped as Win32 normalises paths (one dot of a folder on the way).
 TEST(Directories, NamesWindowsCannotHoldAndTrailingDotsAndSpaces) {

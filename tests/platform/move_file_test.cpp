@@ -76,6 +76,21 @@ TEST(MoveFileExA, MissingSourceOrTheSameFile) {
     EXPECT_EQ(tree.ReadFile("file.txt"), "kept");
 }
 
+// A name renamed away is gone in every case: a new file of that name in
+// another case is made as written.
+TEST(MoveFileExA, TheOldNameIsFreeForANewFile) {
+    TempTree tree;
+    tree.WriteFile("A.txt", "a");
+    ASSERT_TRUE(MoveFileExA(tree.Path("A.txt").c_str(), tree.Path("B.txt").c_str(), 0));
+    tree.WriteFile("a.txt", "new");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(tree.Path("a.txt").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    EXPECT_STREQ(found.cFileName, "a.txt");
+    EXPECT_EQ(tree.ReadFile("B.txt"), "a");
+}
+
 // What CopyFileA gave the file travels with it: a read-only file is renamed
 // (only a read-only target is refused) and keeps its time.
 TEST(MoveFileExA, KeepsTheReadOnlyAttributeAndTheLastWriteTime) {

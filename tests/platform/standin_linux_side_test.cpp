@@ -1,23 +1,29 @@
 // What only the Linux side of the stand-in does: backslash paths, links,
 // the message box on standard error, WinExec on PATH, pattern matching,
-// links of other users, files of /proc, reads of a directory.
+// links of other users (also swapped in for a folder), files of /proc,
+// reads of a directory.
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/standin/kernel32/name_pattern.h"
 #include "platform/win32_api.h"
 #include "temp_tree.h"
+#include "watchdog.h"
 #include "win32_check.h"
 
 namespace {
@@ -105,6 +111,18 @@ TEST(PosixPaths, ALinkToADirectoryShowsAsADirectoryAndIsRemovedAlone) {
     FindClose(find);
     EXPECT_EQ(GetFileAttributesA(tree.Path("link").c_str()),
               DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    // A handle opens the link itself only where asked to.
+    auto attributes = [&](DWORD flags) {
+        HANDLE held = Open(tree.Path("link"), FILE_LIST_DIRECTORY, FILE_SHARE_READ, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | flags);
+        BY_HANDLE_FILE_INFORMATION info = {};
+        EXPECT_TRUE(GetFileInformationByHandle(held, &info));
+        CloseHandle(held);
+        return info.dwFileAttributes;
+    };
+    EXPECT_EQ(attributes(FILE_FLAG_OPEN_REPARSE_POINT),
+              DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_EQ(attributes(0), DWORD(FILE_ATTRIBUTE_DIRECTORY));
     // Removing a link to a directory removes the link, as for a directory
     // symlink on Windows, and leaves what it leads to.
     tree.WriteFile("real\\kept.txt", "kept");
@@ -201,6 +219,153 @@ TEST(CreateFileA, WritesDoNotFollowAnotherUsersLink) {
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     CloseHandle(writer);
     EXPECT_EQ(tree.ReadFile("victim.txt"), "");
+    // A trusted link that leads nowhere yet: what it leads to is made, as
+    // on Win32; another user's is not.
+    ASSERT_EQ(symlink("made.log", (tree.Root() + "/dangling.log").c_str()), 0);
+    for (DWORD disposition : {CREATE_ALWAYS, OPEN_ALWAYS}) {
+        SCOPED_TRACE(disposition);
+        writer = Open(tree.Path("dangling.log"), GENERIC_WRITE, FILE_SHARE_READ, disposition);
+        EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+        CloseHandle(writer);
+        EXPECT_TRUE(tree.Exists("made.log"));
+        DeleteFileA(tree.Path("made.log").c_str());
+    }
+    ASSERT_EQ(lchown((tree.Root() + "/dangling.log").c_str(), 65534, 65534), 0);
+    EXPECT_WIN32_FAILURE(Open(tree.Path("dangling.log"), GENERIC_WRITE, 0, CREATE_ALWAYS),
+                         INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(tree.Exists("made.log"));
+}
+
+// Links of the caller's own that lead round in a circle end the walk of a
+// write path, as Windows ends one after its most reparse points.
+TEST(CreateFileA, ALoopOfTrustedLinksFailsAndDoesNotHang) {
+    TempTree tree;
+    ASSERT_EQ(symlink("two", (tree.Root() + "/one").c_str()), 0);
+    ASSERT_EQ(symlink("one", (tree.Root() + "/two").c_str()), 0);
+    const Watchdog watchdog("a write through a loop of links", 10);
+    for (const char* path : {"one\\log.txt", "one\\sub\\log.txt"}) {
+        SCOPED_TRACE(path);
+        EXPECT_WIN32_FAILURE(Open(tree.Path(path), GENERIC_WRITE, 0, CREATE_ALWAYS),
+                             INVALID_HANDLE_VALUE, ERROR_CANT_RESOLVE_FILENAME);
+    }
+    EXPECT_WIN32_FAILURE(CreateDirectoryA(tree.Path("one\\new").c_str(), nullptr), FALSE,
+                         ERROR_CANT_RESOLVE_FILENAME);
+}
+
+// A folder lists in the order NTFS keeps: by the up-cased names ("_" after
+// the letters), as code page 1252 reads them; "\xC4" (Ä) and "\xE4" (ä) are
+// one letter, in a listing as in a look-up.
+TEST(FindFirstFileA, ListsInTheOrderOfTheUpCasedNames) {
+    TempTree tree;
+    for (const char* name : {"b.txt", "_c.txt", "\xE4.txt", "Z.txt", "A.txt", "C.txt"})
+        tree.WriteFile(name, name);
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(tree.Path("*.txt").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_EQ(names,
+              std::vector<std::string>({"A.txt", "b.txt", "C.txt", "Z.txt", "_c.txt", "\xE4.txt"}));
+    EXPECT_EQ(tree.ReadFile("\xC4.TXT"), "\xE4.txt");
+    tree.WriteFile("\xC4.txt", "one name");
+    EXPECT_EQ(tree.ReadFile("\xE4.txt"), "one name");
+}
+
+// Calls that change a name act in the folder their walk opened: "Data"
+// swapped for another user's link to a folder of root's ("outside") makes
+// them fail there, and never sends them there when the swap races them.
+class SwappedFolder : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "links of another user need root";
+        ASSERT_EQ(mkdir(At("outside").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(At("Data").c_str(), 0777), 0);
+        ASSERT_EQ(symlink(At("outside").c_str(), At("link").c_str()), 0);
+        ASSERT_EQ(lchown(At("link").c_str(), 65534, 65534), 0);
+        Fill(open(At("outside").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        real_ = open(At("Data").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        Fill(dup(real_));
+        before_ = Outside();
+    }
+    void TearDown() override { close(real_); }
+    std::string At(const char* name) const { return tree_.Root() + "/" + name; }
+    // What the calls act on, as far as it is missing, in the folder at fd
+    // (closed), and the file that a move takes in beside it.
+    void Fill(int folder) const {
+        for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+            close(openat(folder, name, O_WRONLY | O_CREAT, 0644));
+            fchmodat(folder, name, 0644, 0);
+        }
+        mkdirat(folder, "sub", 0755);
+        unlinkat(folder, "new", AT_REMOVEDIR);
+        close(folder);
+        tree_.WriteFile("here.txt", "here");
+        unlink(At("moved.txt").c_str());
+    }
+    // The names outside with their kind, permissions and size.
+    std::string Outside() const {
+        std::string listing;
+        for (const auto& name : std::set<std::filesystem::path>(
+                 std::filesystem::directory_iterator(At("outside")), {})) {
+            struct stat info = {};
+            lstat(name.c_str(), &info);
+            listing += name.filename().string() + " " + std::to_string(info.st_mode) + " " +
+                       std::to_string(info.st_size) + "\n";
+        }
+        return listing;
+    }
+    bool Swap() const {
+        return renameat2(AT_FDCWD, At("Data").c_str(), AT_FDCWD, At("link").c_str(),
+                         RENAME_EXCHANGE) == 0;
+    }
+    // The error of each call on a name in "Data" (0 where it succeeded).
+    std::vector<DWORD> Calls() const {
+        auto at = [this](const char* name) { return tree_.Path(name); };
+        auto error = [](BOOL done) { return done ? DWORD(0) : GetLastError(); };
+        return {error(DeleteFileA(at("Data\\a.txt").c_str())),
+                error(MoveFileExA(at("Data\\b.txt").c_str(), at("moved.txt").c_str(), 0)),
+                error(MoveFileExA(at("here.txt").c_str(), at("Data\\c.txt").c_str(),
+                                  MOVEFILE_REPLACE_EXISTING)),
+                error(RemoveDirectoryA(at("Data\\sub").c_str())),
+                error(CreateDirectoryA(at("Data\\new").c_str(), nullptr)),
+                error(SetFileAttributesA(at("Data\\d.txt").c_str(), FILE_ATTRIBUTE_READONLY))};
+    }
+
+    TempTree tree_;
+    std::string before_;
+    int real_ = -1;
+};
+
+TEST_F(SwappedFolder, AnotherUsersLinkIsRefusedAndRootsOwnIsFollowed) {
+    ASSERT_TRUE(Swap());
+    EXPECT_EQ(Calls(), std::vector<DWORD>(6, ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Outside(), before_);
+    EXPECT_EQ(tree_.ReadFile("here.txt"), "here");
+    ASSERT_EQ(lchown(At("Data").c_str(), 0, 0), 0);
+    EXPECT_EQ(Calls(), std::vector<DWORD>(6, 0));
+    EXPECT_NE(Outside(), before_);
+}
+
+TEST_F(SwappedFolder, ARacingSwapNeverSendsACallWhereTheLinkLeads) {
+    std::atomic<bool> stop(false);
+    std::thread swapper([&] {
+        while (!stop)
+            Swap();
+    });
+    int acted = 0;
+    for (int round = 0; round < 400; ++round) {
+        Fill(dup(real_));
+        for (DWORD error : Calls())
+            acted += error == 0 ? 1 : 0;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(Outside(), before_);
+    EXPECT_GT(acted, 0);
 }
 
 // Files of /proc report size 0 and still have contents.

@@ -78,6 +78,9 @@ TEST(RegFileParser, WhichKeysExistAndWhatTheyHold) {
         // the last definitions.
         {deletedValue + "\"a\"=\"1\"\n\"b\"=\"2\"\n\"A\"=\"3\"\n\"b\"=-\n\"GONE\"=\"4\"\n", kKey,
          true, "=1:x|;A=1:3|;GONE=1:4|;"},
+        // A comment may follow a value, after blanks or none.
+        {kHeader + kSection + "\"x\"=\"y\" ; note\n\"n\"=dword:00000001;note\n", kKey, true,
+         "x=1:y|;n=4:\x01|||;"},
         {deletedValue, parent, true, ""},
         {deletedValue, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane", false, ""},
         {deletedValue + "[-" + parent + "]\n", kKey, false, ""},

@@ -298,10 +298,8 @@ TEST(CopyFileA, PermissionsTravelButNoSetIdBits) {
         mode_t existingTarget; // 0: none
         mode_t copied;
     } cases[] = {
-        {04755, 0, 0755},
-        {02750, 0, 0750},
-        {0644, 06755, 0644},
-        {0600, 0644, 0600},
+        {04755, 0, 0755},   {02750, 0, 0750},   {0644, 06755, 0644},
+        {0600, 0644, 0600}, {0666, 0644, 0644}, // write for others comes only from the target
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::oct << c.source << " onto " << c.existingTarget);

@@ -43,32 +43,45 @@ TEST(ReadSwitches, WhatIsTaken) {
     }
 }
 
-TEST(ReadSwitches, WhatIsRefused) {
+void Collect(void* words, const TextString& word) {
+    *static_cast<std::string*>(words) += std::string(word.GetText()) + "|";
+}
+
+// A word that is no switch refuses a silent run, wherever /S stands; a run
+// without /S passes over it (and /? there asks for the switches).
+TEST(ReadSwitches, WhatIsRefusedWithSAndPassedOverWithout) {
     struct Case {
         const char* commandLine;
         const char* unknown; // the first word that is no switch
-        bool silent;         // /S counts all the same
+        const char* passed;  // every word not taken
     } cases[] = {
-        {"/X", "/X", false},
-        {"S", "S", false},
-        {"/SILENT", "/SILENT", false},
-        {"/S/LOG=a", "/S/LOG=a", false},
-        {"\\S", "\\S", false},
-        {"/LOG=", "/LOG=", false},
-        {"/LOG=\"\"", "/LOG=", false},
-        {"/LOG a", "/LOG", false},
-        {"/LOG=a /LOG=b", "/LOG=b", false},
-        {"\"\"", "", false},
-        {"/S /X", "/X", true},
-        {"/X /S /Y", "/X", true},
-        {"update.log", "update.log", false},
+        {"/X", "/X", "/X|"},
+        {"S", "S", "S|"},
+        {"/SILENT", "/SILENT", "/SILENT|"},
+        {"/S/LOG=a", "/S/LOG=a", "/S/LOG=a|"},
+        {"\\S", "\\S", "\\S|"},
+        {"/LOG=", "/LOG=", "/LOG=|"},
+        {"/LOG=\"\"", "/LOG=", "/LOG=|"},
+        {"/LOG a", "/LOG", "/LOG|a|"},
+        {"/LOG=a /LOG=b", "/LOG=b", "/LOG=b|"},
+        {"\"\"", "", "|"},
+        {"/X /Y", "/X", "/X|/Y|"},
+        {"update.log", "update.log", "update.log|"},
+        {"-?", "-?", "-?|"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.commandLine);
-        RunSwitches switches;
-        EXPECT_FALSE(ReadSwitches(c.commandLine, switches));
-        EXPECT_STREQ(switches.unknown.GetText(), c.unknown);
-        EXPECT_EQ(switches.silent, c.silent);
+        for (const char* silent : {"/S ", ""}) {
+            RunSwitches switches;
+            std::string passed;
+            const bool taken = ReadSwitches((std::string(silent) + c.commandLine).c_str(), switches,
+                                            Collect, &passed);
+            EXPECT_EQ(taken, *silent == '\0');
+            EXPECT_EQ(switches.silent, *silent != '\0');
+            EXPECT_STREQ(switches.unknown.GetText(), c.unknown);
+            EXPECT_EQ(passed, c.passed);
+            EXPECT_EQ(switches.usage, *silent == '\0' && std::string(c.unknown) == "-?");
+        }
     }
 }
 

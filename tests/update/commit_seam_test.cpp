@@ -17,6 +17,11 @@ struct Refusal {
     std::string from, to;
 } refusal;
 
+// Set: each rename first tries to rename the folder it acts in, which the
+// run must be holding; the ones it could are counted.
+bool tryFolders = false;
+int foldersNotHeld = 0;
+
 bool EndsWith(const char* text, const std::string& end) {
     const std::string whole(text == nullptr ? "" : text);
     return whole.size() >= end.size() &&
@@ -28,6 +33,15 @@ bool EndsWith(const char* text, const std::string& end) {
 // MoveFileExA(const char*, const char*, unsigned) by its C++ symbol name.
 extern "C" BOOL __real__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flags);
 extern "C" BOOL __wrap__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (tryFolders) {
+        std::string folder(from);
+        folder.erase(folder.find_last_of("\\/"));
+        const std::string aside = folder + ".aside";
+        if (__real__Z11MoveFileExAPKcS0_j(folder.c_str(), aside.c_str(), 0)) {
+            ++foldersNotHeld;
+            __real__Z11MoveFileExAPKcS0_j(aside.c_str(), folder.c_str(), 0);
+        }
+    }
     if (!refusal.to.empty() && EndsWith(from, refusal.from) && EndsWith(to, refusal.to)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
@@ -88,6 +102,26 @@ TEST(CommitThatFails, PutsEveryFileBack) {
         if (left != INVALID_HANDLE_VALUE)
             FindClose(left);
     }
+}
+
+// Nobody can rename a folder while the run renames in it: the installation
+// and each folder on the way are held, in the commit and in its undo.
+TEST(CommitThatFails, FoldersOfEveryRenameAreHeld) {
+    TempTree tree;
+    for (const char* name : {"a.txt", "Data\\b.txt", "Data\\Deep\\c.txt", "New\\d.txt"})
+        tree.WriteFile(std::string("package\\") + name, "new");
+    tree.WriteFile("install\\Data\\b.txt", "old b");
+    tree.WriteFile("install\\Data\\Deep\\c.txt", "old c");
+    refusal = {".tmp", "d.txt"}; // the last file: the undo renames the others back
+    tryFolders = true;
+    foldersNotHeld = 0;
+    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                       TextString(tree.Path("install").c_str()), "*.*");
+    tryFolders = false;
+    refusal = {};
+    EXPECT_EQ(result.state, InstallState::kUnchanged);
+    EXPECT_EQ(foldersNotHeld, 0);
+    EXPECT_EQ(tree.ReadFile("install\\Data\\Deep\\c.txt"), "old c");
 }
 
 } // namespace

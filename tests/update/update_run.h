@@ -42,6 +42,12 @@ const char kNotRestored[] =
     "Schlie\xC3\x9F"
     "en Sie alle Programme, die Dateien von Brenvolt ge\xC3\xB6"
     "ffnet haben,\nund starten Sie das Update erneut: es stellt die Installation wieder her.\n";
+const char kPackageIsInstallation[] =
+    "Error: Das Update-Paket liegt im Installationsverzeichnis von Brenvolt und kann\n"
+    "nicht \xC3\xBC"
+    "ber sich selbst installiert werden.\n\n"
+    "Kopieren Sie das Update-Paket in einen anderen Ordner und starten Sie es\n"
+    "dort erneut. Die Installation ist unver\xC3\xA4ndert.\n";
 const char kCannotOpen[] =
     "Error: Ein Fehler ist w\xC3\xA4hrend dem Update aufgetreten.\n\n"
     "Installieren Sie erst Brenvolt v1.00, bevor Sie das Update anwenden.\n\n";
@@ -60,7 +66,10 @@ inline void WriteAll(const fs::path& path, const std::string& text) {
 
 // The box of a run that installed nothing and left the installation as it was.
 inline std::string NotInstalled(int files, int folders = 0) {
-    return "Error: " + std::to_string(files) + " Dateien konnten nicht kopiert werden.\n" +
+    return "Error: " +
+           (files == 0 && folders != 0
+                ? ""
+                : std::to_string(files) + " Dateien konnten nicht kopiert werden.\n") +
            (folders == 0 ? ""
                          : std::to_string(folders) +
                                " Ordner konnten nicht gelesen oder angelegt werden.\n") +

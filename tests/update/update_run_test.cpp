@@ -123,15 +123,19 @@ TEST_F(UpdateRun, CutOrMisleadingModulePathCopiesNothing) {
 }
 
 TEST_F(UpdateRun, PackageThatIsTheInstallationItselfLosesNoData) {
-    // Every file would be copied onto itself: the package is not entered,
-    // which is one failure, and no file is touched.
+    // Every file would be copied onto itself: the run says so and stops
+    // before it touches anything, not even the product's attributes.
     Registry(package_.string());
     WriteAll(package_ / "BV.EXE", "product");
+    fs::permissions(package_ / "BV.EXE", fs::perms::owner_read);
     WriteAll(package_ / "data.txt", "data");
     const RunResult run = Run(false);
-    EXPECT_EQ(run.messageBox, NotInstalled(0, 1));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.messageBox, kPackageIsInstallation);
     EXPECT_EQ(ReadAll(package_ / "BV.EXE"), "product");
+    EXPECT_EQ(fs::status(package_ / "BV.EXE").permissions(), fs::perms::owner_read);
     EXPECT_EQ(ReadAll(package_ / "data.txt"), "data");
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 82);
 }
 
 // FIFOs and devices in the package cannot be copied, and are not read.

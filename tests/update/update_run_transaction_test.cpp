@@ -2,6 +2,7 @@
 // ends whole old or whole new, and nothing of the run's own is left.
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 #include "platform/win32_api.h"
 #include "update_run.h"
@@ -41,9 +42,16 @@ TEST_F(TransactionRun, TargetHeldOpenAmongManyFilesLeavesEveryFileOld) {
     HANDLE held = CreateFileA((install_ / "Dir1" / Name(100)).c_str(), GENERIC_READ,
                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const RunResult run = Run(false);
+    const fs::path log = root_ / "u.log";
+    const RunResult run = Run(false, {"/LOG=" + log.string()});
     CloseHandle(held);
-    EXPECT_EQ(run.messageBox, NotInstalled(1));
+    // It waits a while for the holder to let go, with its window up, and
+    // says so.
+    EXPECT_EQ(AfterProgressLine(run.messageBox), NotInstalled(1));
+    EXPECT_NE(ReadAll(log).find("Von einem anderen Programm belegt, nach 2000 ms aufgegeben: " +
+                                install_.string() + "\\Dir1\\" + Name(100) + " (Fehler 32"),
+              std::string::npos)
+        << ReadAll(log);
     ExpectOld(300, 3);
     EXPECT_FALSE(fs::exists(install_ / "New"));
 }
@@ -188,3 +196,265 @@ TEST_F(TransactionRun, JournalIsUndoneOrFinishedByItsMark) {
 }
 
 } // namespace
+
+// A run killed at each rename of its commit, and of the undo of a commit
+// that failed, is repaired by the next run, which then installs. The
+// renames, in the order of the package: A.txt aside (1) and in (2),
+// BV.EXE aside (3) and in (4), n.txt in (5), Sub\s.txt in (6). When the
+// fifth fails for good (put off, then waited for), the undo moves the new
+// A.txt aside (7) and the old one back (8), then BV.EXE likewise (9, 10):
+// killed at 8 or 10, the installed name is missing. The installed A.txt
+// keeps the case of its name, whichever way it comes back.
+TEST_F(TransactionRun, KilledAtEachRenameTheNextRunRepairsAndInstalls) {
+    const char* const faults[] = {"kill@1", "kill@2", "kill@3",        "kill@4",        "kill@5",
+                                  "kill@6", "fail@5", "fail@5,kill@8", "fail@5,kill@10"};
+    for (const char* fault : faults) {
+        SCOPED_TRACE(fault);
+        TearDown();
+        SetUp();
+        Installed();
+        WriteAll(install_ / "A.txt", "old a");
+        WriteAll(install_ / "D1.dat", "old d");
+        for (const char* name : {"BV.EXE", "a.txt", "n.txt", "Sub/s.txt"})
+            WriteAll(package_ / name, std::string("new ") + name);
+        environment_ = std::string("UPDATE_STANDIN_RENAME_FAULTS=") + fault;
+        const RunResult stopped = Run(false);
+        EXPECT_EQ(stopped.messageBox.find("Es wurden"), std::string::npos);
+        const bool anyNew =
+            ReadAll(install_ / "A.txt") != "old a" || fs::exists(install_ / "n.txt");
+        EXPECT_TRUE(!anyNew || fs::exists(install_ / ".Update.journal"))
+            << "a mix is only ever left with the journal that undoes it";
+        environment_.clear();
+        const RunResult next = Run(true);
+        EXPECT_EQ(next.messageBox,
+                  "Info: Es wurden 4 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+        for (const char* name : {"BV.EXE", "n.txt", "Sub/s.txt"})
+            EXPECT_EQ(ReadAll(install_ / name), std::string("new ") + name);
+        EXPECT_EQ(ReadAll(install_ / "A.txt"), "new a.txt");
+        EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+        EXPECT_EQ(ReadAll(install_ / "D1.dat"), "old d");
+        EXPECT_EQ(TemporaryFiles(install_), "");
+        EXPECT_EQ(TemporaryFiles(install_ / "Sub"), "");
+    }
+}
+
+// What a power cut may leave: the journal's last writes lost (empty, or
+// cut inside its first line) while staged files reached the disk. The next
+// run removes every staged file it finds, leaves a backup that it cannot
+// place (it may be the only copy of a file) and says so, then installs.
+TEST_F(TransactionRun, JournalLostToAPowerCutLeavesNoStagedFile) {
+    for (const char* journal :
+         {"", "Brenvolt-Upd", "Brenvolt-Update-Journal 0000AB\r\nN Sub\\x\r\n"}) {
+        SCOPED_TRACE(journal);
+        TearDown();
+        SetUp();
+        Installed();
+        WriteAll(install_ / ".Update.journal", journal);
+        WriteAll(install_ / "Sub" / ".Update-0000ABCD-00000001.tmp", "staged");
+        WriteAll(install_ / "Sub" / "Deeper" / ".Update-0000ABCD-00000002.tmp", "staged");
+        WriteAll(install_ / ".Update-0000ABCD-00000000.tmp", "staged");
+        WriteAll(install_ / ".Update-0000ABCD-00000003.old", "the only copy");
+        WriteAll(package_ / "b.txt", "b");
+        const fs::path log = root_ / "u.log";
+        EXPECT_EQ(Run(false, {"/S", "/LOG=" + log.string()}).exitCode, 0);
+        EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
+        EXPECT_EQ(TemporaryFiles(install_), ".Update-0000ABCD-00000003.old ");
+        EXPECT_EQ(TemporaryFiles(install_ / "Sub"), "");
+        EXPECT_EQ(TemporaryFiles(install_ / "Sub" / "Deeper"), "");
+        EXPECT_NE(ReadAll(log).find(".Update-0000ABCD-00000003.old"), std::string::npos);
+    }
+}
+
+// Whatever has the journal's name and is no journal is removed, and the
+// run does its work: it must not fail every later run.
+TEST_F(TransactionRun, JournalNameOfAnotherKindIsRemoved) {
+    const struct {
+        const char* what;
+        void (*make)(const fs::path& journal);
+    } cases[] = {
+        {"a FIFO", [](const fs::path& journal) { mkfifo(journal.c_str(), 0644); }},
+        {"a folder", [](const fs::path& journal) { fs::create_directory(journal); }},
+        {"a dangling link",
+         [](const fs::path& journal) { fs::create_symlink(journal.string() + ".gone", journal); }},
+        {"a link to a journal elsewhere",
+         [](const fs::path& journal) {
+             WriteAll(journal.string() + ".real",
+                      "Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\n");
+             fs::create_symlink(journal.string() + ".real", journal);
+         }},
+        {"a read-only journal",
+         [](const fs::path& journal) {
+             WriteAll(journal, "Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\n");
+             chmod(journal.c_str(), 0444);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        Installed();
+        WriteAll(install_ / "a.txt", "new a");
+        WriteAll(install_ / ".Update-0000ABCD-00000000.old", "old a");
+        c.make(install_ / ".Update.journal");
+        WriteAll(package_ / "b.txt", "b");
+        EXPECT_EQ(Run(false, {"/S"}).exitCode, 0);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(install_ / ".Update.journal")));
+        EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
+        // Only a journal read as one puts the old file back.
+        const bool read = std::string(c.what) == "a read-only journal";
+        EXPECT_EQ(ReadAll(install_ / "a.txt"), read ? "old a" : "new a");
+        EXPECT_EQ(TemporaryFiles(install_), read ? "" : ".Update-0000ABCD-00000000.old ");
+    }
+}
+
+// An old file that a finished run cannot remove keeps its journal, so that
+// a later run removes it.
+TEST_F(TransactionRun, OldFileThatCannotBeRemovedIsRemovedByALaterRun) {
+    Installed();
+    WriteAll(install_ / "a.txt", "new a");
+    WriteAll(install_ / ".Update-0000ABCD-00000000.old", "old a");
+    WriteAll(install_ / ".Update.journal",
+             "Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\nK\r\n");
+    WriteAll(package_ / "b.txt", "b");
+    HANDLE held = CreateFileA((install_ / ".Update-0000ABCD-00000000.old").c_str(), GENERIC_READ, 0,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 31);
+    EXPECT_TRUE(fs::exists(install_ / ".Update.journal"));
+    CloseHandle(held);
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 0);
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "new a");
+    EXPECT_EQ(ReadAll(install_ / "b.txt"), "b");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+}
+
+// The scanner program (scanner.cpp) on the installation while it lives.
+class Scanner {
+  public:
+    Scanner(const fs::path& folder, int minMs, int maxMs) {
+        int ready[2];
+        if (pipe(ready) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(ready[1], 1);
+            const std::string low = std::to_string(minMs), high = std::to_string(maxMs);
+            execl(SCANNER_PATH, "scanner", folder.c_str(), low.c_str(), high.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ready[1]);
+        char line[8] = {};
+        started_ = read(ready[0], line, 5) == 5;
+        close(ready[0]);
+    }
+    ~Scanner() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Started() const { return started_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool started_ = false;
+};
+
+// With a scanner holding each file that is written or renamed in the
+// installation for 20 to 150 ms (or longer), without sharing, the update
+// waits for each and goes in whole; a failure late in the commit is undone
+// whole.
+TEST_F(TransactionRun, ScannerHoldingEachFileForAMomentDelaysButDoesNotStopTheUpdate) {
+    const struct {
+        const char* what;
+        int files;
+        std::size_t size;
+        const char* faults;
+        int minMs, maxMs;
+    } cases[] = {
+        {"many small files", 2000, 0, "", 20, 150},
+        {"a few large files", 4, 8 << 20, "", 20, 150},
+        {"a failure late in the commit", 300, 0, "fail@600", 20, 150},
+        // Still holding the first staged file when the commit renames it.
+        {"a slow scanner", 2, 0, "", 400, 500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        OldAndNewFiles(c.files, 4);
+        for (int i = 0; c.size != 0 && i < c.files; ++i)
+            WriteAll(package_ / Folder(i, 4) / Name(i), Filled(c.size, 'n'));
+        const fs::path log = root_ / "u.log";
+        environment_ = std::string("UPDATE_STANDIN_RENAME_FAULTS=") + c.faults;
+        Scanner scanner(install_, c.minMs, c.maxMs);
+        ASSERT_TRUE(scanner.Started());
+        const RunResult run = Run(false, {"/S", "/LOG=" + log.string()});
+        environment_.clear();
+        const bool fails = c.faults[0] != '\0';
+        EXPECT_EQ(run.exitCode, fails ? 82 : 0) << ReadAll(log);
+        int wrong = 0;
+        for (int i = 0; i < c.files; ++i) {
+            const std::string now = ReadAll(install_ / Folder(i, 4) / Name(i));
+            wrong += fails ? now != "old " + Name(i) : now.substr(0, 3) == "old";
+        }
+        EXPECT_EQ(wrong, 0);
+        for (int f = 0; f < 4 && f < c.files; ++f)
+            EXPECT_EQ(TemporaryFiles(install_ / Folder(f, 4)), "");
+        EXPECT_EQ(TemporaryFiles(install_), "");
+    }
+}
+
+// Read-only installed files (copied from a CD, say) are replaced like any
+// other, and updated again later; an undo puts them back read-only, and a
+// read-only package whose commit fails late is undone whole.
+TEST_F(TransactionRun, ReadOnlyFilesAreReplacedAndComeBackReadOnly) {
+    const auto readOnly = [](const fs::path& file) {
+        struct stat info = {};
+        return lstat(file.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+    };
+    for (const bool readOnlyPackage : {false, true}) {
+        SCOPED_TRACE(readOnlyPackage ? "a read-only package" : "a writable package");
+        TearDown();
+        SetUp();
+        OldAndNewFiles(20, 2);
+        for (int i = 0; i < 20; ++i) {
+            chmod((install_ / Folder(i, 2) / Name(i)).c_str(), 0444);
+            if (readOnlyPackage)
+                chmod((package_ / Folder(i, 2) / Name(i)).c_str(), 0444);
+        }
+        const fs::path log = root_ / "u.log";
+        for (const char* version : {"first", "second"}) {
+            SCOPED_TRACE(version);
+            for (int i = 0; i < 20; ++i) {
+                const fs::path file = package_ / Folder(i, 2) / Name(i);
+                chmod(file.c_str(), 0644);
+                WriteAll(file, std::string(version) + " " + Name(i));
+                chmod(file.c_str(), readOnlyPackage ? 0444 : 0644);
+            }
+            EXPECT_EQ(Run(false, {"/S", "/LOG=" + log.string()}).exitCode, 0);
+            EXPECT_EQ(ReadAll(install_ / "Dir1" / Name(1)), std::string(version) + " " + Name(1));
+            EXPECT_EQ(readOnly(install_ / "Dir1" / Name(1)), readOnlyPackage);
+            const bool wasReadOnly = readOnlyPackage || std::string(version) == "first";
+            EXPECT_EQ(ReadAll(log).find("Schreibgesch\xFCtzte Datei ersetzt: ") !=
+                          std::string::npos,
+                      wasReadOnly);
+        }
+        // The last rename of the commit fails for good: the whole run goes back.
+        for (int i = 0; i < 20; ++i)
+            chmod((install_ / Folder(i, 2) / Name(i)).c_str(), 0444);
+        environment_ = "UPDATE_STANDIN_RENAME_FAULTS=fail@40";
+        EXPECT_EQ(Run(false, {"/S"}).exitCode, 82);
+        environment_.clear();
+        int wrong = 0;
+        for (int i = 0; i < 20; ++i) {
+            const fs::path file = install_ / Folder(i, 2) / Name(i);
+            wrong += ReadAll(file) != "second " + Name(i) || !readOnly(file);
+        }
+        EXPECT_EQ(wrong, 0) << "files that are not the second version, read-only";
+        EXPECT_EQ(TemporaryFiles(install_ / "Dir0"), "");
+        EXPECT_EQ(TemporaryFiles(install_ / "Dir1"), "");
+        EXPECT_EQ(TemporaryFiles(install_), "");
+    }
+}

@@ -57,8 +57,7 @@ class UnattendedRun : public UpdateRun {
     std::string PackageRoot() const { return package_.string() + "/"; }
 };
 
-const char kUsage[] = "Error: Unbekannte Angabe in der Befehlszeile: %s\n\n"
-                      "M\xC3\xB6gliche Schalter:\n"
+const char kUsage[] = "Info: M\xC3\xB6gliche Schalter:\n"
                       "/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\n"
                       "/LOG=<Datei>  den Ablauf in die Datei schreiben\n";
 
@@ -108,13 +107,12 @@ TEST_F(UnattendedRun, EachOutcomeHasItsBoxAndExitCodeAndChangesTheSame) {
          [&] {
              Installed();
              fs::permissions(install_ / "BV.EXE", fs::perms::owner_read);
-             WriteAll(install_ / "locked.txt", "old");
-             fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
+             fs::create_directories(install_ / "locked.txt");
              WriteAll(package_ / "locked.txt", "new");
              WriteAll(package_ / "fine.txt", "fine");
          },
          [&] {
-             EXPECT_EQ(ReadAll(install_ / "locked.txt"), "old");
+             EXPECT_TRUE(fs::is_directory(install_ / "locked.txt"));
              EXPECT_FALSE(fs::exists(install_ / "fine.txt"));
              EXPECT_EQ(TemporaryFiles(install_), "");
          }},
@@ -157,15 +155,18 @@ TEST_F(UnattendedRun, EachOutcomeHasItsBoxAndExitCodeAndChangesTheSame) {
 
 TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     // Not under the first root, found under the second; one file copied,
-    // one refused, a directory that cannot be made and its file, a link
-    // that leads into the installation.
+    // a read-only one replaced, one refused (a folder in its place), a
+    // directory that cannot be made and its file, a link that leads into
+    // the installation.
     fs::create_directories(root_ / "old place");
     Registry((root_ / "old place").string(), install_.string());
     Product();
     WriteAll(package_ / "Data" / "map.dat", "map");
     WriteAll(package_ / "locked.txt", "new");
-    WriteAll(install_ / "locked.txt", "old");
-    fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
+    fs::create_directories(install_ / "locked.txt");
+    WriteAll(package_ / "ro.txt", "new");
+    WriteAll(install_ / "ro.txt", "old");
+    fs::permissions(install_ / "ro.txt", fs::perms::owner_read);
     WriteAll(package_ / "Blocked" / "x.txt", "x");
     WriteAll(install_ / "Blocked", "a file where a directory belongs");
     fs::create_directory_symlink(install_, package_ / "Up");
@@ -178,7 +179,7 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     EXPECT_FALSE(fs::exists(install_ / "Data"));
 
     std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 10u) << ReadAll(log);
+    ASSERT_EQ(lines.size(), 12u) << ReadAll(log);
     EXPECT_EQ(lines[0], "Brenvolt-Update 1.0.0.0 gestartet; Paket: " + PackageRoot() +
                             "; Befehlszeile: /S \"/LOG=" + log.string() + "\"");
     EXPECT_EQ(lines[1],
@@ -195,17 +196,19 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     const std::string target = install_.string() + "\\";
     const std::vector<std::string> expected = {
         "Kopiert: " + target + "Data\\map.dat",
+        "Kopiert: " + target + "ro.txt",
         "Nicht kopiert: " + target +
             "Blocked\\x.txt (Fehler 3: The system cannot find the path specified.)",
         "Nicht kopiert: " + target + "locked.txt (Fehler 5: Access is denied.)",
+        "Schreibgesch\xFCtzte Datei ersetzt: " + target + "ro.txt",
         "Verzeichnis ausgelassen, es f\xFChrt in die Installation: " + PackageRoot() + "Up",
         "Verzeichnis nicht angelegt: " + target +
             "Blocked (Fehler 183: Cannot create a file when that file already exists.)",
     };
     EXPECT_EQ(copied, expected);
-    EXPECT_EQ(lines[9], "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
-                        "wiederhergestellt; 2 Dateien nicht kopiert, 2 Ordner nicht gelesen oder "
-                        "angelegt; Exitcode 82");
+    EXPECT_EQ(lines[11], "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
+                         "wiederhergestellt; 2 Dateien nicht kopiert, 2 Ordner nicht gelesen oder "
+                         "angelegt; Exitcode 82");
 }
 
 TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
@@ -248,6 +251,9 @@ TEST_F(UnattendedRun, LogInThePackageIsNotCopied) {
               "Ergebnis: Das Update wurde korrekt installiert, 1 Dateien kopiert; Exitcode 0");
 }
 
+// A silent run with a wrong word stops before anything is touched, and so
+// does /? without /S, which shows the switches; any other word of a run
+// without /S is passed over (and logged).
 TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
     Installed();
     fs::permissions(install_ / "BV.EXE", fs::perms::owner_read); // a run would reset it
@@ -256,23 +262,33 @@ TEST_F(UnattendedRun, WrongCommandLineTouchesNothing) {
     const auto before = Snapshot(install_);
     struct Case {
         std::vector<std::string> arguments;
-        const char* shown; // the word in the message box; null: silent, no box
+        int exitCode;
     } cases[] = {
-        {{"/X"}, "/X"},          {{"/LOG=" + log, "/Silent"}, "/Silent"},
-        {{"/LOG="}, "/LOG="},    {{""}, "\"\""},
-        {{"/S", "-q"}, nullptr}, {{"/S", "/LOG=" + log, "/LOG=" + log}, nullptr},
+        {{"/S", "/X"}, 87},    {{"/LOG=" + log, "/Silent", "-s"}, 87},
+        {{"/LOG=", "/S"}, 87}, {{"/S", "/LOG=" + log, "/LOG=" + log}, 87},
+        {{"/S", "/?"}, 87},    {{"/LOG=" + log, "/?"}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.back());
         const RunResult run = Run(false, c.arguments);
-        EXPECT_EQ(run.exitCode, 87);
-        char usage[512];
-        std::snprintf(usage, sizeof usage, kUsage, c.shown);
-        EXPECT_EQ(run.messageBox, c.shown != nullptr ? std::string(usage) : std::string());
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.messageBox, c.exitCode == 0 ? kUsage : "");
         EXPECT_EQ(Snapshot(install_), before);
         EXPECT_FALSE(fs::exists(log));
         EXPECT_EQ(run.notes, "");
     }
+
+    const RunResult passedOver = Run(true, {"/X", "C:\\a b.txt", "/LOG=" + log});
+    EXPECT_EQ(passedOver.exitCode, 0);
+    EXPECT_EQ(passedOver.messageBox,
+              "Info: Es wurden 1 Dateien kopiert.\nDas Update wurde korrekt installiert.\n");
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "Angabe der Befehlszeile \xFC"
+                        "bergangen: /X");
+    EXPECT_EQ(lines[2], "Angabe der Befehlszeile \xFC"
+                        "bergangen: C:\\a b.txt");
 }
 
 // The log is on disk as the run goes: a run stopped for good in its message
@@ -417,6 +433,8 @@ TEST_F(UnattendedRun, LogOverTheProductTheInstallationOrThePackageIsRefused) {
     WriteAll(package_ / "faq.txt", "notes");
     fs::create_directories(install_ / "Data");
     fs::create_hard_link(install_ / "BV.EXE", root_ / "product-link");
+    WriteAll(install_ / "Data" / "map.dat", "map");
+    fs::create_hard_link(install_ / "Data" / "map.dat", root_ / "data-link");
     const auto installation = Snapshot(install_), package = Snapshot(package_);
     const char kProduct[] = "die Datei ist das Programm BV.EXE";
     const struct {
@@ -427,6 +445,8 @@ TEST_F(UnattendedRun, LogOverTheProductTheInstallationOrThePackageIsRefused) {
         {root_ / "product-link", kProduct},
         {install_ / "Data" / ".." / "Data" / "new.log", "die Datei liegt in der Installation"},
         {package_ / "faq.txt", "die Datei geh\xC3\xB6rt zum Update-Paket"},
+        {root_ / "data-link",
+         "die Datei hat noch andere Namen (sie k\xC3\xB6nnte eine Datei der Installation sein)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.log.string());
@@ -444,12 +464,13 @@ TEST_F(UnattendedRun, LogOverTheProductTheInstallationOrThePackageIsRefused) {
 }
 
 // A name holding a line break is written escaped and cannot forge a line;
-// two names that are one on Windows are neither copied; a registry value
+// two names that are one on Windows (as the file system folds case, "\xC4"
+// and "\xE4" too) are neither copied; a registry value
 // too long for the reader is told as such.
 TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
     Registry(std::string(300, 'x'), install_.string());
     Product();
-    for (const char* name : {"A.dat", "a.dat", "Dir/x", "dir/y", "ok.txt"})
+    for (const char* name : {"A.dat", "a.dat", "\xC4.dat", "\xE4.dat", "Dir/x", "dir/y", "ok.txt"})
         WriteAll(package_ / name, name);
     WriteAll(package_ / "x\r\n2026-12-07 09:00:00 Ergebnis: gut; Exitcode 0", "forged");
     const fs::path log = root_ / "u.log";
@@ -457,7 +478,7 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
     EXPECT_EQ(run.exitCode, 82);
 
     std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 11u) << ReadAll(log);
+    ASSERT_EQ(lines.size(), 13u) << ReadAll(log);
     EXPECT_EQ(lines[1], "Keine Installation unter HKEY_LOCAL_MACHINE: Eintrag zu lang (h\xF6"
                         "chstens 255 Zeichen)");
     std::vector<std::string> copied(lines.begin() + 4, lines.end() - 1);
@@ -471,15 +492,17 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
         "Nicht kopiert: " + target +
             "x\\x0D\\x0A2026-12-07 09:00:00 Ergebnis: gut; Exitcode 0 (Fehler 123: The filename, "
             "directory name, or volume label syntax is incorrect.)",
+        "Nicht kopiert: " + target + "\xC4.dat" + exists,
+        "Nicht kopiert: " + target + "\xE4.dat" + exists,
         "Verzeichnis nicht angelegt: " + target + "Dir" + exists,
         "Verzeichnis nicht angelegt: " + target + "dir" + exists,
     };
     EXPECT_EQ(copied, expected);
     EXPECT_EQ(lines.back(), "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
-                            "wiederhergestellt; 3 Dateien nicht kopiert, 2 Ordner nicht gelesen "
+                            "wiederhergestellt; 5 Dateien nicht kopiert, 2 Ordner nicht gelesen "
                             "oder angelegt; Exitcode 82");
     EXPECT_FALSE(fs::exists(install_ / "ok.txt"));
-    for (const char* name : {"A.dat", "a.dat", "Dir", "dir"})
+    for (const char* name : {"A.dat", "a.dat", "\xC4.dat", "\xE4.dat", "Dir", "dir"})
         EXPECT_FALSE(fs::exists(install_ / name)) << name;
 }
 

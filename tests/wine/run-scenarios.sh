@@ -25,15 +25,14 @@ text_done() { printf 'Es wurden %d Dateien kopiert.\\r\\nDas Update wurde korrek
 text_not_installed() {
     printf '%d Dateien konnten nicht kopiert werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
 }
-text_not_installed_folders() { # FILES FOLDERS
-    printf '%d Dateien konnten nicht kopiert werden.\\r\\n%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1" "$2"
+text_not_installed_only_folders() {
+    printf '%d Ordner konnten nicht gelesen oder angelegt werden.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
 }
 text_damaged() {
     printf 'Das Update-Paket ist unvollständig oder beschädigt:\\r\\n%d Dateien fehlen oder weichen ab.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
 }
-text_usage() {
-    printf 'Unbekannte Angabe in der Befehlszeile: %s\\r\\n\\r\\nMögliche Schalter:\\r\\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\\r\\n/LOG=<Datei>  den Ablauf in die Datei schreiben' "$1"
-}
+text_package_is_installation='Das Update-Paket liegt im Installationsverzeichnis von Brenvolt und kann\r\nnicht über sich selbst installiert werden.\r\n\r\nKopieren Sie das Update-Paket in einen anderen Ordner und starten Sie es\r\ndort erneut. Die Installation ist unverändert.'
+text_usage='Mögliche Schalter:\r\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\r\n/LOG=<Datei>  den Ablauf in die Datei schreiben'
 
 scenarios=0
 failed_scenarios=()
@@ -361,12 +360,27 @@ package_file Data/map.dat "new map"
 package_file Data/Deep/x.txt "x"
 package_file top.txt "top"
 run_update
-expect_box Error warning "$(text_not_installed_folders 0 1)"
+expect_box Error warning "$(text_not_installed_only_folders 1)"
 expect_file Elsewhere/map.dat "precious"
 expect_absent Elsewhere/Deep
 expect_absent Brenvolt/top.txt
 expect_no_temporary_files Brenvolt
 rm -rf "$drive_c/Elsewhere"
+end
+
+begin "the registry names the package's own folder: its own box, nothing touched"
+package_file BV.EXE "product"
+package_file data.txt "data"
+wine attrib +r 'C:\Patch\BV.EXE' >/dev/null 2>&1
+machine_value 'C:\Patch'
+run_update_with --attributes 'C:\Patch\BV.EXE' --
+expect_box Error warning "$text_package_is_installation"
+expect_no_notes
+expect attributes-after 'C:\\Patch\\BV.EXE|0x21' # read-only still: not even probed
+run_silent -- /S
+expect_silent 82
+expect_file Patch/data.txt "data"
+expect_no_temporary_files Patch
 end
 
 begin "Update.exe in several cases of letters at several depths"
@@ -449,6 +463,23 @@ expect_no_temporary_files Brenvolt/Data
 expect_no_temporary_files Brenvolt
 end
 
+begin "a run stopped between the two renames of BV.EXE is repaired by the next run"
+# The journal, the old BV.EXE under its backup name, the new one staged, and
+# no BV.EXE: the next run finds the installation by its journal, puts the
+# old product back, then installs.
+install Brenvolt
+machine_value 'C:\Brenvolt'
+mv "$drive_c/Brenvolt/BV.EXE" "$drive_c/Brenvolt/.Update-0000BEEF-00000000.old"
+echo "new product" >"$drive_c/Brenvolt/.Update-0000BEEF-00000000.tmp"
+printf 'Brenvolt-Update-Journal 0000BEEF\r\nR BV.EXE\r\nC\r\n' >"$drive_c/Brenvolt/.Update.journal"
+package_file readme.txt "new readme"
+run_update
+expect_box Info information "$(text_done 1)"
+expect_file Brenvolt/BV.EXE "product"
+expect_file Brenvolt/readme.txt "new readme"
+expect_no_temporary_files Brenvolt
+end
+
 begin "read-only temporary file of a stopped run is removed by the next run"
 install Brenvolt
 machine_value 'C:\Brenvolt'
@@ -503,17 +534,45 @@ expect_no_temporary_files Brenvolt
 expect_no_temporary_files Brenvolt/Many
 end
 
-begin "read-only target file (Wine as an ordinary user refuses it, as Windows does)"
+# Wine as an ordinary user refuses to write a read-only file, as Windows
+# does; the update replaces it all the same, and again next time.
+begin "read-only installation updated twice"
 install Brenvolt
 machine_value 'C:\Brenvolt'
+wine attrib +r 'C:\Brenvolt\readme.txt' >/dev/null 2>&1
 package_file readme.txt "new readme"
 package_file other.txt "other"
-wine attrib +r 'C:\Brenvolt\readme.txt' >/dev/null 2>&1
+wine attrib +r 'C:\Patch\readme.txt' >/dev/null 2>&1
 run_update
-expect_box Error warning "$(text_not_installed 1)"
-expect_no_notes
-expect_file Brenvolt/readme.txt "old readme"
-expect_absent Brenvolt/other.txt
+expect_box Info information "$(text_done 2)"
+expect_file Brenvolt/readme.txt "new readme"
+wine attrib 'C:\Brenvolt\readme.txt' 2>/dev/null | grep -q '^A *R ' ||
+    problem "readme.txt is not read-only as the package's is"
+wine attrib -r 'C:\Patch\readme.txt' >/dev/null 2>&1
+package_file readme.txt "newer readme"
+run_update
+expect_box Info information "$(text_done 2)"
+expect_file Brenvolt/readme.txt "newer readme"
+expect_no_temporary_files Brenvolt
+end
+
+begin "a scanner holding each file for a moment: the update waits and goes in whole"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+mkdir -p "$drive_c/Brenvolt/Data"
+for i in 1 2 3 4 5 6; do
+    echo "old $i" >"$drive_c/Brenvolt/Data/f$i.dat"
+    package_file "Data/f$i.dat" "new $i"
+done
+package_file readme.txt "new readme"
+run_update_with --scan 'C:\Brenvolt' --
+expect scan ok
+expect_box Info information "$(text_done 7)"
+for i in 1 2 3 4 5 6; do expect_file "Brenvolt/Data/f$i.dat" "new $i"; done
+expect_file Brenvolt/readme.txt "new readme"
+grep -q '^scanned=[1-9]' <<<"$output" || problem "the scanner held no file"
+expect_no_temporary_files Brenvolt/Data
+expect_no_temporary_files Brenvolt
 end
 
 begin "read-only and hidden attributes of BV.EXE cleared"
@@ -662,22 +721,27 @@ expect_file Brenvolt/readme.txt "new readme"
 expect_absent Missing
 end
 
-begin "unknown switch: the switches in a box, exit code 87, nothing touched"
+begin "/? without /S: the switches in a box, exit code 0, nothing touched"
 install Brenvolt
 machine_value 'C:\Brenvolt'
 package_file readme.txt "new readme"
 wine attrib +r 'C:\Brenvolt\BV.EXE' >/dev/null 2>&1
-run_update_with --attributes 'C:\Brenvolt\BV.EXE' -- '/LOG=C:\Patch\update.log' /Silent
-expect result ok
-expect boxes 1
-expect exit-code 87
-expect box1-caption Error
-expect box1-icon warning
-expect box1-text "$(text_usage /Silent)"
+run_update_with --attributes 'C:\Brenvolt\BV.EXE' -- '/LOG=C:\Patch\update.log' '/?'
+expect_box Info information "$text_usage"
 expect_no_notes
 expect attributes-after 'C:\\Brenvolt\\BV.EXE|0x21' # read-only still: not even probed
 expect_file Brenvolt/readme.txt "old readme"
 expect_absent Patch/update.log
+end
+
+begin "unknown word without /S: passed over, and the update runs"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+package_file readme.txt "new readme"
+run_update_with -- /Silent '/LOG=C:\Patch\update.log'
+expect_box Info information "$(text_done 1)"
+expect_file Brenvolt/readme.txt "new readme"
+expect_log_line "$(log_lines Patch/update.log)" 'Angabe der Befehlszeile übergangen: /Silent'
 end
 
 begin "unknown switch with /S: no box, exit code 87"

@@ -9,14 +9,14 @@ typedef LONG NTSTATUS;
 typedef std::uint32_t ULONG;
 typedef unsigned char UCHAR;
 typedef UCHAR* PUCHAR;
-typedef const wchar_t* LPCWSTR;
 typedef void* PVOID;
 typedef PVOID BCRYPT_HANDLE;
 typedef PVOID BCRYPT_ALG_HANDLE;
 typedef PVOID BCRYPT_HASH_HANDLE;
 
 #define BCRYPT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
-#define BCRYPT_SHA256_ALGORITHM L"SHA256"
+// The stand-in's wide characters are 16 bits, as Windows' are.
+#define BCRYPT_SHA256_ALGORITHM u"SHA256"
 
 // From <ntstatus.h>, which a Win32 caller includes for them.
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)

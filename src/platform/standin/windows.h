@@ -28,6 +28,11 @@ typedef unsigned int UINT;
 typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+// UTF-16, as on Windows.
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const WCHAR* LPCWCH;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef void* LPVOID;
@@ -90,11 +95,13 @@ typedef HBRUSH__* HBRUSH;
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_CRC 23L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
 #define ERROR_HANDLE_EOF 38L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_DIR_NOT_EMPTY 145L
@@ -107,6 +114,7 @@ typedef HBRUSH__* HBRUSH;
 #define ERROR_TOO_MANY_OPEN_FILES 4L
 #define ERROR_WRITE_PROTECT 19L
 #define ERROR_DISK_FULL 112L
+#define ERROR_FILE_TOO_LARGE 223L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_OPEN_FAILED 110L
@@ -121,6 +129,7 @@ typedef HBRUSH__* HBRUSH;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_CANT_ACCESS_FILE 1920L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_BUSY 170L
 #define ERROR_NOACCESS 998L
@@ -150,11 +159,13 @@ typedef HBRUSH__* HBRUSH;
 #define IO_REPARSE_TAG_SYMLINK 0xA000000CL
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 #define DELETE 0x00010000L
 #define READ_CONTROL 0x00020000L
 #define SYNCHRONIZE 0x00100000L
 #define GENERIC_EXECUTE 0x20000000UL
 #define FILE_READ_DATA 0x0001
+#define FILE_LIST_DIRECTORY 0x0001
 #define FILE_WRITE_DATA 0x0002
 #define FILE_APPEND_DATA 0x0004
 #define FILE_READ_EA 0x0008
@@ -370,11 +381,21 @@ typedef struct tagINITCOMMONCONTROLSEX {
 #define SW_SHOWMAXIMIZED 3
 #define SW_SHOWDEFAULT 10
 
+#define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+
 // kernel32
 int WINAPI lstrlenA(LPCSTR text);
 int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second);
 BOOL WINAPI IsDBCSLeadByte(BYTE test);
 UINT WINAPI GetACP();
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength,
+                               LPWSTR wide, int wideLength);
+int WINAPI CompareStringOrdinal(LPCWCH first, int firstLength, LPCWCH second, int secondLength,
+                                BOOL ignoreCase);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
@@ -409,6 +430,8 @@ UINT WINAPI WinExec(LPCSTR cmdLine, UINT cmdShow);
 DWORD WINAPI GetCurrentThreadId();
 DWORD WINAPI GetCurrentProcessId();
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION fileInformation);
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD filePathSize,
+                                       DWORD flags);
 DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPSTR buffer, DWORD size, va_list* arguments);

@@ -2,11 +2,13 @@
 // from its own folder, reads and answers its message box, waits for its end,
 // and reports what it saw, one "key=value" line each, for the test script.
 //
-//   update_driver [--hold FILE]... [--attributes FILE]... [--timeout SECONDS]
+//   update_driver [--hold FILE]... [--scan FOLDER] [--attributes FILE]... [--timeout SECONDS]
 //                 [--no-box] [--progress] [--cancel-at POSITION] PROGRAM [ARGUMENT]...
 //
 // --hold opens FILE without sharing for the whole run (a running product, a
-// target that cannot be overwritten); --attributes reports FILE's attributes
+// target that cannot be overwritten); --scan holds each file written or
+// renamed in FOLDER for a moment, as a scanner does (scanner.h); --attributes
+// reports FILE's attributes
 // before and after the run. The ARGUMENTs follow the program's name on its
 // command line as they are given, one blank between them, so that the
 // caller writes their quotes. The driver exits 0 when the program showed a
@@ -25,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,7 @@
 #include "message_box.h"
 #include "progress_window.h"
 #include "report.h"
+#include "scanner.h"
 
 namespace {
 
@@ -45,6 +49,7 @@ const DWORD kPollMs = 50;
 
 struct Options {
     std::vector<std::string> holds;
+    std::string scan;
     std::vector<std::string> attributes;
     DWORD boxTimeoutMs = 60000;
     bool noBox = false;
@@ -58,6 +63,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc)
             options.holds.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--scan") == 0 && i + 1 < argc)
+            options.scan = argv[++i];
         else if (std::strcmp(argv[i], "--attributes") == 0 && i + 1 < argc)
             options.attributes.push_back(argv[++i]);
         else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
@@ -154,6 +161,11 @@ int main(int argc, char** argv) {
     }
     ReportAttributes("attributes-before", options.attributes);
     std::vector<HANDLE> held = HoldFiles(options.holds);
+    std::unique_ptr<Scanner> scanner;
+    if (!options.scan.empty()) {
+        scanner.reset(new Scanner(options.scan));
+        Report("scan", scanner->Started() ? "ok" : "error " + std::to_string(GetLastError()));
+    }
 
     PROCESS_INFORMATION process = {};
     if (!StartProgram(options.program, options.arguments, process)) {

@@ -3,7 +3,6 @@
 // stale one is answered with STATUS_INVALID_HANDLE.
 #include <openssl/evp.h>
 
-#include <cwchar>
 #include <new>
 
 #include "../bcrypt.h"
@@ -27,6 +26,15 @@ AlgorithmObject* AlgorithmOf(BCRYPT_ALG_HANDLE handle) {
     return reinterpret_cast<AlgorithmObject*>(FindHandle(handle, HandleKind::HashAlgorithm));
 }
 
+// CNG's algorithm names are compared as written.
+bool SameName(LPCWSTR name, LPCWSTR expected) {
+    while (*name != 0 && *name == *expected) {
+        ++name;
+        ++expected;
+    }
+    return *name == *expected;
+}
+
 HashObject* HashOf(BCRYPT_HASH_HANDLE handle) {
     return reinterpret_cast<HashObject*>(FindHandle(handle, HandleKind::Hash));
 }
@@ -37,7 +45,7 @@ NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* phAlgorithm, LPCW
                                             LPCWSTR pszImplementation, ULONG dwFlags) {
     if (phAlgorithm == nullptr || pszAlgId == nullptr)
         return STATUS_INVALID_PARAMETER;
-    if (std::wcscmp(pszAlgId, BCRYPT_SHA256_ALGORITHM) != 0 || pszImplementation != nullptr)
+    if (!SameName(pszAlgId, BCRYPT_SHA256_ALGORITHM) || pszImplementation != nullptr)
         return STATUS_NOT_FOUND;
     if (dwFlags != 0)
         return STATUS_NOT_SUPPORTED;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "file_object.h"
+#include "folder_entry.h"
 #include "posix_path.h"
 
 namespace {
@@ -112,9 +113,10 @@ bool SameFile(const struct stat& first, const struct stat& second) {
 // Removes the file at path if it is still the one open on fd: never one
 // that someone put at that name since.
 void RemoveIfStill(const char* path, int fd) {
+    FolderEntry entry(path);
     struct stat opened, named;
-    if (fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && SameFile(opened, named))
-        unlink(path);
+    if (fstat(fd, &opened) == 0 && entry.Look(&named) == 0 && SameFile(opened, named))
+        unlinkat(entry.Folder(), entry.Name(), 0);
 }
 
 BOOL Fail(DWORD error) {
@@ -198,8 +200,14 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName,
     if (error == 0) {
         // Win32 keeps the source's attributes and last-write time. Only the
         // permissions travel: a set-user-ID or set-group-ID bit of a package
-        // file must not come out owned by whoever runs the copy.
-        mode_t mode = source.status.st_mode & 0777;
+        // file must not come out owned by whoever runs the copy. Nor does
+        // write permission for group or others, which the target keeps as it
+        // had it (an existing one) or was given it in its folder (a new one),
+        // as a copy on Windows takes its access from where it is written:
+        // another user's 0666 file must not come out as root's 0666 copy.
+        const mode_t othersWrite = S_IWGRP | S_IWOTH;
+        mode_t mode =
+            (source.status.st_mode & 0777 & ~othersWrite) | (target.status.st_mode & othersWrite);
         if ((target.status.st_mode & 07777) != mode)
             fchmod(target.file->fd, mode);
         struct timespec times[2];

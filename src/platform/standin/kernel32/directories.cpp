@@ -3,87 +3,87 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "folder_entry.h"
 #include "folder_index.h"
 #include "owner.h"
 #include "posix_path.h"
 #include "share_modes.h"
-#include "trusted_open.h"
+
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+} // namespace
 
 BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     PosixPath path(fileName, CaseLookup::WhenMissing);
     if (!path.CheckValid())
         return FALSE;
+    FolderEntry entry(path.Text());
     struct stat info;
-    if (LstatLookingUpCase(path, &info) != 0) {
-        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
-        return FALSE;
-    }
-    if (S_ISDIR(info.st_mode) || (!S_ISLNK(info.st_mode) && !(info.st_mode & S_IWUSR))) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (LookLookingUpCase(path, entry, &info) != 0)
+        return Fail(Win32ErrorFromErrno(errno, path.Text()));
+    if (S_ISDIR(info.st_mode) || (!S_ISLNK(info.st_mode) && !(info.st_mode & S_IWUSR)))
+        return Fail(ERROR_ACCESS_DENIED);
     // Deleting is an open for delete access that shares everything. The
     // name itself is opened, not what a link leads to; a link or a special
     // file, which no handle holds, is removed as it is.
     int fd = -1;
     if (S_ISREG(info.st_mode)) {
         DWORD shareError;
-        fd =
-            OpenCheckingDelete(path.Text(), O_NOFOLLOW,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &shareError);
-        if (fd < 0) {
-            SetLastError(shareError);
-            return FALSE;
-        }
+        fd = OpenCheckingDelete(entry, kShareAll, &shareError);
+        if (fd < 0)
+            return Fail(shareError);
     }
     FolderChange change(path.Text());
-    int result = unlink(path.Text());
-    int error = errno;
+    const int result = unlinkat(entry.Folder(), entry.Name(), 0);
+    const int error = errno;
     if (result == 0)
         change.Removed();
     if (fd >= 0)
         close(fd);
-    if (result != 0) {
-        SetLastError(Win32ErrorFromErrno(error, path.Text()));
-        return FALSE;
-    }
+    if (result != 0)
+        return Fail(Win32ErrorFromErrno(error, path.Text()));
     return TRUE;
 }
 
 namespace {
 
-// mkdir of path, made in its folder as a path to write is opened (no other
-// user's link on the way), taking the folder's owner; 0 or an errno.
+// mkdir of path in its folder (FolderEntry), taking the folder's owner; 0
+// or an errno.
 int MakeDirectory(const char* path) {
-    std::string whole = path;
-    while (whole.size() > 1 && whole.back() == '/')
-        whole.pop_back();
-    const std::size_t slash = whole.rfind('/');
-    const std::string name = slash == std::string::npos ? whole : whole.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..")
+    FolderEntry entry(path);
+    // A path that ends in "." or ".." names a folder that is there or
+    // missing, and mkdir makes nothing of it either way.
+    if (entry.Error() == EISDIR)
         return mkdir(path, 0777) == 0 ? 0 : errno;
-    const std::string parent = FolderOf(whole);
-    const int folder = OpenFollowingTrustedLinks(parent.c_str(), O_PATH | O_DIRECTORY, 0);
-    if (folder < 0)
+    if (!entry.IsOpen())
+        return entry.Error();
+    FolderChange change(path);
+    if (mkdirat(entry.Folder(), entry.Name(), 0777) != 0)
         return errno;
-    FolderChange change(whole.c_str());
-    int error = mkdirat(folder, name.c_str(), 0777) == 0 ? 0 : errno;
-    if (error == 0) {
-        change.Added();
-        struct stat folderInfo;
-        const int made =
-            openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (made >= 0 && fstat(folder, &folderInfo) == 0)
-            GiveToFolderOwner(made, folderInfo);
-        if (made >= 0)
-            close(made);
-    }
-    close(folder);
-    return error;
+    change.Added();
+    struct stat folderInfo;
+    const int made = entry.OpenName(O_RDONLY | O_DIRECTORY);
+    if (made >= 0 && fstat(entry.Folder(), &folderInfo) == 0)
+        GiveToFolderOwner(made, folderInfo);
+    if (made >= 0)
+        close(made);
+    return 0;
+}
+
+DWORD RemoveDirectoryError(int error, const char* path) {
+    return error == ENOTDIR                        ? ERROR_DIRECTORY
+           : error == EEXIST || error == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY
+                                                   : Win32ErrorFromErrno(error, path);
 }
 
 } // namespace
@@ -93,10 +93,9 @@ BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
     if (!path.CheckValid())
         return FALSE;
     if (const int error = MakeDirectory(path.Text())) {
-        SetLastError(error == EEXIST   ? ERROR_ALREADY_EXISTS
-                     : error == ENOENT ? ERROR_PATH_NOT_FOUND
-                                       : Win32ErrorFromErrno(error, path.Text()));
-        return FALSE;
+        return Fail(error == EEXIST   ? ERROR_ALREADY_EXISTS
+                    : error == ENOENT ? ERROR_PATH_NOT_FOUND
+                                      : Win32ErrorFromErrno(error, path.Text()));
     }
     return TRUE;
 }
@@ -105,26 +104,35 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
     PosixPath path(pathName);
     if (!path.CheckValid())
         return FALSE;
+    FolderEntry entry(path.Text());
+    struct stat info;
+    if (entry.Look(&info) != 0)
+        return Fail(RemoveDirectoryError(errno, path.Text()));
+    FolderChange change(path.Text());
     // A link to a directory goes as a link, as a directory symlink or
     // junction does on Windows; what it leads to stays.
-    struct stat linkInfo, targetInfo;
-    FolderChange change(path.Text());
-    if (lstat(path.Text(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode) &&
-        stat(path.Text(), &targetInfo) == 0 && S_ISDIR(targetInfo.st_mode)) {
-        if (unlink(path.Text()) == 0) {
-            change.Removed();
-            return TRUE;
-        }
-        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
-        return FALSE;
+    if (S_ISLNK(info.st_mode)) {
+        struct stat target;
+        if (fstatat(entry.Folder(), entry.Name(), &target, 0) != 0 || !S_ISDIR(target.st_mode))
+            return Fail(ERROR_DIRECTORY);
+        if (unlinkat(entry.Folder(), entry.Name(), 0) != 0)
+            return Fail(Win32ErrorFromErrno(errno, path.Text()));
+        change.Removed();
+        return TRUE;
     }
-    if (rmdir(path.Text()) != 0) {
-        int error = errno;
-        SetLastError(error == ENOTDIR  ? ERROR_DIRECTORY
-                     : error == EEXIST ? ERROR_DIR_NOT_EMPTY
-                                       : Win32ErrorFromErrno(error, path.Text()));
-        return FALSE;
-    }
+    if (!S_ISDIR(info.st_mode))
+        return Fail(ERROR_DIRECTORY);
+    // Removing is an open for delete access that shares everything: a
+    // handle on the folder that does not share deleting keeps it.
+    DWORD shareError;
+    const int fd = OpenCheckingDelete(entry, kShareAll, &shareError);
+    if (fd < 0)
+        return Fail(shareError);
+    const int result = unlinkat(entry.Folder(), entry.Name(), AT_REMOVEDIR);
+    const int error = errno;
+    close(fd);
+    if (result != 0)
+        return Fail(RemoveDirectoryError(error, path.Text()));
     change.Removed();
     return TRUE;
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "folder_entry.h"
 #include "posix_path.h"
 
 namespace {
@@ -50,9 +51,12 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
     PosixPath path(fileName);
     if (!path.CheckValid())
         return FALSE;
+    FolderEntry entry(path.Text());
     struct stat info;
-    if (!StatPath(path, info))
+    if (entry.Look(&info) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno, path.Text()));
         return FALSE;
+    }
     // A directory's read-only attribute means nothing for its contents on
     // Win32; its permissions are left alone. A link has no permissions of
     // its own, and what it leads to is not changed through it: its
@@ -62,7 +66,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
     mode_t mode = info.st_mode & 07777;
     mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
     // Should the name have become a link since, that link is left as well.
-    if (wanted != mode && fchmodat(AT_FDCWD, path.Text(), wanted, AT_SYMLINK_NOFOLLOW) != 0 &&
+    if (wanted != mode &&
+        fchmodat(entry.Folder(), entry.Name(), wanted, AT_SYMLINK_NOFOLLOW) != 0 &&
         errno != EOPNOTSUPP) {
         SetLastError(Win32ErrorFromErrno(errno, path.Text()));
         return FALSE;

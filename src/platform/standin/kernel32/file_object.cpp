@@ -7,6 +7,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "file_attributes.h"
+#include "folder_entry.h"
 #include "folder_index.h"
 #include "owner.h"
 #include "share_modes.h"
@@ -26,10 +28,30 @@ int OpenRetrying(const char* path, int flags, mode_t mode) {
     return fd;
 }
 
+// FILE_FLAG_OPEN_REPARSE_POINT: the last name itself, a link there as a
+// link (O_PATH); the folders on the way as a write walks them.
+int OpenNameItself(const char* path, int flags, mode_t mode) {
+    FolderEntry entry(path);
+    if (entry.Error() == EISDIR) // ends in "." or "..", which are no links
+        return OpenFollowingTrustedLinks(path, flags | kOpenFlags, mode);
+    const int fd = entry.OpenName(flags | kOpenFlags, mode);
+    // A link at the name fails O_NOFOLLOW, and O_DIRECTORY as well.
+    if (fd < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+        const int error = errno;
+        struct stat info;
+        if (entry.Look(&info) == 0 && S_ISLNK(info.st_mode))
+            return entry.OpenName(O_PATH);
+        errno = error;
+    }
+    return fd;
+}
+
 // Writing, truncating or creating does not follow a link that another user
 // owns, anywhere on the path: it may have been planted to send the write
 // elsewhere (the stand-in runs as root). Reading follows links as open does.
-int OpenPath(const char* path, int flags, mode_t mode, bool writes) {
+int OpenPath(const char* path, int flags, mode_t mode, bool writes, bool nameItself) {
+    if (nameItself)
+        return OpenNameItself(path, flags, mode);
     if (writes)
         return OpenFollowingTrustedLinks(path, flags | kOpenFlags, mode);
     return OpenRetrying(path, flags, mode);
@@ -122,28 +144,21 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // ERROR_ACCESS_DENIED when the name is a link (what it points at is never
 // deleted) or the directory cannot be opened.
 DWORD NoteDeleteOnClose(const char* path, const struct stat& opened, FileObject* file) {
-    const char* slash = std::strrchr(path, '/');
-    const char* name = slash == nullptr ? path : slash + 1;
-    int directoryFd = open(FolderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd < 0)
+    FolderEntry entry(path);
+    if (!entry.IsOpen())
         return ERROR_ACCESS_DENIED;
     struct stat named;
-    DWORD error = ERROR_SUCCESS;
-    if (fstatat(directoryFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0)
-        error = kRemovedMeanwhile;
-    else if (S_ISLNK(named.st_mode))
-        error = ERROR_ACCESS_DENIED;
-    else if (!SameFile(named, opened))
-        error = kRemovedMeanwhile;
-    if (error == ERROR_SUCCESS) {
-        file->deleteDirectoryFd = directoryFd;
-        file->deleteName = strdup(name);
-        if (file->deleteName == nullptr)
-            error = ERROR_NOT_ENOUGH_MEMORY;
-    } else {
-        close(directoryFd);
-    }
-    return error;
+    if (entry.Look(&named) != 0)
+        return kRemovedMeanwhile;
+    if (S_ISLNK(named.st_mode))
+        return ERROR_ACCESS_DENIED;
+    if (!SameFile(named, opened))
+        return kRemovedMeanwhile;
+    file->deleteName = strdup(entry.Name());
+    if (file->deleteName == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    file->deleteDirectoryFd = entry.TakeFolder();
+    return ERROR_SUCCESS;
 }
 
 FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
@@ -166,6 +181,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     if ((access & FILE_APPEND_DATA) && !(access & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)))
         mode |= O_APPEND;
     const bool writes = wanted.write || disposition != OPEN_EXISTING;
+    const bool nameItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
     // A file created with the read-only attribute is still written through
     // the handle that created it; only later opens are refused.
     mode_t createMode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
@@ -179,6 +195,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         path.LookUpMissingCase();
     bool existed = true;
     struct stat madeIn = {}; // the folder of a file made here
+    bool madeInLink = false; // made where a link at the name leads
     int fd = -1, error = 0;
     for (int attempt = 0; fd < 0 && attempt < 10; ++attempt) {
         if (disposition == CREATE_NEW) {
@@ -187,11 +204,11 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
             existed = fd < 0 && error == EEXIST;
             break;
         }
-        fd = OpenPath(path.Text(), mode, 0, writes);
+        fd = OpenPath(path.Text(), mode, 0, writes, nameItself);
         error = errno;
         // Asking for no data needs no read permission on Win32.
         if (fd < 0 && error == EACCES && !wanted.Any() && !mayTruncate) {
-            fd = OpenPath(path.Text(), O_PATH, 0, writes);
+            fd = OpenPath(path.Text(), O_PATH, 0, writes, nameItself);
             error = errno;
         }
         if (fd >= 0 || error != ENOENT)
@@ -209,6 +226,16 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         existed = fd < 0; // made by someone else in between: open it again
         if (fd < 0 && error != EEXIST)
             break;
+        // A link at the name that leads nowhere yet: Win32 makes what it
+        // leads to, where the walk trusts it; the file stays the caller's.
+        struct stat name;
+        if (fd < 0 && !nameItself && lstat(path.Text(), &name) == 0 && S_ISLNK(name.st_mode)) {
+            fd = OpenPath(path.Text(), mode | O_CREAT, createMode, true, false);
+            error = errno;
+            existed = false;
+            madeInLink = true;
+            break;
+        }
     }
     if (fd < 0)
         return Failure(OpenError(error, path.Text(), disposition));
@@ -220,11 +247,16 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     // may give them, as a file made by root in a user's installation must
     // stay the user's; a file that is deleted on close stays the caller's
     // (see file_object.h).
-    if (!existed && !deleteOnClose)
+    if (!existed && !deleteOnClose && !madeInLink)
         GiveToFolderOwner(fd, madeIn, &result.status);
     const struct stat& info = result.status;
-    bool isDirectory = S_ISDIR(info.st_mode);
-    if (!isDirectory && !S_ISREG(info.st_mode))
+    const bool isLink = S_ISLNK(info.st_mode); // opened itself, see OpenNameItself
+    const DWORD linkAttributes = isLink ? LinkAttributes(AT_FDCWD, path.Text()) : 0;
+    if (isLink && (wanted.write || mayTruncate || deleteOnClose))
+        return Failure(fd, ERROR_ACCESS_DENIED);
+    bool isDirectory =
+        isLink ? (linkAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 : S_ISDIR(info.st_mode);
+    if (!isDirectory && !isLink && !S_ISREG(info.st_mode))
         return Failure(fd, ERROR_CANT_ACCESS_FILE);
     if (isDirectory && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || wanted.write || deleteOnClose))
         return Failure(fd, ERROR_ACCESS_DENIED);
@@ -235,7 +267,9 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         !(info.st_mode & S_IWUSR))
         return Failure(fd, ERROR_ACCESS_DENIED);
 
-    if (!isDirectory) {
+    // A directory keeps its share modes as a file does; a link opened
+    // itself has no descriptor to keep them on.
+    if (!isLink) {
         // Emptying the file is writing to it, whatever the handle asks for:
         // an open that does not share writing keeps its contents.
         const DWORD claimed = existed && truncates ? access | FILE_WRITE_DATA : access;
@@ -252,9 +286,10 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     if (file == nullptr)
         return Failure(fd, ERROR_NOT_ENOUGH_MEMORY);
     file->fd = fd;
-    file->canRead = ReadsData(access);
+    file->canRead = ReadsData(access) && !isLink;
     file->canWrite = WritesData(access);
     file->isDirectory = isDirectory;
+    file->linkAttributes = linkAttributes;
     file->deleteDirectoryFd = -1;
     if (deleteOnClose) {
         DWORD noted = NoteDeleteOnClose(path.Text(), info, file);

@@ -15,6 +15,10 @@ struct FileObject {
     bool canWrite;
     bool isDirectory;
     bool isVolume; // a volume opened by its name: flushing it syncs its file system
+    // A link opened itself (FILE_FLAG_OPEN_REPARSE_POINT; an O_PATH
+    // descriptor, which holds no data and no share modes): its attributes,
+    // as GetFileInformationByHandle gives them; 0 for anything else.
+    DWORD linkAttributes;
     // FILE_FLAG_DELETE_ON_CLOSE: the directory it was opened in (O_PATH) and
     // its name there; -1 and null otherwise.
     int deleteDirectoryFd;
@@ -32,7 +36,14 @@ struct FileOpenResult {
 // object is not yet registered as a handle. Only regular files and (with
 // FILE_FLAG_BACKUP_SEMANTICS) directories open: a FIFO, socket or device is
 // refused with ERROR_CANT_ACCESS_FILE, as Windows refuses such a file made
-// by Linux in an NTFS folder, and opening one never waits.
+// by Linux in an NTFS folder, and opening one never waits. A directory
+// opened with data access (FILE_LIST_DIRECTORY, which is FILE_READ_DATA)
+// keeps its share mode as a file does, so that a handle that does not
+// share deleting keeps the folder from being renamed or removed. With
+// FILE_FLAG_OPEN_REPARSE_POINT a link at the last name is opened itself,
+// for its identity and attributes (reading it gives nothing; writing to it,
+// emptying it or deleting it on close is refused), and the folders on the
+// way are walked as for a write.
 FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
                               DWORD flags);
 

@@ -167,10 +167,12 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
     struct stat info;
     if (!StatHandle(handle, info))
         return FALSE;
+    const DWORD linkAttributes = FileFromHandle(handle)->linkAttributes;
     unsigned long long size = static_cast<unsigned long long>(info.st_size);
     unsigned long long index = static_cast<unsigned long long>(info.st_ino);
     unsigned long long device = static_cast<unsigned long long>(info.st_dev);
-    information->dwFileAttributes = AttributesFromStatus(info);
+    information->dwFileAttributes =
+        linkAttributes != 0 ? linkAttributes : AttributesFromStatus(info);
     information->ftCreationTime = FileTimeFromTimespec(info.st_mtim);
     information->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);
     information->ftLastWriteTime = FileTimeFromTimespec(info.st_mtim);

@@ -5,13 +5,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <initializer_list>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "file_attributes.h"
 #include "file_time.h"
 #include "handle_objects.h"
+#include "name_case.h"
 #include "name_pattern.h"
 #include "posix_path.h"
 
@@ -32,8 +32,8 @@ struct FindObject {
 };
 
 int CompareNames(const void* first, const void* second) {
-    return strcasecmp(static_cast<const EntryName*>(first)->text,
-                      static_cast<const EntryName*>(second)->text);
+    return CompareNamesIgnoringCase(static_cast<const EntryName*>(first)->text,
+                                    static_cast<const EntryName*>(second)->text);
 }
 
 bool AppendName(FindObject* find, std::size_t* capacity, const char* name,
@@ -59,7 +59,7 @@ void DestroyFind(FindObject* find) {
 
 // Collects the names of the directory that match: "." and ".." first, as a
 // Win32 directory other than a drive's root delivers them, then the rest in
-// case-insensitive order, which is what NTFS delivers.
+// the order of their up-cased names, which is what NTFS delivers.
 DWORD CollectNames(FindObject* find, const char* pattern, bool isRoot) {
     int readFd = dup(find->directoryFd);
     DIR* directory = readFd < 0 ? nullptr : fdopendir(readFd);

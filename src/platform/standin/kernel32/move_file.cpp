@@ -7,14 +7,15 @@
 // renamed onto another file system is copied there and then deleted, as Windows moves it to another
 // volume; a directory or a link is not (ERROR_NOT_SAME_DEVICE).
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "folder_entry.h"
 #include "folder_index.h"
 #include "owner.h"
 #include "posix_path.h"
+#include "rename_faults.h"
 #include "share_modes.h"
 
 namespace {
@@ -41,7 +42,7 @@ struct Claims {
 };
 
 // Why an existing target may not be replaced, or ERROR_SUCCESS.
-DWORD RefusalOfTarget(const char* path, const struct stat& info, int* claim) {
+DWORD RefusalOfTarget(const FolderEntry& target, const struct stat& info, int* claim) {
     // A link is replaced as it is, as Windows replaces a symbolic link
     // itself; what it leads to is neither judged nor opened.
     if (S_ISLNK(info.st_mode))
@@ -51,11 +52,11 @@ DWORD RefusalOfTarget(const char* path, const struct stat& info, int* claim) {
     // Any open with data access, however it shares, keeps the file: denying
     // every kind of sharing meets each of them.
     DWORD error;
-    *claim = OpenCheckingDelete(path, O_NOFOLLOW, 0, &error);
+    *claim = OpenCheckingDelete(target, 0, &error);
     if (*claim < 0)
         return ERROR_ACCESS_DENIED;
     // So does a running program (its image is open where no claim shows).
-    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = target.OpenName(O_WRONLY | O_NONBLOCK | O_NOCTTY);
     if (fd < 0 && errno == ETXTBSY)
         return ERROR_ACCESS_DENIED;
     if (fd >= 0)
@@ -67,35 +68,36 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// rename that fails with EEXIST where the target is there; where the file
-// system cannot refuse that in the rename itself, it is looked at first.
-int RenameWithoutReplacing(const char* source, const char* target) {
-    if (renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0)
+// The rename from one entry to the other, in the folders they opened.
+// Without replacing it fails with EEXIST where the target is there; where
+// the file system cannot refuse that in the rename itself, it is looked at
+// first.
+int Rename(const FolderEntry& source, const FolderEntry& target, bool replaces) {
+    if (replaces)
+        return renameat(source.Folder(), source.Name(), target.Folder(), target.Name());
+    if (renameat2(source.Folder(), source.Name(), target.Folder(), target.Name(),
+                  RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return -1;
     struct stat info;
-    if (lstat(target, &info) == 0) {
+    if (target.Look(&info) == 0) {
         errno = EEXIST;
         return -1;
     }
-    return std::rename(source, target);
+    return renameat(source.Folder(), source.Name(), target.Folder(), target.Name());
 }
 
 // Makes the data of a plain file durable; other kinds have none of their own.
-void SyncFile(const char* path) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return;
+void SyncFile(int fd) {
     struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
         fsync(fd);
-    close(fd);
 }
 
-// Makes a rename in the directory of path durable.
-void SyncParent(const char* path) {
-    int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// Makes a rename in the folder (an O_PATH descriptor) durable.
+void SyncFolder(int folder) {
+    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         close(fd);
@@ -106,12 +108,15 @@ void SyncParent(const char* path) {
 // the refusals of a replaced target, then the source goes. A source that
 // cannot be deleted is reported, with the copy left in place. The calls
 // take the names as the caller gave them.
-BOOL CopyAndDelete(LPCSTR source, LPCSTR target, const char* posixTarget, DWORD flags) {
+BOOL CopyAndDelete(LPCSTR source, LPCSTR target, const FolderEntry& posixTarget, DWORD flags) {
     if (!CopyFileA(source, target, !(flags & MOVEFILE_REPLACE_EXISTING)))
         return FALSE;
     if (flags & MOVEFILE_WRITE_THROUGH) {
-        SyncFile(posixTarget);
-        SyncParent(posixTarget);
+        const int copy = posixTarget.OpenName(O_RDONLY | O_NONBLOCK | O_NOCTTY);
+        SyncFile(copy);
+        if (copy >= 0)
+            close(copy);
+        SyncFolder(posixTarget.Folder());
     }
     return DeleteFileA(source);
 }
@@ -119,6 +124,8 @@ BOOL CopyAndDelete(LPCSTR source, LPCSTR target, const char* posixTarget, DWORD 
 } // namespace
 
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (RenameFaultAsked(existingFileName))
+        return FALSE;
     if (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH | MOVEFILE_COPY_ALLOWED))
         return Fail(ERROR_INVALID_PARAMETER); // no delayed moves
     if (newFileName == nullptr)
@@ -128,16 +135,18 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     if (!sourcePath.CheckValid() || !targetPath.CheckValid())
         return FALSE;
 
+    FolderEntry source(sourcePath.Text());
     struct stat sourceInfo;
-    if (LstatLookingUpCase(sourcePath, &sourceInfo) != 0)
+    if (LookLookingUpCase(sourcePath, source, &sourceInfo) != 0)
         return Fail(Win32ErrorFromErrno(errno, sourcePath.Text()));
     Claims claims;
     // Renaming is an open of the source for delete access that shares
-    // everything; a link or a special file, which no handle holds, moves as
-    // it is.
+    // everything, which a handle on a file or a folder that does not share
+    // deleting refuses; a link or a special file, which no handle holds,
+    // moves as it is.
     DWORD error = ERROR_SUCCESS;
-    if (S_ISREG(sourceInfo.st_mode)) {
-        claims.source = OpenCheckingDelete(sourcePath.Text(), O_NOFOLLOW, kShareAll, &error);
+    if (S_ISREG(sourceInfo.st_mode) || S_ISDIR(sourceInfo.st_mode)) {
+        claims.source = OpenCheckingDelete(source, kShareAll, &error);
         if (claims.source < 0)
             return Fail(error);
     }
@@ -145,36 +154,41 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     // Without replacing, the rename itself refuses a name that is there,
     // which is looked at only then.
     const bool replaces = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!replaces)
+        targetPath.LookUpMissingCase();
+    FolderEntry target(targetPath.Text(), source);
     struct stat targetInfo;
     if (!replaces) {
-        targetPath.LookUpMissingCase();
-    } else if (LstatLookingUpCase(targetPath, &targetInfo) == 0) {
+        if (!target.IsOpen())
+            return Fail(Win32ErrorFromErrno(target.Error(), targetPath.Text()));
+    } else if (LookLookingUpCase(targetPath, target, &targetInfo) == 0) {
         if (SameFile(targetInfo, sourceInfo))
             return TRUE; // the same file under both names
         if (S_ISDIR(sourceInfo.st_mode))
             return Fail(ERROR_ACCESS_DENIED);
-        error = RefusalOfTarget(targetPath.Text(), targetInfo, &claims.target);
+        error = RefusalOfTarget(target, targetInfo, &claims.target);
         if (error != ERROR_SUCCESS)
             return Fail(error);
         // The file that takes another's place takes its owner and group.
-        if (claims.source >= 0 && S_ISREG(targetInfo.st_mode))
+        if (claims.source >= 0 && S_ISREG(sourceInfo.st_mode) && S_ISREG(targetInfo.st_mode))
             GiveOwnerOf(claims.source, targetInfo);
     } else if (errno != ENOENT) {
         return Fail(Win32ErrorFromErrno(errno, targetPath.Text()));
+    } else if (!target.IsOpen()) {
+        return Fail(MissingPathError(targetPath.Text()));
     }
 
     if (flags & MOVEFILE_WRITE_THROUGH)
-        SyncFile(sourcePath.Text());
+        SyncFile(claims.source);
     FolderChange leaving(sourcePath.Text(), targetPath.Text(), sourcePath.FolderLook(),
                          targetPath.FolderLook());
     FolderChange arriving(leaving.CoversNewName() ? nullptr : targetPath.Text(), nullptr,
                           targetPath.FolderLook());
-    const int renamed = replaces ? std::rename(sourcePath.Text(), targetPath.Text())
-                                 : RenameWithoutReplacing(sourcePath.Text(), targetPath.Text());
+    const int renamed = Rename(source, target, replaces);
     const int renameError = errno;
     claims.Release();
     if (renamed != 0 && !replaces && renameError == EEXIST) {
-        if (lstat(targetPath.Text(), &targetInfo) == 0 && SameFile(targetInfo, sourceInfo))
+        if (target.Look(&targetInfo) == 0 && SameFile(targetInfo, sourceInfo))
             return TRUE; // the same file under both names
         return Fail(ERROR_ALREADY_EXISTS);
     }
@@ -184,7 +198,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     }
     if (renamed != 0) {
         if (renameError == EXDEV && (flags & MOVEFILE_COPY_ALLOWED) && S_ISREG(sourceInfo.st_mode))
-            return CopyAndDelete(existingFileName, newFileName, targetPath.Text(), flags);
+            return CopyAndDelete(existingFileName, newFileName, target, flags);
         if (renameError == EXDEV)
             return Fail(ERROR_NOT_SAME_DEVICE);
         if (renameError == ENOENT)
@@ -192,6 +206,6 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         return Fail(Win32ErrorFromErrno(renameError, targetPath.Text()));
     }
     if (flags & MOVEFILE_WRITE_THROUGH)
-        SyncParent(targetPath.Text());
+        SyncFolder(target.Folder());
     return TRUE;
 }

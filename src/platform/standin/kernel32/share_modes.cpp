@@ -191,9 +191,9 @@ DWORD ClaimShareAccess(int fd, DWORD access, DWORD shareMode) {
     return ERROR_SHARING_VIOLATION;
 }
 
-int OpenCheckingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | followFlag);
-    *error = fd < 0 ? Win32ErrorFromErrno(errno, path) : TestShareAccess(fd, DELETE, shareMode);
+int OpenCheckingDelete(const FolderEntry& entry, DWORD shareMode, DWORD* error) {
+    int fd = entry.OpenName(O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    *error = fd < 0 ? Win32ErrorFromErrno(errno, nullptr) : TestShareAccess(fd, DELETE, shareMode);
     if (fd >= 0 && *error != ERROR_SUCCESS) {
         close(fd);
         fd = -1;

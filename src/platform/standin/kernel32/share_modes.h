@@ -41,6 +41,7 @@
 #pragma once
 
 #include "../windows.h"
+#include "folder_entry.h"
 
 // The classes of a Win32 access mask that share modes judge, as Windows
 // classes them: reading (FILE_READ_DATA or FILE_EXECUTE, so GENERIC_READ and
@@ -85,9 +86,9 @@ DWORD ClaimShareAccessOfNewFile(int fd, DWORD access, DWORD shareMode);
 // ERROR_ACCESS_DENIED, as ClaimShareAccess.
 DWORD TestShareAccess(int fd, DWORD access, DWORD shareMode);
 
-// Opens the file at path for reading (without following a final link when
-// followFlag is O_NOFOLLOW) and tests delete access on it with the given
+// Opens the entry (a file or a directory, a link at its name never
+// followed) for reading and tests delete access on it with the given
 // sharing, as deleting or renaming it does (TestShareAccess). The caller
 // closes the descriptor, which it may use within its call; -1 with the
 // Win32 reason in *error when the open or the test fails.
-int OpenCheckingDelete(const char* path, int followFlag, DWORD shareMode, DWORD* error);
+int OpenCheckingDelete(const FolderEntry& entry, DWORD shareMode, DWORD* error);

@@ -2,8 +2,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "../windows.h"
+#include "name_case.h"
 
 namespace {
 
@@ -70,4 +72,56 @@ int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second) {
         if (a == 0)
             return 0;
     }
+}
+
+// The ANSI code page only (1252 or 932, name_case.h), by its number or as
+// CP_ACP.
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength,
+                               LPWSTR wide, int wideLength) {
+    if (codePage == CP_ACP)
+        codePage = AnsiCodePage();
+    if ((codePage != kWesternCodePage && codePage != kJapaneseCodePage) ||
+        codePage != AnsiCodePage() || multiByte == nullptr || multiByteLength == 0 ||
+        multiByteLength < -1 || wideLength < 0 || (wide == nullptr && wideLength > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::size_t length = multiByteLength == -1 ? std::strlen(multiByte) + 1
+                                                     : static_cast<std::size_t>(multiByteLength);
+    std::u16string converted;
+    if (!AnsiToUtf16(multiByte, length, converted) && (flags & MB_ERR_INVALID_CHARS)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (wideLength == 0)
+        return static_cast<int>(converted.size());
+    if (converted.size() > static_cast<std::size_t>(wideLength)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(wide, converted.data(), converted.size() * sizeof(WCHAR));
+    return static_cast<int>(converted.size());
+}
+
+// Ignoring case, each unit up-cased as the file system does.
+int WINAPI CompareStringOrdinal(LPCWCH first, int firstLength, LPCWCH second, int secondLength,
+                                BOOL ignoreCase) {
+    if (first == nullptr || second == nullptr || firstLength < -1 || secondLength < -1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::u16string a = firstLength == -1
+                           ? std::u16string(first)
+                           : std::u16string(first, static_cast<std::size_t>(firstLength));
+    std::u16string b = secondLength == -1
+                           ? std::u16string(second)
+                           : std::u16string(second, static_cast<std::size_t>(secondLength));
+    if (ignoreCase) {
+        for (char16_t& unit : a)
+            unit = UpcaseUnit(unit);
+        for (char16_t& unit : b)
+            unit = UpcaseUnit(unit);
+    }
+    const int order = a.compare(b);
+    return order < 0 ? CSTR_LESS_THAN : order == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN;
 }

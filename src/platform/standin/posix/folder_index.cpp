@@ -8,10 +8,11 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
+
+#include "name_case.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ struct Index {
     dev_t device;
     ino_t inode;
     struct timespec modified, statusChanged;
-    std::unordered_map<std::string, Spelling> names; // by Key()
+    std::unordered_map<std::u16string, Spelling> names; // by Key()
     std::size_t ownChanges, ownChangeLimit;
     std::uint64_t generation, lastUse;
     // Changed by us since its times were taken: the next look at the
@@ -41,12 +42,8 @@ std::mutex indexLock;
 std::vector<std::unique_ptr<Index>> indexes;
 std::uint64_t ticks = 0; // counts generations and uses
 
-std::string Key(const char* name, std::size_t length) {
-    std::string key(name, length);
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return key;
+std::u16string Key(const char* name, std::size_t length) {
+    return CaseKey(name, length);
 }
 
 bool SameTime(const struct timespec& a, const struct timespec& b) {
@@ -139,8 +136,9 @@ bool Scan(const char* folder, char* name, std::size_t length) {
     if (directory == nullptr)
         return false;
     bool found = false;
+    const std::u16string key = Key(name, length);
     while (struct dirent* entry = readdir(directory)) {
-        if (std::strlen(entry->d_name) == length && strncasecmp(entry->d_name, name, length) == 0) {
+        if (std::strlen(entry->d_name) == length && Key(entry->d_name, length) == key) {
             std::memcpy(name, entry->d_name, length);
             found = true;
             break;
@@ -187,7 +185,7 @@ bool FindNameIgnoringCase(const char* folder, char* name, std::size_t length,
             return false;
         index->lastUse = ++ticks;
         auto found = index->names.find(Key(name, length));
-        if (found == index->names.end())
+        if (found == index->names.end() || found->second.first.size() != length)
             return false;
         std::memcpy(name, found->second.first.data(), length);
         return true;
@@ -231,7 +229,7 @@ namespace {
 // Puts one name's change into the index; false when the index can no
 // longer say what the folder holds.
 bool Apply(Index& index, const char* name, bool added) {
-    const std::string key = Key(name, std::strlen(name));
+    const std::u16string key = Key(name, std::strlen(name));
     auto found = index.names.find(key);
     if (added) {
         if (found == index.names.end())

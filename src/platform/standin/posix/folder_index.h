@@ -25,7 +25,7 @@
 #include <sys/stat.h>
 
 // Looks for the name of `length` bytes in the folder `folder` without
-// regard to the case of ASCII letters. When found, copies the name as the
+// regard to case, as Windows compares names (name_case.h). When found, copies the name as the
 // folder holds it over `name` (the same length) and returns true; where the
 // folder holds several cases of it, the first one that reading it gave.
 // folderLook, if given, receives the status of the folder as looked at, its

@@ -5,6 +5,14 @@
 // the folder it is made in, and a file put in another's place takes that
 // one's. Where the caller may not, the file stays the caller's; a group of
 // the caller's own is still given.
+//
+// A file given to another owner or group keeps no write permission for
+// group or others that the file it takes them from (the folder, or the
+// replaced file) does not have, and no set-user-ID or set-group-ID bit: a
+// user's 0666 file put in place of root's 0644 file becomes root's 0644
+// file, never root's 0666 file. That permission goes before the owner
+// changes, so that there is no moment in which the file is another's and
+// still writable by all.
 #pragma once
 
 #include <sys/stat.h>

@@ -165,6 +165,10 @@ DWORD Win32ErrorFromErrno(int error, const char* posixPath) {
         return ERROR_INVALID_HANDLE;
     case EINVAL:
         return ERROR_INVALID_PARAMETER;
+    case ELOOP:
+        // Too many links on the way, as Windows says of too many reparse
+        // points.
+        return ERROR_CANT_RESOLVE_FILENAME;
     case EISDIR:
     case EACCES:
     case EPERM:

@@ -1,0 +1,116 @@
+// The journal reaches the disk before what it names can: the linker routes
+// the core's calls that make folders, stage files and rename through this
+// file (--wrap), which looks at the journal on the disk at each of them.
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "copy_tree.h"
+#include "temp_tree.h"
+
+namespace {
+
+std::string journalPath; // empty: nothing is looked at
+bool journalUnflushed = false;
+std::vector<std::string> problems;
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool IsJournal(HANDLE file) {
+    char path[4096];
+    const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, 0);
+    return length > 0 && length < sizeof path && EndsWith(path, ".Update.journal");
+}
+
+// Whether the journal on the disk holds `line`, and everything written to
+// it was flushed: otherwise a problem is noted for `step`.
+void ExpectDurableLine(const std::string& line, const std::string& step) {
+    if (journalPath.empty())
+        return;
+    std::ifstream in(journalPath, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (text.str().find("\r\n" + line + "\r\n") == std::string::npos)
+        problems.push_back(step + ": the journal does not name it yet");
+    if (journalUnflushed)
+        problems.push_back(step + ": the journal is not flushed");
+}
+
+std::string installRoot, packageRoot; // each ending in a separator
+
+// The path below root, as the journal names it.
+std::string Below(const std::string& root, const char* path) {
+    const std::string whole(path);
+    return whole.compare(0, root.size(), root) == 0 ? whole.substr(root.size()) : whole;
+}
+
+} // namespace
+
+extern "C" {
+BOOL __real__Z9WriteFilePvPKvjPjP11_OVERLAPPED(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL __wrap__Z9WriteFilePvPKvjPjP11_OVERLAPPED(HANDLE file, LPCVOID data, DWORD size,
+                                               LPDWORD written, LPOVERLAPPED overlapped) {
+    if (IsJournal(file))
+        journalUnflushed = true;
+    return __real__Z9WriteFilePvPKvjPjP11_OVERLAPPED(file, data, size, written, overlapped);
+}
+
+BOOL __real__Z16FlushFileBuffersPv(HANDLE);
+BOOL __wrap__Z16FlushFileBuffersPv(HANDLE file) {
+    const BOOL flushed = __real__Z16FlushFileBuffersPv(file);
+    if (flushed && IsJournal(file))
+        journalUnflushed = false;
+    return flushed;
+}
+
+BOOL __real__Z16CreateDirectoryAPKcP20_SECURITY_ATTRIBUTES(LPCSTR, LPSECURITY_ATTRIBUTES);
+BOOL __wrap__Z16CreateDirectoryAPKcP20_SECURITY_ATTRIBUTES(LPCSTR path,
+                                                           LPSECURITY_ATTRIBUTES security) {
+    ExpectDurableLine("D " + Below(installRoot, path), std::string("folder ") + path);
+    return __real__Z16CreateDirectoryAPKcP20_SECURITY_ATTRIBUTES(path, security);
+}
+
+BOOL __real__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(LPCSTR, LPCSTR,
+                                                                               LPPROGRESS_ROUTINE,
+                                                                               LPVOID, LPBOOL,
+                                                                               DWORD);
+BOOL __wrap__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
+    LPCSTR from, LPCSTR to, LPPROGRESS_ROUTINE routine, LPVOID data, LPBOOL cancel, DWORD flags) {
+    ExpectDurableLine("N " + Below(packageRoot, from), std::string("staged ") + to);
+    return __real__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
+        from, to, routine, data, cancel, flags);
+}
+
+BOOL __real__Z11MoveFileExAPKcS0_j(LPCSTR, LPCSTR, DWORD);
+BOOL __wrap__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flags) {
+    ExpectDurableLine("C", std::string("renamed ") + from);
+    return __real__Z11MoveFileExAPKcS0_j(from, to, flags);
+}
+}
+
+namespace {
+
+TEST(JournalOrder, EachLineIsOnTheDiskBeforeWhatItNames) {
+    TempTree tree;
+    for (const char* name : {"a.txt", "New\\b.txt", "New\\Deeper\\c.txt"})
+        tree.WriteFile(std::string("package\\") + name, "new");
+    tree.MakeDirectory("install");
+    journalPath = tree.Root() + "/install/.Update.journal";
+    installRoot = tree.Path("install") + "\\";
+    packageRoot = tree.Path("package") + "\\";
+    problems.clear();
+    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                       TextString(tree.Path("install").c_str()), "*.*");
+    journalPath.clear();
+    EXPECT_EQ(result.state, InstallState::kInstalled);
+    EXPECT_EQ(tree.ReadFile("install\\New\\Deeper\\c.txt"), "new");
+    EXPECT_EQ(problems, std::vector<std::string>());
+}
+
+} // namespace

@@ -1,0 +1,47 @@
+// MeasurePackage counts what the copy copies, and nothing else: no dot
+// name, no Update.exe, no name that cannot exist on Windows, no file the
+// reporter leaves out, and nothing twice through a link back to a folder
+// above (two such links would make a walk that follows them endless).
+#include <string>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "package_size.h"
+#include "temp_tree.h"
+#include "watchdog.h"
+
+namespace {
+
+bool SkipsTheLog(void*, const char* name, const TextString&) {
+    return std::string(name) == "run.log";
+}
+
+TEST(MeasurePackage, CountsTheFilesTheCopyCopiesAndEachOnce) {
+    TempTree tree;
+    const std::string package = tree.Root() + "/package";
+    tree.WriteFile("package\\a.txt", std::string(10, 'a'));
+    tree.WriteFile("package\\Sub\\Deep\\b.txt", std::string(20, 'b'));
+    tree.WriteFile("outside\\c.txt", std::string(40, 'c'));
+    tree.WriteFile("install\\old.txt", std::string(5000, 'o'));
+    struct {
+        const char* name;
+        std::size_t size;
+    } leftOut[] = {{".hidden", 100},         {"Sub\\.git\\x", 200}, {"Update.exe", 400},
+                   {"Sub\\UPDATE.EXE", 800}, {"Sub\\a:b", 1600},    {"run.log", 3200}};
+    for (const auto& file : leftOut)
+        tree.WriteFile(std::string("package\\") + file.name, std::string(file.size, 'x'));
+    for (const auto& link : {std::pair<std::string, std::string>{"..", "/Sub/Up"},
+                             {"../..", "/Sub/Deep/Top"},
+                             {"..", "/Sub/Deep/Back"},
+                             {"../install", "/Target"},
+                             {"../outside", "/Outside"}})
+        ASSERT_EQ(symlink(link.first.c_str(), (package + link.second).c_str()), 0);
+    const CopyReporter reporter{nullptr, nullptr, nullptr, SkipsTheLog, nullptr, nullptr};
+    const Watchdog watchdog("the package measure", 10);
+    EXPECT_EQ(MeasurePackage(TextString(tree.Path("package").c_str()),
+                             TextString(tree.Path("install").c_str()), "*.*", &reporter),
+              10u + 20u + 40u);
+}
+
+} // namespace

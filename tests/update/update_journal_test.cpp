@@ -1,0 +1,84 @@
+// The journal as a later run reads it: what it takes as a journal, which
+// lines it acts on, and which paths it trusts to lie inside the
+// installation.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "temp_tree.h"
+#include "update_journal.h"
+
+namespace {
+
+const char kHeader[] = "Brenvolt-Update-Journal 0000ABCD\r\n";
+
+// The changes read, as "<kind> <path>" joined by '|'.
+std::string Changes(const JournalContents& contents) {
+    std::string text;
+    std::uint32_t position = 0;
+    ChangeList::Change change = {};
+    while (contents.changes.Next(position, change))
+        text += std::string(text.empty() ? "" : "|") + change.kind + " " + change.path;
+    return text;
+}
+
+TEST(JournalReader, TakesOnlyWhatARunWrites) {
+    const struct {
+        std::string text;
+        JournalRead read;
+        JournalState state;
+        const char* changes;
+        std::uint32_t skipped;
+    } cases[] = {
+        {std::string(kHeader) + "D New\r\nN New\\a.txt\r\nR b.txt\r\n", JournalRead::kRead,
+         JournalState::kStaging, "D New|N New\\a.txt|R b.txt", 0},
+        {std::string(kHeader) + "R b.txt\r\nC\r\n", JournalRead::kRead, JournalState::kCommitting,
+         "R b.txt", 0},
+        {std::string(kHeader) + "R b.txt\r\nC\r\nK\r\n", JournalRead::kRead,
+         JournalState::kCommitted, "R b.txt", 0},
+        // A last line cut off by a stopped run is left out, not skipped.
+        {std::string(kHeader) + "R b.txt\r\nC", JournalRead::kRead, JournalState::kStaging,
+         "R b.txt", 0},
+        {std::string(kHeader) + "R b.txt\r\nR c.t", JournalRead::kRead, JournalState::kStaging,
+         "R b.txt", 0},
+        // No journal of a run: the header missing, cut, or of another id form.
+        {"R b.txt\r\nC\r\n", JournalRead::kForeign, JournalState::kStaging, "", 1},
+        {"", JournalRead::kForeign, JournalState::kStaging, "", 0},
+        {"Brenvolt-Update-Journal 0000abcd\r\nR b.txt\r\n", JournalRead::kForeign,
+         JournalState::kStaging, "", 1},
+        {"Brenvolt-Update-Journal 0000ABC\r\nR b.txt\r\n", JournalRead::kForeign,
+         JournalState::kStaging, "", 1},
+        // Lines that would lead outside the installation, or to a name of
+        // its own, or that are no record: passed over and counted.
+        {std::string(kHeader) + "R ..\\x\r\nR a\\..\\..\\x\r\nN C:\\x\r\nN \\x\r\nR a\\\\b\r\n" +
+             "R .Update.lock\r\nR Data\\.hidden\\x\r\nD .\r\nR a/../../x\r\nR nul\r\n" +
+             "R a.txt \r\nR \r\nX a.txt\r\nRa.txt\r\nR ok.txt\r\n",
+         JournalRead::kRead, JournalState::kStaging, "R ok.txt", 14},
+        {std::string(kHeader) + "R " + std::string(300, 'x') + "\r\nR ok.txt\r\n",
+         JournalRead::kRead, JournalState::kStaging, "R ok.txt", 1},
+        {std::string(kHeader) + std::string("R a\0b\r\nR ok.txt\r\n", 17), JournalRead::kRead,
+         JournalState::kStaging, "R ok.txt", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        TempTree tree;
+        tree.WriteFile(".Update.journal", c.text);
+        JournalContents contents;
+        EXPECT_EQ(ReadJournal(TextString(tree.Path(".Update.journal").c_str()), contents), c.read);
+        EXPECT_EQ(contents.state, c.state);
+        EXPECT_EQ(Changes(contents), c.changes);
+        EXPECT_EQ(contents.skipped, c.skipped);
+    }
+}
+
+TEST(JournalReader, NoJournalOrOneOfAnotherKind) {
+    TempTree tree;
+    JournalContents contents;
+    const TextString path(tree.Path(".Update.journal").c_str());
+    EXPECT_EQ(ReadJournal(path, contents), JournalRead::kNone);
+    tree.MakeDirectory(".Update.journal");
+    EXPECT_EQ(ReadJournal(path, contents), JournalRead::kForeign);
+    EXPECT_EQ(Changes(contents), "");
+}
+
+} // namespace
