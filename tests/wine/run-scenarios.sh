@@ -699,7 +699,7 @@ mkdir -p "$drive_c/Patch Logs"
 run_silent --hold 'C:\Brenvolt\readme.txt' -- /S '/LOG="C:\Patch Logs\update log.txt"'
 expect_silent 82
 lines="$(log_lines 'Patch Logs/update log.txt')"
-[ "$(wc -l <<<"$lines")" = 6 ] || problem "expected 6 log lines, saw: $(tr '\n' '|' <<<"$lines")"
+[ "$(wc -l <<<"$lines")" = 7 ] || problem "expected 7 log lines, saw: $(tr '\n' '|' <<<"$lines")"
 expect_log_line "$lines" 'Brenvolt-Update 1.0.0.0 gestartet; Paket: C:\Patch\; Befehlszeile: /S /LOG="C:\Patch Logs\update log.txt"'
 expect_log_line "$lines" 'Installation gefunden unter HKEY_LOCAL_MACHINE: C:\Brenvolt'
 expect_log_line "$lines" 'Paket nicht geprüft, es hat keine Dateiliste: C:\Patch\.Update.sha256'
