@@ -539,13 +539,11 @@ machine_value 'C:\Brenvolt'
 wine attrib +r 'C:\Brenvolt\readme.txt' >/dev/null 2>&1
 package_file readme.txt "new readme"
 package_file other.txt "other"
-wine attrib +r 'C:\Patch\readme.txt' >/dev/null 2>&1
 run_update
 expect_box Info information "$(text_done 2)"
 expect_file Brenvolt/readme.txt "new readme"
-wine attrib 'C:\Brenvolt\readme.txt' 2>/dev/null | grep -q '^A *R ' ||
-    problem "readme.txt is not read-only as the package's is"
-wine attrib -r 'C:\Patch\readme.txt' >/dev/null 2>&1
+wine attrib +r 'C:\Brenvolt\readme.txt' >/dev/null 2>&1
+wine attrib +r 'C:\Brenvolt\other.txt' >/dev/null 2>&1
 package_file readme.txt "newer readme"
 run_update
 expect_box Info information "$(text_done 2)"
@@ -696,10 +694,13 @@ mkdir -p "$drive_c/Patch Logs"
 run_silent --hold 'C:\Brenvolt\readme.txt' -- /S '/LOG="C:\Patch Logs\update log.txt"'
 expect_silent 82
 lines="$(log_lines 'Patch Logs/update log.txt')"
-[ "$(wc -l <<<"$lines")" = 5 ] || problem "expected 5 log lines, saw: $(tr '\n' '|' <<<"$lines")"
+[ "$(wc -l <<<"$lines")" = 6 ] || problem "expected 6 log lines, saw: $(tr '\n' '|' <<<"$lines")"
 expect_log_line "$lines" 'Brenvolt-Update 1.0.0.0 gestartet; Paket: C:\Patch\; Befehlszeile: /S /LOG="C:\Patch Logs\update log.txt"'
 expect_log_line "$lines" 'Installation gefunden unter HKEY_LOCAL_MACHINE: C:\Brenvolt'
 expect_log_line "$lines" 'Kopiert: C:\Brenvolt\Data\map.dat'
+# Held for good, it is waited for a while, and the wait is told.
+grep -Eq '^Von einem anderen Programm belegt, nach 2000 ms aufgegeben: C:\\Brenvolt\\readme\.txt \(Fehler 32: [^)]+\)$' <<<"$lines" ||
+    problem "no line for the wait on readme.txt: $(tr '\n' '|' <<<"$lines")"
 grep -Eq '^Nicht kopiert: C:\\Brenvolt\\readme\.txt \(Fehler 32: [^)]+\)$' <<<"$lines" ||
     problem "no line for readme.txt with error 32 and its text: $(tr '\n' '|' <<<"$lines")"
 [ "$(tail -n 1 <<<"$lines")" = 'Ergebnis: Das Update wurde nicht installiert, die Installation wurde wiederhergestellt; 1 Dateien nicht kopiert, 0 Ordner nicht gelesen oder angelegt; Exitcode 82' ] ||
