@@ -4,6 +4,7 @@
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 
 #include <cerrno>
 #include <memory>
@@ -56,32 +57,6 @@ class FileSizeLimit {
   private:
     struct rlimit savedSize_, savedCore_;
 };
-
-TEST_F(UpdateRun, FullTargetVolumeLeavesEveryFileOld) {
-    const fs::path volume = root_ / "volume";
-    SmallVolume small(volume, "1m");
-    if (!small.Mounted())
-        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
-                     << "); the full-volume case needs root with CAP_SYS_ADMIN";
-    install_ = volume / "install";
-    Registry(install_.string());
-    const std::string oldProduct = Filled(300 * 1024, 'o'), oldData = Filled(200 * 1024, 'p');
-    WriteAll(install_ / "BV.EXE", oldProduct);
-    WriteAll(install_ / "a.dat", oldData);
-    WriteAll(package_ / "BV.EXE", Filled(600 * 1024, 'n'));
-    WriteAll(package_ / "a.dat", "new a");
-    WriteAll(package_ / "b.dat", "new b");
-    // The new product does not fit beside the old files: it fails in its
-    // middle, and the small files staged before it go again.
-    const RunResult run = Run(false);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.messageBox, NotInstalled(1));
-    EXPECT_TRUE(ReadAll(install_ / "BV.EXE") == oldProduct) << "BV.EXE is not the old file";
-    EXPECT_TRUE(ReadAll(install_ / "a.dat") == oldData) << "a.dat is not the old file";
-    EXPECT_FALSE(fs::exists(install_ / "b.dat"));
-    EXPECT_EQ(TemporaryFiles(install_), "");
-    EXPECT_EQ(run.notes, "");
-}
 
 TEST_F(UpdateRun, RunKilledInTheMiddleOfAFileLeavesItOldAndTheNextRunCompletes) {
     Installed();
@@ -255,6 +230,128 @@ TEST_F(UpdateRun, LockThatCannotBeTakenLetsTheCopyReportItself) {
     EXPECT_EQ(Run(true).messageBox, kDone2);
     EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
     EXPECT_TRUE(fs::is_directory(install_ / kLockName));
+}
+
+} // namespace
+
+// --- room on the installation's volume
+
+namespace {
+
+// The bytes free to an unprivileged user on the volume of path.
+std::uint64_t FreeBytes(const fs::path& path) {
+    struct statvfs volume = {};
+    EXPECT_EQ(statvfs(path.c_str(), &volume), 0);
+    return static_cast<std::uint64_t>(volume.f_bavail) * volume.f_frsize;
+}
+
+// The names of the run's own work files made or renamed in a directory
+// while it is watched.
+class WorkFilesMade {
+  public:
+    explicit WorkFilesMade(const fs::path& directory)
+        : watch_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+        EXPECT_GE(inotify_add_watch(watch_, directory.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    }
+    ~WorkFilesMade() { close(watch_); }
+    std::string Names() const {
+        std::string names;
+        alignas(struct inotify_event) char buffer[4096];
+        ssize_t length;
+        while ((length = read(watch_, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+                const std::string name = event->len > 0 ? event->name : "";
+                if (name.rfind(".Update-", 0) == 0 || name == ".Update.journal")
+                    names += name + " ";
+                at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+            }
+        }
+        return names;
+    }
+
+  private:
+    int watch_;
+};
+
+TEST_F(UpdateRun, PackageLargerThanTheVolumeIsRefusedBeforeAnythingIsWritten) {
+    const fs::path volume = root_ / "volume";
+    SmallVolume small(volume, "1m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
+                     << "); the space check needs root with CAP_SYS_ADMIN";
+    install_ = volume / "install";
+    Installed();
+    WriteAll(package_ / "BV.EXE", "new product");
+    WriteAll(package_ / "big.dat", Filled(2 << 20, 'b'));
+    const fs::path log = root_ / "run.log";
+    // 2 MB and a cluster each for BV.EXE and the journal: 3 MB, rounded up.
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        const char* box;
+    } cases[] = {
+        {{"/S", "/LOG=" + log.string()}, 112, ""},
+        {{},
+         0,
+         "Error: Auf dem Laufwerk ist nicht genug Platz f\xC3\xBCr das Update: 3 MB werden "
+         "gebraucht, 0 MB sind frei.\n\nDas Update wurde nicht installiert, die Installation ist "
+         "unver\xC3\xA4ndert.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.exitCode);
+        const std::uint64_t free = FreeBytes(volume);
+        const WorkFilesMade made(install_);
+        const RunResult run = Run(false, c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.messageBox, c.box);
+        EXPECT_EQ(made.Names(), "");
+        EXPECT_EQ(FreeBytes(volume), free);
+        EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "product");
+        EXPECT_FALSE(fs::exists(install_ / "big.dat"));
+    }
+    const std::string logged = ReadAll(log);
+    EXPECT_NE(logged.find("Nicht genug Platz auf dem Laufwerk von " + install_.string() +
+                          ": 3 MB gebraucht, 0 MB frei"),
+              std::string::npos)
+        << logged;
+    EXPECT_NE(logged.find("Exitcode 112"), std::string::npos) << logged;
+
+    // A package that fits goes in there.
+    WriteAll(package_ / "big.dat", Filled(512 << 10, 's'));
+    const RunResult fits = Run(false, {"/S"});
+    EXPECT_EQ(fits.exitCode, 0);
+    EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "new product");
+    EXPECT_EQ(fs::file_size(install_ / "big.dat"), 512u << 10);
+}
+
+TEST_F(UpdateRun, VolumeThatFillsDuringTheRunLeavesEveryFileOld) {
+    const fs::path volume = root_ / "volume";
+    SmallVolume small(volume, "1m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
+                     << "); the full-volume case needs root with CAP_SYS_ADMIN";
+    install_ = volume / "install";
+    Registry(install_.string());
+    const std::string oldProduct = Filled(300 * 1024, 'o'), oldData = Filled(200 * 1024, 'p');
+    WriteAll(install_ / "BV.EXE", oldProduct);
+    WriteAll(install_ / "a.dat", oldData);
+    WriteAll(package_ / "BV.EXE", Filled(100 * 1024, 'n'));
+    WriteAll(package_ / "a.dat", "new a");
+    WriteAll(package_ / "b.dat", "new b");
+    // The package fits when the run checks; another program fills the
+    // volume once the first file is staged (each file pauses the run), and
+    // the two files after it fail.
+    environment_ = "UPDATE_STANDIN_COPY_DELAY_MS=300";
+    StartedRun run(Command(package_, "exec"), root_ / "stderr.txt");
+    ASSERT_TRUE(AwaitTemporaryFile(install_, run));
+    std::ofstream(volume / "filler", std::ios::binary) << Filled(1 << 20, 'f');
+    EXPECT_EQ(run.Finish(), 0);
+    EXPECT_EQ(AfterProgressLine(run.MessageBox()), NotInstalled(2));
+    EXPECT_TRUE(ReadAll(install_ / "BV.EXE") == oldProduct) << "BV.EXE is not the old file";
+    EXPECT_TRUE(ReadAll(install_ / "a.dat") == oldData) << "a.dat is not the old file";
+    EXPECT_FALSE(fs::exists(install_ / "b.dat"));
+    EXPECT_EQ(TemporaryFiles(install_), "");
 }
 
 } // namespace
