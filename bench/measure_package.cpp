@@ -1,4 +1,5 @@
-// Times the walk that adds up a package's size for the progress window:
+// Times the walk that adds up a package for the space check and the progress
+// window:
 //
 //   measure_package <package-dir> [rounds]
 //
