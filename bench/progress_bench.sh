@@ -37,7 +37,7 @@ trap 'exit 130' INT TERM
 package="$work/package"
 install="$work/install"
 
-echo "== measuring the package for the progress window: $files files of 64 bytes in" \
+echo "== measuring the package (space check, progress total): $files files of 64 bytes in" \
     "400 folders, $rounds rounds, trees on $(df --output=fstype "$dir" | tail -1) ($dir)," \
     "load $(cut -d' ' -f1-3 /proc/loadavg)"
 # 20 x 20 folders, the files spread over them.
