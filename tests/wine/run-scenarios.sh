@@ -685,6 +685,26 @@ expect_file Brenvolt/readme.txt "old readme"
 expect_absent Brenvolt/other.txt
 end
 
+# C:\Small: a 1 MB tmpfs where scripts/test-windows.sh could mount one. The
+# package needs 3 MB (2 MB and a cluster each for readme.txt and the journal).
+if mountpoint -q "$drive_c/Small"; then
+    begin "package larger than the volume: refused before anything is written (box; 112 with /S)"
+    find "$drive_c/Small" -mindepth 1 -delete
+    install Small/Brenvolt
+    machine_value 'C:\Small\Brenvolt'
+    head -c $((2 << 20)) /dev/zero >"$drive_c/Patch/big.dat"
+    package_file readme.txt "new readme"
+    run_update
+    expect_box Error warning 'Auf dem Laufwerk ist nicht genug Platz für das Update: 3 MB werden gebraucht, 0 MB sind frei.\r\n\r\nDas Update wurde nicht installiert, die Installation ist unverändert.'
+    run_silent -- /S
+    expect_silent 112
+    expect_file Small/Brenvolt/readme.txt "old readme"
+    expect_no_temporary_files Small/Brenvolt
+    end
+else
+    echo "-- package larger than the volume: SKIPPED (no small volume as C:\Small: mounting one needs root)"
+fi
+
 begin "/LOG= in a folder with a blank: every step, a failed file with its error"
 install Brenvolt
 machine_value 'C:\Brenvolt'
