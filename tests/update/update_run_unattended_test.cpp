@@ -155,15 +155,18 @@ TEST_F(UnattendedRun, EachOutcomeHasItsBoxAndExitCodeAndChangesTheSame) {
 
 TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     // Not under the first root, found under the second; one file copied,
-    // one refused, a directory that cannot be made and its file, a link
-    // that leads into the installation.
+    // a read-only one replaced, one refused (a folder in its place), a
+    // directory that cannot be made and its file, a link that leads into
+    // the installation.
     fs::create_directories(root_ / "old place");
     Registry((root_ / "old place").string(), install_.string());
     Product();
     WriteAll(package_ / "Data" / "map.dat", "map");
     WriteAll(package_ / "locked.txt", "new");
-    WriteAll(install_ / "locked.txt", "old");
-    fs::permissions(install_ / "locked.txt", fs::perms::owner_read);
+    fs::create_directories(install_ / "locked.txt");
+    WriteAll(package_ / "ro.txt", "new");
+    WriteAll(install_ / "ro.txt", "old");
+    fs::permissions(install_ / "ro.txt", fs::perms::owner_read);
     WriteAll(package_ / "Blocked" / "x.txt", "x");
     WriteAll(install_ / "Blocked", "a file where a directory belongs");
     fs::create_directory_symlink(install_, package_ / "Up");
@@ -176,7 +179,7 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     EXPECT_FALSE(fs::exists(install_ / "Data"));
 
     std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 9u) << ReadAll(log);
+    ASSERT_EQ(lines.size(), 11u) << ReadAll(log);
     EXPECT_EQ(lines[0], "Brenvolt-Update 1.0.0.0 gestartet; Paket: " + PackageRoot() +
                             "; Befehlszeile: /S \"/LOG=" + log.string() + "\"");
     EXPECT_EQ(lines[1],
@@ -190,17 +193,19 @@ TEST_F(UnattendedRun, LogTellsEveryStepAndEveryFile) {
     const std::string target = install_.string() + "\\";
     const std::vector<std::string> expected = {
         "Kopiert: " + target + "Data\\map.dat",
+        "Kopiert: " + target + "ro.txt",
         "Nicht kopiert: " + target +
             "Blocked\\x.txt (Fehler 3: The system cannot find the path specified.)",
         "Nicht kopiert: " + target + "locked.txt (Fehler 5: Access is denied.)",
+        "Schreibgesch\xFCtzte Datei ersetzt: " + target + "ro.txt",
         "Verzeichnis ausgelassen, es f\xFChrt in die Installation: " + PackageRoot() + "Up",
         "Verzeichnis nicht angelegt: " + target +
             "Blocked (Fehler 183: Cannot create a file when that file already exists.)",
     };
     EXPECT_EQ(copied, expected);
-    EXPECT_EQ(lines[8], "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
-                        "wiederhergestellt; 2 Dateien nicht kopiert, 2 Ordner nicht gelesen oder "
-                        "angelegt; Exitcode 82");
+    EXPECT_EQ(lines[10], "Ergebnis: Das Update wurde nicht installiert, die Installation wurde "
+                         "wiederhergestellt; 2 Dateien nicht kopiert, 2 Ordner nicht gelesen oder "
+                         "angelegt; Exitcode 82");
 }
 
 TEST_F(UnattendedRun, LogThatCannotBeWrittenStopsNothingAndIsReported) {
