@@ -72,7 +72,7 @@ sed -n '1,12p' "$work/cp.strace"
 echo
 for ((i = 1; i <= $#; ++i)); do
     echo "calls per file: $(per_file "$work/update$i.strace") ${!i} (the start of Notepad included)"
-    echo "calls per file: $(per_file "$work/silent$i.strace") ${!i} /S (measures nothing, starts nothing)"
+    echo "calls per file: $(per_file "$work/silent$i.strace") ${!i} /S (no window, starts nothing; measures the package for the space check)"
 done
 echo "calls per file: $(per_file "$work/cp.strace") cp -r"
 awk -v c="$(per_file "$work/update1.strace")" 'BEGIN {

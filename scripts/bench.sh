@@ -13,9 +13,9 @@
 #      1,000 and of 40,000 files of 1 KiB in one folder, the time per file
 #      of each and their ratio (finding a name must not cost more in a
 #      larger folder);
-#   5. measuring the package for the progress window: on 200,000 small files
-#      an interactive run (which measures) against a silent one (which does
-#      not) and the measuring walk alone (bench/progress_bench.sh);
+#   5. measuring the package (the space check, and the progress total): on
+#      200,000 small files an interactive run and a silent one (both
+#      measure) and the measuring walk alone (bench/progress_bench.sh);
 #   6. the package check: Update.exe on trees A and B with a manifest
 #      (.Update.sha256, made by update-manifest) against the same package
 #      without one, and the hash rate of the build (update-manifest over B).

@@ -56,6 +56,7 @@ wine_part() {
 
     cleanup() {
         WINEPREFIX="$scratch/prefix" timeout 60 "${as_wine_user[@]}" wineserver -k 2>/dev/null || true
+        umount "$scratch/prefix/drive_c/Small" 2>/dev/null || true
         xvfb_stop
         rm -rf "$scratch"
     }
@@ -114,6 +115,13 @@ wine_part() {
     ctest --preset windows --timeout "$((2 * wine_timeout + 60))"
 
     echo "== windows: update scenarios under Wine"
+    # A small volume for the scenario of a package that does not fit: a 1 MB
+    # tmpfs as C:\Small, owned by the Wine user, where this run may mount one
+    # (as root); without it that scenario says it is skipped.
+    local small="$WINEPREFIX/drive_c/Small"
+    mkdir -p "$small"
+    mount -t tmpfs -o "size=1m,mode=0755,uid=$(stat -c %u "$WINEPREFIX"),gid=$(stat -c %g "$WINEPREFIX")" \
+        tmpfs "$small" 2>/dev/null || echo "== windows: no 1 MB tmpfs for C:\Small (mounting needs root)"
     # The Wine user may not read the checkout (a clone under /root, say): what it
     # runs is staged in the scratch folder, which it owns.
     stage="$scratch/stage"

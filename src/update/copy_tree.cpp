@@ -282,8 +282,10 @@ HANDLE TreeCopy::ProbeTarget(const TextString& path, bool& readOnly) {
             return probe != INVALID_HANDLE_VALUE;
         const DWORD attributes = GetFileAttributesA(path.GetText());
         final = attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0;
+        // With no attribute left, NORMAL says so (0 would change nothing).
+        const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
         if (!final && (attributes & FILE_ATTRIBUTE_READONLY) &&
-            SetFileAttributesA(path.GetText(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            SetFileAttributesA(path.GetText(), cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL)) {
             probe =
                 CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             const DWORD error = GetLastError();

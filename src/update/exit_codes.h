@@ -23,6 +23,8 @@ const int kNotInstalled = 82;        // ERROR_CANNOT_MAKE: a file or directory f
                                      // installed, the installation is as it was
 const int kBadCommandLine = 87;   // ERROR_INVALID_PARAMETER: bad switch (/S) or log; nothing done
 const int kCannotOpen = 110;      // ERROR_OPEN_FAILED: product or package cannot be opened
+const int kDiskFull = 112;        // ERROR_DISK_FULL: the package does not fit on the
+                                  // installation's volume; nothing was written
 const int kOtherRunWaiting = 170; // ERROR_BUSY: another run kept the lock; nothing was done
 
 } // namespace exit_codes

@@ -83,17 +83,7 @@ bool ClearAfterUnusableJournal(const TextString& root, const JournalContents& co
     }
     folders.Release();
     SweepWorkFiles(root, reporter);
-    TextString path;
-    HeldFolder made;
-    const char* relative = nullptr;
-    position = contents.changes.Size();
-    while (contents.changes.PreviousDirectory(position, relative)) {
-        path.Assign(root).Append(relative);
-        if (!folders.HoldFolderOf(relative) || !made.Hold(path.GetText()))
-            continue;
-        made.Release();
-        RemoveDirectoryA(path.GetText());
-    }
+    RemoveMadeFolders(root, contents.changes);
     return cleared;
 }
 

@@ -7,6 +7,16 @@
 
 namespace {
 
+// The journal's lines besides those of files and folders: its first line,
+// and the two marks of the commit, with room to spare.
+const std::uint64_t kJournalFixedBytes = 64;
+// A line's kind letter, blank and CR LF around its path.
+const std::uint32_t kJournalLineExtra = 4;
+
+std::uint64_t InClusters(std::uint64_t bytes, std::uint32_t clusterBytes) {
+    return (bytes + clusterBytes - 1) / clusterBytes * clusterBytes;
+}
+
 struct Level {
     DirectoryIdentity identity;
     const Level* parent;
@@ -21,10 +31,16 @@ struct Level {
 
 class PackageWalk {
   public:
-    PackageWalk(const char* pattern, const TextString& target, const CopyReporter* reporter)
-        : pattern_(pattern), reporter_(reporter), target_(IdentifyDirectory(target.GetText())) {}
+    PackageWalk(const char* pattern, const TextString& target, const CopyReporter* reporter,
+                std::uint32_t clusterBytes, std::uint32_t rootLength)
+        : pattern_(pattern), reporter_(reporter), target_(IdentifyDirectory(target.GetText())),
+          clusterBytes_(clusterBytes), rootLength_(rootLength) {}
 
-    std::uint64_t Measure(const TextString& directory, const Level& level) const {
+    // Adds up the files of directory and below into size, and their
+    // journal lines (paths relative to the package root, as in the
+    // installation) into journalBytes.
+    void Measure(const TextString& directory, const Level& level, PackageSize& size,
+                 std::uint64_t& journalBytes) const {
         TextString prefix(directory);
         prefix.EnsureTrailingSeparator();
         TextString path(prefix);
@@ -32,25 +48,31 @@ class PackageWalk {
         WIN32_FIND_DATAA entry;
         HANDLE search = FindFirstFileA(path.GetText(), &entry);
         if (search == INVALID_HANDLE_VALUE)
-            return 0;
-        std::uint64_t total = 0;
+            return;
         do {
             const char* const name = entry.cFileName;
             if (name[0] == '.' || package_entries::IsProgram(name) || !IsWindowsFileName(name))
                 continue;
             path.Assign(prefix).Append(name);
+            const std::uint64_t line = path.GetLength() - rootLength_ + kJournalLineExtra;
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                if (!Skips(name, path))
-                    total += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
-                             entry.nFileSizeLow;
+                if (!Skips(name, path)) {
+                    const std::uint64_t bytes =
+                        (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
+                        entry.nFileSizeLow;
+                    size.bytes += bytes;
+                    size.staged += InClusters(bytes, clusterBytes_);
+                    journalBytes += line;
+                }
                 continue;
             }
             const Level inner{IdentifyDirectory(path.GetText()), &level};
-            if (!level.Holds(inner.identity) && !inner.identity.SameAs(target_))
-                total += Measure(path, inner);
+            if (!level.Holds(inner.identity) && !inner.identity.SameAs(target_)) {
+                journalBytes += line; // as if the run made it
+                Measure(path, inner, size, journalBytes);
+            }
         } while (FindNextFileA(search, &entry));
         FindClose(search);
-        return total;
     }
 
   private:
@@ -63,13 +85,23 @@ class PackageWalk {
     const char* pattern_;
     const CopyReporter* reporter_;
     DirectoryIdentity target_;
+    std::uint32_t clusterBytes_;
+    std::uint32_t rootLength_; // of the package root and its separator
 };
 
 } // namespace
 
-std::uint64_t MeasurePackage(const TextString& source, const TextString& target,
-                             const char* pattern, const CopyReporter* reporter) {
-    const PackageWalk walk(pattern, target, reporter);
-    const Level root{IdentifyDirectory(source.GetText()), nullptr};
-    return walk.Measure(source, root);
+PackageSize MeasurePackage(const TextString& source, const TextString& target, const char* pattern,
+                           const CopyReporter* reporter, std::uint32_t clusterBytes) {
+    if (clusterBytes == 0)
+        clusterBytes = 1;
+    TextString root(source);
+    root.EnsureTrailingSeparator();
+    const PackageWalk walk(pattern, target, reporter, clusterBytes, root.GetLength());
+    const Level level{IdentifyDirectory(source.GetText()), nullptr};
+    PackageSize size;
+    std::uint64_t journalBytes = kJournalFixedBytes;
+    walk.Measure(source, level, size, journalBytes);
+    size.staged += InClusters(journalBytes, clusterBytes);
+    return size;
 }

@@ -1,13 +1,21 @@
 #include "transient_retry.h"
 
+#include "environment_number.h"
 #include "pump_messages.h"
 
 namespace {
 
 // About two seconds a step, as other installers and build tools wait for
-// a scanner; a minute for all steps of a run. The undo waits longer.
-const DWORD kStepMs = 2000, kRunMs = 60 * 1000;
-const DWORD kUndoStepMs = 10 * 1000, kUndoMs = 2 * 60 * 1000;
+// a scanner, and thirty steps' worth (a minute) for all steps of a run. The
+// undo waits five times as long a step, and twice as long in all. Tests
+// whose subject is not the wait may shorten the step, and so the whole,
+// with the environment variable, in milliseconds.
+const DWORD kStepMs = 2000, kRunSteps = 30, kUndoFactor = 5;
+const char kStepVariable[] = "UPDATE_RETRY_STEP_MS";
+
+DWORD StepMs() {
+    return EnvironmentNumber(kStepVariable, kStepMs, kStepMs);
+}
 const DWORD kFirstPauseMs = 10, kLongestPauseMs = 250, kSliceMs = 50;
 
 } // namespace
@@ -16,11 +24,11 @@ RetryBudget::RetryBudget(DWORD perStepMs, DWORD totalMs, const CopyReporter* rep
     : perStepMs_(perStepMs), leftMs_(totalMs), reporter_(reporter) {}
 
 RetryBudget RetryBudget::ForRun(const CopyReporter* reporter) {
-    return RetryBudget(kStepMs, kRunMs, reporter);
+    return RetryBudget(StepMs(), StepMs() * kRunSteps, reporter);
 }
 
 RetryBudget RetryBudget::ForUndo(const CopyReporter* reporter) {
-    return RetryBudget(kUndoStepMs, kUndoMs, reporter);
+    return RetryBudget(StepMs() * kUndoFactor, StepMs() * kRunSteps * 2, reporter);
 }
 
 bool RetryBudget::IsTransient(DWORD error) {

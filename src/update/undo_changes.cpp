@@ -128,15 +128,21 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
             ReportNotRestored(reporter, paths.backup, GetLastError());
         }
     }
-    if (state == JournalState::kCommitted)
-        return restored;
-    // Only empty directories go: anything put there since stays. Each is
-    // let go of before it is removed, its folders on the way held.
-    folders.Release();
+    if (state != JournalState::kCommitted) {
+        folders.Release();
+        RemoveMadeFolders(root, changes);
+    }
+    return restored;
+}
+
+void RemoveMadeFolders(const TextString& root, const ChangeList& changes) {
+    // Each is let go of before it is removed, its folders on the way held;
+    // one that is a link by now is left.
+    FolderChain folders(root);
     TextString path;
     HeldFolder made;
     const char* relative = nullptr;
-    position = changes.Size();
+    std::uint32_t position = changes.Size();
     while (changes.PreviousDirectory(position, relative)) {
         path.Assign(root).Append(relative);
         if (!folders.HoldFolderOf(relative) || !made.Hold(path.GetText()))
@@ -144,7 +150,6 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
         made.Release();
         RemoveDirectoryA(path.GetText());
     }
-    return restored;
 }
 
 bool FlushVolumeOf(const TextString& path) {

@@ -31,6 +31,10 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
                  JournalState state, bool fromJournal, const CopyReporter* reporter,
                  RetryBudget& retries);
 
+// Removes the folders that the changes made, last first, when they are
+// empty: anything put there since stays.
+void RemoveMadeFolders(const TextString& root, const ChangeList& changes);
+
 // Flushes the whole volume of path when the process may (only an
 // administrator may open a volume); false otherwise.
 bool FlushVolumeOf(const TextString& path);

@@ -211,6 +211,20 @@ void UpdateLog::ProductNotOpened(const TextString& executablePath, DWORD error) 
     Write(text);
 }
 
+void UpdateLog::DiskFull(const TextString& installDirectory, std::uint32_t neededMegabytes,
+                         std::uint32_t freeMegabytes) {
+    TextString text;
+    text.Format(kLogDiskFullFormat, installDirectory.GetText(), neededMegabytes, freeMegabytes);
+    Write(text);
+}
+
+void UpdateLog::SpaceUnknown(const TextString& installDirectory, DWORD error) {
+    TextString text(kLogSpaceUnknown);
+    text.Append(installDirectory);
+    AppendErrorText(text, error);
+    Write(text);
+}
+
 void UpdateLog::FileCopied(const TextString& target, DWORD error) {
     TextString text(error == ERROR_SUCCESS ? kLogFileCopied : kLogFileNotCopied);
     text.Append(target);

@@ -47,6 +47,11 @@ class UpdateLog {
     // The run waits for another run's lock, for at most the milliseconds.
     void Waiting(const TextString& lockFile, DWORD limitMilliseconds);
     void ProductNotOpened(const TextString& executablePath, DWORD error);
+    // The package does not fit on the installation's volume (megabytes).
+    void DiskFull(const TextString& installDirectory, std::uint32_t neededMegabytes,
+                  std::uint32_t freeMegabytes);
+    // The free space there could not be read.
+    void SpaceUnknown(const TextString& installDirectory, DWORD error);
     void FileCopied(const TextString& target, DWORD error); // error 0: copied
     void DirectoryFailed(const TextString& path, CopyStep step, DWORD error);
     void NotRestored(const TextString& path, DWORD error);

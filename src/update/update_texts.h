@@ -68,6 +68,12 @@ inline constexpr const char kNotInstalledWithFoldersFormat[] =
 inline constexpr const char kNotInstalledFoldersFormat[] =
     "%d Ordner konnten nicht gelesen oder angelegt werden.\r\n\r\n"
     "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
+// Formatted with the megabytes the update needs and those free on the
+// installation's volume; nothing was written.
+inline constexpr const char kDiskFullFormat[] =
+    "Auf dem Laufwerk ist nicht genug Platz f\xFCr das Update: %u MB werden gebraucht, "
+    "%u MB sind frei.\r\n\r\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
 // Shown as it is.
 inline constexpr const char kNotRestoredText[] =
     "Das Update wurde nicht installiert, und die vorige Installation konnte nicht\r\n"
@@ -134,6 +140,14 @@ inline constexpr const char kLogNoProductFormat[] =
     "Keine Installation unter %s: %s enth\xE4lt kein %s";
 inline constexpr const char kLogProductNotOpened[] = "Brenvolt kann nicht ge\xF6"
                                                      "ffnet werden: ";
+// Formatted with the installation directory and the megabytes needed and
+// free there.
+inline constexpr const char kLogDiskFullFormat[] =
+    "Nicht genug Platz auf dem Laufwerk von %s: %u MB gebraucht, %u MB frei";
+// Then the installation directory and the error: the run goes on unchecked.
+inline constexpr const char kLogSpaceUnknown[] =
+    "Freier Platz nicht bestimmbar, das Update wird ohne Pr\xFC"
+    "fung kopiert: ";
 inline constexpr const char kLogFileCopied[] = "Kopiert: ";
 inline constexpr const char kLogFileNotCopied[] = "Nicht kopiert: ";
 inline constexpr const char kLogDirectoryNotRead[] = "Verzeichnis nicht lesbar: ";
@@ -200,6 +214,8 @@ inline constexpr const char kResultPackageIsInstallation[] =
     "Das Update-Paket liegt im Installationsverzeichnis, nichts installiert";
 inline constexpr const char kResultOtherRunWaiting[] =
     "Ein anderes Update ist nicht beendet, nichts installiert";
+inline constexpr const char kResultDiskFull[] =
+    "Nicht genug Platz auf dem Laufwerk, nichts installiert";
 inline constexpr const char kResultCannotOpen[] = "Brenvolt oder das Update-Paket kann nicht ge\xF6"
                                                   "ffnet werden";
 

@@ -15,7 +15,9 @@ bool FlushFile(const TextString& path) {
                           (attributes & FILE_ATTRIBUTE_READONLY) &&
                           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     if (readOnly)
-        SetFileAttributesA(path.GetText(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesA(path.GetText(), (attributes & ~FILE_ATTRIBUTE_READONLY) != 0
+                                               ? attributes & ~FILE_ATTRIBUTE_READONLY
+                                               : FILE_ATTRIBUTE_NORMAL);
     HANDLE file = CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
     const DWORD error = GetLastError();

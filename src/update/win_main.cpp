@@ -23,6 +23,7 @@
 #include "update_log.h"
 #include "update_texts.h"
 #include "update_transaction.h"
+#include "volume_space.h"
 #include "work_names.h"
 
 namespace {
@@ -106,9 +107,16 @@ enum class Outcome {
     kPackageUnknown,
     kPackageIsInstallation, // the registry names the package's own folder
     kOtherRunWaiting,
+    kDiskFull,        // the package does not fit on the installation's volume; nothing written
     kCancelled,       // the user stopped it; the installation is as it was
     kPackageDamaged,  // not as its manifest lists it; the installation is as it was
     kManifestInvalid, // the manifest cannot be read or parsed; nothing done
+};
+
+// The megabytes a package needs and those free, when it does not fit.
+struct Shortfall {
+    std::uint32_t needed = 0;
+    std::uint32_t free = 0;
 };
 
 // Reads the package's manifest, before anything is touched; false when the
@@ -191,6 +199,29 @@ bool LockRecoverAndProbeProduct(HeldFolder& installation, InstallationLock& lock
     return ProbeProduct(executablePath, outcome, log);
 }
 
+// Measures the package, once a run, for the progress total and for the room
+// its staging takes beside the installed files, and tells whether that room
+// is free. Where the free space cannot be read the run goes on: a volume
+// that fills on the way is undone as any other failure.
+bool Fits(const TextString& package, const TextString& installDirectory,
+          const CopyReporter& reporter, std::uint64_t& totalBytes, Shortfall& shortfall,
+          UpdateLog& log) {
+    const VolumeSpace space = ReadVolumeSpace(installDirectory);
+    const PackageSize size =
+        MeasurePackage(package, installDirectory, kSearchPattern, &reporter, space.clusterBytes);
+    totalBytes = size.bytes;
+    if (!space.known) {
+        log.SpaceUnknown(installDirectory, space.error);
+        return true;
+    }
+    if (size.staged <= space.freeBytes)
+        return true;
+    shortfall.needed = MegabytesUp(size.staged);
+    shortfall.free = MegabytesDown(space.freeBytes);
+    log.DiskFull(installDirectory, shortfall.needed, shortfall.free);
+    return false;
+}
+
 Outcome OutcomeOf(InstallState state) {
     switch (state) {
     case InstallState::kInstalled:
@@ -223,6 +254,8 @@ int SilentExitCode(Outcome outcome) {
         return exit_codes::kPackageDamaged;
     case Outcome::kManifestInvalid:
         return exit_codes::kManifestInvalid;
+    case Outcome::kDiskFull:
+        return exit_codes::kDiskFull;
     case Outcome::kCannotOpen:
     case Outcome::kPackageUnknown:
         break;
@@ -231,7 +264,8 @@ int SilentExitCode(Outcome outcome) {
 }
 
 // The message box text and the log's result line of an outcome.
-void Describe(Outcome outcome, const CopyResult& copy, TextString& message, TextString& result) {
+void Describe(Outcome outcome, const CopyResult& copy, const Shortfall& shortfall,
+              TextString& message, TextString& result) {
     const int files = static_cast<int>(copy.failedFiles);
     const int folders = static_cast<int>(copy.failedDirectories);
     switch (outcome) {
@@ -277,6 +311,10 @@ void Describe(Outcome outcome, const CopyResult& copy, TextString& message, Text
         message.Assign(kOtherRunWaitingText);
         result.Assign(kResultOtherRunWaiting);
         break;
+    case Outcome::kDiskFull:
+        message.Format(kDiskFullFormat, shortfall.needed, shortfall.free);
+        result.Assign(kResultDiskFull);
+        break;
     case Outcome::kCancelled:
         message.Assign(kCancelledText);
         result.Assign(kResultCancelled);
@@ -317,6 +355,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     CopyResult copy;
     PackageManifest manifest;
     bool checked = false;
+    Shortfall shortfall;
     const CopyReporter reporter = log.Reporter();
     const bool rootFound = FindPackageRoot(ownDirectory);
     log.Started(commandLine, rootFound ? &ownDirectory : nullptr);
@@ -357,32 +396,36 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         outcome = Outcome::kManifestInvalid;
     } else if (LockRecoverAndProbeProduct(installation, lock, installDirectory, executablePath,
                                           reporter, outcome, log)) {
-        // Only a run that may show the window measures the package for it.
+        // Nothing is written into the installation before the package is
+        // known to fit (the lock file aside).
         CopyProgress progress(!switches.silent, installDirectory);
-        if (!switches.silent)
-            progress.SetTotal(
-                MeasurePackage(ownDirectory, installDirectory, kSearchPattern, &reporter));
-        PackageCheck check(manifest, ownDirectory, UpdateLog::TellPackageFinding, &log);
-        copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress,
-                        checked ? &check : nullptr);
-        if (copy.state == InstallState::kInstalled)
-            progress.Installed();
+        std::uint64_t totalBytes = 0;
+        if (!Fits(ownDirectory, installDirectory, reporter, totalBytes, shortfall, log)) {
+            outcome = Outcome::kDiskFull;
+        } else {
+            progress.SetTotal(totalBytes);
+            PackageCheck check(manifest, ownDirectory, UpdateLog::TellPackageFinding, &log);
+            copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress,
+                            checked ? &check : nullptr);
+            if (copy.state == InstallState::kInstalled)
+                progress.Installed();
+            outcome = OutcomeOf(copy.state);
+            // A package not as listed is told as such, whatever else failed.
+            if (outcome == Outcome::kNotInstalled && copy.damagedFiles != 0)
+                outcome = Outcome::kPackageDamaged;
+            // A stop asked for once the commit began changes nothing: the
+            // commit goes on, and the run is installed, or fails on its own
+            // account and says so.
+            if (copy.stopped && progress.CancelAsked() && copy.state == InstallState::kUnchanged)
+                outcome = Outcome::kCancelled;
+        }
         // Closed before any box.
         progress.Close();
-        outcome = OutcomeOf(copy.state);
-        // A package not as listed is told as such, whatever else failed.
-        if (outcome == Outcome::kNotInstalled && copy.damagedFiles != 0)
-            outcome = Outcome::kPackageDamaged;
-        // A stop asked for once the commit began changes nothing: the
-        // commit goes on, and the run is installed, or fails on its own
-        // account and says so.
-        if (copy.stopped && progress.CancelAsked() && copy.state == InstallState::kUnchanged)
-            outcome = Outcome::kCancelled;
     }
     // Released before any box: a box waiting for OK holds up no other run.
     lock.Release();
     installation.Release();
-    Describe(outcome, copy, message, result);
+    Describe(outcome, copy, shortfall, message, result);
 
     // Interactive runs end with 0, whatever happened.
     int exitCode = switches.silent ? SilentExitCode(outcome) : 0;

@@ -2,6 +2,7 @@
 // Windows as here, whatever stops a rename stops the probe before it): the
 // linker routes the core's MoveFileExA through this file (--wrap), which
 // refuses the renames a case names and hands the others on.
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -58,6 +59,8 @@ FILETIME LastWrite(const TempTree& tree, const std::string& relative) {
 }
 
 TEST(CommitThatFails, PutsEveryFileBack) {
+    // A refused rename is not waited for long here.
+    setenv("UPDATE_RETRY_STEP_MS", "50", 1);
     const struct {
         const char* what;
         Refusal refused;

@@ -39,9 +39,13 @@ TEST(MeasurePackage, CountsTheFilesTheCopyCopiesAndEachOnce) {
         ASSERT_EQ(symlink(link.first.c_str(), (package + link.second).c_str()), 0);
     const CopyReporter reporter{nullptr, nullptr, nullptr, SkipsTheLog, nullptr, nullptr};
     const Watchdog watchdog("the package measure", 10);
-    EXPECT_EQ(MeasurePackage(TextString(tree.Path("package").c_str()),
-                             TextString(tree.Path("install").c_str()), "*.*", &reporter),
-              10u + 20u + 40u);
+    const TextString source(tree.Path("package").c_str()), target(tree.Path("install").c_str());
+    EXPECT_EQ(MeasurePackage(source, target, "*.*", &reporter).bytes, 10u + 20u + 40u);
+    // Staged, each file takes whole clusters, and the journal 64 bytes and
+    // a line for each of a.txt, Sub, Sub\Deep, its b.txt, Outside, its c.txt.
+    const std::uint64_t journal = 64 + (5 + 3 + 8 + 14 + 7 + 13) + 6 * 4;
+    EXPECT_EQ(MeasurePackage(source, target, "*.*", &reporter, 1).staged, 70 + journal);
+    EXPECT_EQ(MeasurePackage(source, target, "*.*", &reporter, 4096).staged, 4 * 4096u);
 }
 
 } // namespace

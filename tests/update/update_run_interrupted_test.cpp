@@ -4,6 +4,7 @@
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 
 #include <cerrno>
 #include <memory>
@@ -56,32 +57,6 @@ class FileSizeLimit {
   private:
     struct rlimit savedSize_, savedCore_;
 };
-
-TEST_F(UpdateRun, FullTargetVolumeLeavesEveryFileOld) {
-    const fs::path volume = root_ / "volume";
-    SmallVolume small(volume, "1m");
-    if (!small.Mounted())
-        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
-                     << "); the full-volume case needs root with CAP_SYS_ADMIN";
-    install_ = volume / "install";
-    Registry(install_.string());
-    const std::string oldProduct = Filled(300 * 1024, 'o'), oldData = Filled(200 * 1024, 'p');
-    WriteAll(install_ / "BV.EXE", oldProduct);
-    WriteAll(install_ / "a.dat", oldData);
-    WriteAll(package_ / "BV.EXE", Filled(600 * 1024, 'n'));
-    WriteAll(package_ / "a.dat", "new a");
-    WriteAll(package_ / "b.dat", "new b");
-    // The new product does not fit beside the old files: it fails in its
-    // middle, and the small files staged before it go again.
-    const RunResult run = Run(false);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.messageBox, NotInstalled(1));
-    EXPECT_TRUE(ReadAll(install_ / "BV.EXE") == oldProduct) << "BV.EXE is not the old file";
-    EXPECT_TRUE(ReadAll(install_ / "a.dat") == oldData) << "a.dat is not the old file";
-    EXPECT_FALSE(fs::exists(install_ / "b.dat"));
-    EXPECT_EQ(TemporaryFiles(install_), "");
-    EXPECT_EQ(run.notes, "");
-}
 
 TEST_F(UpdateRun, RunKilledInTheMiddleOfAFileLeavesItOldAndTheNextRunCompletes) {
     Installed();
@@ -255,6 +230,84 @@ TEST_F(UpdateRun, LockThatCannotBeTakenLetsTheCopyReportItself) {
     EXPECT_EQ(Run(true).messageBox, kDone2);
     EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
     EXPECT_TRUE(fs::is_directory(install_ / kLockName));
+}
+
+} // namespace
+
+// --- room on the installation's volume
+
+namespace {
+
+// The bytes free to an unprivileged user on the volume of path.
+std::uint64_t FreeBytes(const fs::path& path) {
+    struct statvfs volume = {};
+    EXPECT_EQ(statvfs(path.c_str(), &volume), 0);
+    return static_cast<std::uint64_t>(volume.f_bavail) * volume.f_frsize;
+}
+
+TEST_F(UpdateRun, PackageLargerThanTheVolumeIsRefusedBeforeAnythingIsWritten) {
+    const fs::path volume = root_ / "volume";
+    SmallVolume small(volume, "1m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
+                     << "); the space check needs root with CAP_SYS_ADMIN";
+    install_ = volume / "install";
+    Installed();
+    WriteAll(package_ / "BV.EXE", "new product");
+    WriteAll(package_ / "big.dat", Filled(2 << 20, 'b'));
+    const fs::path log = root_ / "run.log";
+    // 2 MB and a cluster each for BV.EXE and the journal: 3 MB, rounded up.
+    const char box[] = "Error: Auf dem Laufwerk ist nicht genug Platz f\xC3\xBCr das Update: 3 MB "
+                       "werden gebraucht, 0 MB sind frei.\n\nDas Update wurde nicht installiert, "
+                       "die Installation ist unver\xC3\xA4ndert.\n";
+    for (const bool silent : {true, false}) {
+        const std::uint64_t free = FreeBytes(volume);
+        StartedRun run(Command(package_, "exec") +
+                           (silent ? " /S " + Quoted("/LOG=" + log.string()) : ""),
+                       root_ / "stderr.txt");
+        EXPECT_FALSE(AwaitTemporaryFile(install_, run)) << "a file was staged";
+        EXPECT_EQ(run.Finish(), silent ? 112 : 0);
+        EXPECT_EQ(run.MessageBox(), silent ? "" : box);
+        EXPECT_EQ(FreeBytes(volume), free);
+        EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "product");
+    }
+    EXPECT_NE(ReadAll(log).find("Nicht genug Platz auf dem Laufwerk von " + install_.string() +
+                                ": 3 MB gebraucht, 0 MB frei"),
+              std::string::npos)
+        << ReadAll(log);
+    // A package that fits goes in there.
+    WriteAll(package_ / "big.dat", Filled(512 << 10, 's'));
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 0);
+    EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "new product");
+}
+
+TEST_F(UpdateRun, VolumeThatFillsDuringTheRunLeavesEveryFileOld) {
+    const fs::path volume = root_ / "volume";
+    SmallVolume small(volume, "1m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (" << small.Error()
+                     << "); the full-volume case needs root with CAP_SYS_ADMIN";
+    install_ = volume / "install";
+    Registry(install_.string());
+    const std::string oldProduct = Filled(300 * 1024, 'o'), oldData = Filled(200 * 1024, 'p');
+    WriteAll(install_ / "BV.EXE", oldProduct);
+    WriteAll(install_ / "a.dat", oldData);
+    WriteAll(package_ / "BV.EXE", Filled(100 * 1024, 'n'));
+    WriteAll(package_ / "a.dat", "new a");
+    WriteAll(package_ / "b.dat", "new b");
+    // The package fits when the run checks; another program fills the
+    // volume once the first file is staged (each file pauses the run), and
+    // the two files after it fail.
+    environment_ = "UPDATE_STANDIN_COPY_DELAY_MS=300";
+    StartedRun run(Command(package_, "exec"), root_ / "stderr.txt");
+    ASSERT_TRUE(AwaitTemporaryFile(install_, run));
+    std::ofstream(volume / "filler", std::ios::binary) << Filled(1 << 20, 'f');
+    EXPECT_EQ(run.Finish(), 0);
+    EXPECT_EQ(AfterProgressLine(run.MessageBox()), NotInstalled(2));
+    EXPECT_TRUE(ReadAll(install_ / "BV.EXE") == oldProduct) << "BV.EXE is not the old file";
+    EXPECT_TRUE(ReadAll(install_ / "a.dat") == oldData) << "a.dat is not the old file";
+    EXPECT_FALSE(fs::exists(install_ / "b.dat"));
+    EXPECT_EQ(TemporaryFiles(install_), "");
 }
 
 } // namespace

@@ -316,6 +316,7 @@ TEST_F(TransactionRun, OldFileThatCannotBeRemovedIsRemovedByALaterRun) {
     WriteAll(install_ / ".Update.journal",
              "Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\nK\r\n");
     WriteAll(package_ / "b.txt", "b");
+    environment_ = "UPDATE_RETRY_STEP_MS=100";
     HANDLE held = CreateFileA((install_ / ".Update-0000ABCD-00000000.old").c_str(), GENERIC_READ, 0,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);

@@ -55,6 +55,15 @@ typedef union _LARGE_INTEGER {
     };
     LONGLONG QuadPart;
 } LARGE_INTEGER;
+typedef std::uint64_t ULONGLONG;
+typedef union _ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    };
+    ULONGLONG QuadPart;
+} ULARGE_INTEGER;
+typedef ULARGE_INTEGER* PULARGE_INTEGER;
 typedef DWORD REGSAM;
 
 struct HKEY__;
@@ -422,6 +431,12 @@ BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
 BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR volumeMountPoint, LPSTR volumeName,
                                               DWORD bufferLength);
+BOOL WINAPI GetDiskFreeSpaceExA(LPCSTR directoryName, PULARGE_INTEGER freeBytesAvailableToCaller,
+                                PULARGE_INTEGER totalNumberOfBytes,
+                                PULARGE_INTEGER totalNumberOfFreeBytes);
+BOOL WINAPI GetDiskFreeSpaceA(LPCSTR rootPathName, LPDWORD sectorsPerCluster,
+                              LPDWORD bytesPerSector, LPDWORD numberOfFreeClusters,
+                              LPDWORD totalNumberOfClusters);
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);
