@@ -18,7 +18,10 @@
 #      measure) and the measuring walk alone (bench/progress_bench.sh);
 #   6. the package check: Update.exe on trees A and B with a manifest
 #      (.Update.sha256, made by update-manifest) against the same package
-#      without one, and the hash rate of the build (update-manifest over B).
+#      without one, and the hash rate of the build (update-manifest over B);
+#   7. a scanner: Update.exe on tree A while a scanner program holds each
+#      file written or renamed in the installation for 50 ms, beside the
+#      same run without it.
 #
 # The copy runs on two deterministic packages: (A) 10,000 files of 4 KiB in
 # 100 directories two levels deep, (B) 16 files of 32 MiB; each "fresh" (an
@@ -51,7 +54,7 @@
 #                       the package, rounds and place of part 5
 #                       (bench/progress_bench.sh)
 #   BENCH_MANIFEST_ROUNDS rounds of part 6 (default 3)
-#   BENCH_PARTS         default "library copy folder wine progress manifest"
+#   BENCH_PARTS         default "library copy folder wine progress manifest scanner"
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -310,6 +313,58 @@ REG
     table "== package check on Linux" update update manifest
     echo "goals:"
     goals manifest 1.1 update
+}
+
+# ------------------------------------------------------------------ scanner
+
+# Tree A, fresh and overwrite, with a scanner (tests/update/scanner.cpp)
+# holding each file written or renamed in the installation for 50 ms,
+# without sharing, beside the same run without it; in turns.
+run_scanned() {
+    local scanner status
+    "$bin/tests/update/scanner" "$install" 50 50 >"$work/scanner-ready" &
+    scanner=$!
+    for _ in $(seq 100); do [ -s "$work/scanner-ready" ] && break; sleep 0.05; done
+    run_update "$1"
+    status=$?
+    kill "$scanner" 2>/dev/null
+    wait "$scanner" 2>/dev/null
+    return $status
+}
+
+scanner_part() {
+    local rounds=${BENCH_SCANNER_ROUNDS:-3} round mode name t0 t1
+    cat >"$work/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
+@="$install"
+REG
+    rm -rf "$work/scan-times"
+    mkdir -p "$work/scan-times"
+    echo
+    echo "== tree A with a scanner holding each file for 50 ms, $rounds rounds"
+    for ((round = 0; round < rounds; round++)); do
+        for mode in fresh overwrite; do
+            for name in update scanned; do
+                reset_installation A "$mode"
+                t0=$EPOCHREALTIME
+                if "run_$name" A && installation_is_right A; then
+                    t1=$EPOCHREALTIME
+                    awk -v us=$(($(microseconds "$t1") - $(microseconds "$t0"))) \
+                        'BEGIN { printf "%.6f\n", us / 1e6 }' >>"$work/scan-times/$mode-$name"
+                else
+                    echo "   A $mode $name, round $((round + 1)): failed, not counted"
+                fi
+            done
+        done
+    done
+    for mode in fresh overwrite; do
+        awk -v m="$mode" -v a="$(median <"$work/scan-times/$mode-update")" \
+            -v b="$(median <"$work/scan-times/$mode-scanned")" 'BEGIN {
+                printf "   A %-10s without: %.3f s   with the scanner: %.3f s   (%.2fx)\n",
+                    m, a, b, b / a }'
+    done
 }
 
 # ------------------------------------------------------------------ one folder
@@ -603,11 +658,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >/dev/null
 fi
 
-parts=" ${BENCH_PARTS:-library copy folder wine progress manifest} "
+parts=" ${BENCH_PARTS:-library copy folder wine progress manifest scanner} "
 echo "== building (preset linux)"
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target Update update-manifest safe_copy make_tree measure_package \
-    util_bench >/dev/null
+    util_bench scanner >/dev/null
 echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), Linux $(uname -r)," \
     "trees on $(df -T "${BENCH_DIR:-/tmp}" | awk 'NR == 2 { print $2 }')"
 
@@ -619,7 +674,8 @@ if [[ $parts == *" library "* ]]; then
         2> >(grep -v 'Library was built as DEBUG' >&2)
 fi
 
-if [[ $parts == *" copy "* || $parts == *" wine "* || $parts == *" manifest "* ]]; then
+if [[ $parts == *" copy "* || $parts == *" wine "* || $parts == *" manifest "* ||
+    $parts == *" scanner "* ]]; then
     work=$(mktemp -d "${BENCH_DIR:-/tmp}/brenvolt-bench-XXXXXX")
     install="$work/install"
     trap 'rm -rf "$work"' EXIT
@@ -643,6 +699,7 @@ if [[ $parts == *" copy "* || $parts == *" wine "* || $parts == *" manifest "* ]
 
     [[ $parts != *" copy "* ]] || linux_part
     [[ $parts != *" manifest "* ]] || manifest_part
+    [[ $parts != *" scanner "* ]] || scanner_part
     if [[ $parts == *" wine "* ]]; then
         echo
         wine_part
