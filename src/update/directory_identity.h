@@ -26,3 +26,18 @@ DirectoryIdentity IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& info
 
 // The identity of the directory at path; unknown when it cannot be opened.
 DirectoryIdentity IdentifyDirectory(const char* path);
+
+// The folders on the way down to one being walked, each level on the stack
+// of the call that walks it: a folder met again on the way (through a link
+// back up) is a loop and is not entered.
+struct IdentityChain {
+    DirectoryIdentity identity;
+    const IdentityChain* parent;
+
+    bool Holds(const DirectoryIdentity& other) const {
+        for (const IdentityChain* level = this; level != nullptr; level = level->parent)
+            if (level->identity.SameAs(other))
+                return true;
+        return false;
+    }
+};

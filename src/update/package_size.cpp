@@ -17,17 +17,7 @@ std::uint64_t InClusters(std::uint64_t bytes, std::uint32_t clusterBytes) {
     return (bytes + clusterBytes - 1) / clusterBytes * clusterBytes;
 }
 
-struct Level {
-    DirectoryIdentity identity;
-    const Level* parent;
-
-    bool Holds(const DirectoryIdentity& other) const {
-        for (const Level* level = this; level != nullptr; level = level->parent)
-            if (level->identity.SameAs(other))
-                return true;
-        return false;
-    }
-};
+using Level = IdentityChain;
 
 class PackageWalk {
   public:

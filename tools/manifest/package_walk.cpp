@@ -8,17 +8,7 @@
 
 namespace {
 
-struct Level {
-    DirectoryIdentity identity;
-    const Level* parent;
-
-    bool Holds(const DirectoryIdentity& other) const {
-        for (const Level* level = this; level != nullptr; level = level->parent)
-            if (level->identity.SameAs(other))
-                return true;
-        return false;
-    }
-};
+using Level = IdentityChain;
 
 class Walk {
   public:
