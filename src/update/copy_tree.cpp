@@ -332,7 +332,7 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
     HeldFolder held;
     const bool made = parent.refusal == ERROR_SUCCESS && transaction_.MakeDirectory(target);
     if (made && held.Hold(target.GetText())) {
-        level.target = IdentifyDirectory(target.GetText());
+        level.target = held.Identity();
         if (level.target.SameAs(level.source) || parent.HoldsSource(level.target)) {
             ++result_.failedDirectories;
             ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);

@@ -24,6 +24,7 @@ bool HeldFolder::Hold(const char* path, bool followLink) {
         return false;
     }
     handle_ = handle;
+    identity_ = IdentityFromInformation(information);
     return true;
 }
 
@@ -31,12 +32,7 @@ void HeldFolder::Release() {
     if (handle_ != INVALID_HANDLE_VALUE)
         CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
-}
-
-void HeldFolder::MoveTo(HeldFolder& other) {
-    other.Release();
-    other.handle_ = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
+    identity_ = DirectoryIdentity();
 }
 
 std::uint32_t FolderPartLength(const char* relative) {

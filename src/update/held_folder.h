@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "directory_identity.h"
 #include "platform/win32_api.h"
 #include "text_string.h"
 
@@ -31,11 +32,12 @@ class HeldFolder {
     bool Hold(const char* path, bool followLink = false);
     void Release();
     bool IsHeld() const { return handle_ != INVALID_HANDLE_VALUE; }
-    // Hands the handle over to `other`, which releases what it held.
-    void MoveTo(HeldFolder& other);
+    // Which folder is held, as the check on its handle found it.
+    const DirectoryIdentity& Identity() const { return identity_; }
 
   private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    DirectoryIdentity identity_;
 };
 
 // The folders from a root down to the folder of a path below it, held, so

@@ -6,21 +6,12 @@
 #include "entry_name.h"
 #include "growing_block.h"
 #include "heap.h"
+#include "hex_digit.h"
 
 namespace {
 
 const std::uint32_t kHexDigits = 2 * Sha256Digest::kSize;
 const std::uint32_t kPathStart = kHexDigits + 2; // the digits, a space, a space or '*'
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::uint32_t Padded(std::uint32_t size) {
     const std::uint32_t alignment = alignof(PackageManifest::Entry);
@@ -112,7 +103,7 @@ bool PackageManifest::ParseLine(const char* line, std::uint32_t length, std::uin
     GrowBlock(block_, capacity_, size_, needed);
     Entry* entry = reinterpret_cast<Entry*>(block_ + size_);
     for (std::uint32_t i = 0; i < Sha256Digest::kSize; ++i) {
-        const int high = HexValue(line[2 * i]), low = HexValue(line[2 * i + 1]);
+        const int high = HexDigitValue(line[2 * i]), low = HexDigitValue(line[2 * i + 1]);
         if (high < 0 || low < 0)
             return false;
         entry->digest.bytes[i] = static_cast<BYTE>(high * 16 + low);

@@ -1,5 +1,7 @@
 #include "work_names.h"
 
+#include "hex_digit.h"
+
 namespace work_names {
 
 namespace {
@@ -20,19 +22,28 @@ void Append(TextString& path, DWORD processId, std::uint32_t number, const char*
 const char* ReadHex(const char* text, DWORD& value) {
     value = 0;
     for (unsigned i = 0; i < kDigits; ++i, ++text) {
-        const char c = *text;
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
-        else if (c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        else
+        const int digit = HexDigitValue(*text);
+        if (digit < 0)
             return nullptr;
-        value = value * 16 + digit;
+        value = value * 16 + static_cast<DWORD>(digit);
     }
     return text;
+}
+
+// After the prefix and the process id of a work name: what follows them
+// (null when name does not begin so).
+const char* AfterProcessId(const char* name, DWORD& processId) {
+    for (const char* p = kPrefix; *p != '\0'; ++p, ++name)
+        if (*name != *p)
+            return nullptr;
+    return ReadHex(name, processId);
+}
+
+// Whether `rest`, what follows the process id, is "-<number><suffix>".
+bool IsNumbered(const char* rest, const char* suffix) {
+    DWORD number;
+    rest = *rest == '-' ? ReadHex(rest + 1, number) : nullptr;
+    return rest != nullptr && lstrcmpiA(rest, suffix) == 0;
 }
 
 } // namespace
@@ -46,31 +57,19 @@ void AppendBackup(TextString& path, DWORD processId, std::uint32_t number) {
 }
 
 bool IsLeftoverTemporary(const char* name, DWORD ownProcessId) {
-    for (const char* p = kPrefix; *p != '\0'; ++p, ++name)
-        if (*name != *p)
-            return false;
-    DWORD processId, number;
-    name = ReadHex(name, processId);
-    if (name == nullptr)
+    DWORD processId;
+    const char* rest = AfterProcessId(name, processId);
+    if (rest == nullptr)
         return false;
-    if (lstrcmpiA(name, kStagedSuffix) == 0)
+    if (lstrcmpiA(rest, kStagedSuffix) == 0)
         return true; // an earlier version's, whoever made it
-    if (*name != '-' || processId == ownProcessId)
-        return false;
-    name = ReadHex(name + 1, number);
-    return name != nullptr && lstrcmpiA(name, kStagedSuffix) == 0;
+    return processId != ownProcessId && IsNumbered(rest, kStagedSuffix);
 }
 
 bool IsBackup(const char* name) {
-    for (const char* p = kPrefix; *p != '\0'; ++p, ++name)
-        if (*name != *p)
-            return false;
-    DWORD processId, number;
-    name = ReadHex(name, processId);
-    if (name == nullptr || *name != '-')
-        return false;
-    name = ReadHex(name + 1, number);
-    return name != nullptr && lstrcmpiA(name, kBackupSuffix) == 0;
+    DWORD processId;
+    const char* rest = AfterProcessId(name, processId);
+    return rest != nullptr && IsNumbered(rest, kBackupSuffix);
 }
 
 bool RemoveWorkFile(const TextString& path) {
