@@ -12,11 +12,12 @@ packages=(
     strace hyperfine libssl-dev
 )
 # Where the kernel runs no 32-bit code (or UPDATE_WINE_ROUTE=qemu asks for
-# it), 32-bit Wine runs through qemu-i386 (see scripts/wine-route.sh).
+# it), 32-bit Wine runs through a patched qemu-i386, built here from
+# Debian's source (see scripts/wine-route.sh and scripts/build-qemu.sh).
 qemu_packages=()
 if [ "${UPDATE_WINE_ROUTE:-}" = qemu ] ||
     { [ -z "${UPDATE_WINE_ROUTE:-}" ] && ! wine_route_native_works; }; then
-    qemu_packages=(qemu-user-static wine32-preloader:i386)
+    qemu_packages=(wine32-preloader:i386 dpkg-dev meson pkg-config libglib2.0-dev zlib1g-dev)
 fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
@@ -36,7 +37,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}"
 fi
 if [ ${#missing_qemu[@]} -gt 0 ]; then
-    # Without its recommends: binfmt-support would register the emulators
-    # for the whole machine; the qemu route registers i386 in a namespace.
+    # Without their recommends: what builds qemu-i386 needs no more.
     apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "${missing_qemu[@]}"
+fi
+if [ ${#qemu_packages[@]} -gt 0 ]; then
+    bash "$(dirname "$0")/build-qemu.sh"
 fi

@@ -4,9 +4,10 @@
 #   native  the kernel runs 32-bit x86 code: Wine as installed.
 #   qemu    it does not (IA-32 emulation off): Wine runs in a private user
 #           and mount namespace whose own binfmt_misc hands every i386 ELF to
-#           Debian's qemu-i386-static. Nothing outside that namespace
-#           changes; it needs Linux 6.7 or later (a binfmt_misc per user
-#           namespace), qemu-user-static and wine32-preloader:i386.
+#           build/qemu/qemu-i386, Debian's qemu source with the patches of
+#           scripts/qemu/ (scripts/build-qemu.sh). Nothing outside that
+#           namespace changes; it needs Linux 6.7 or later (a binfmt_misc
+#           per user namespace) and wine32-preloader:i386.
 #   skip    neither works; the reason says why.
 #
 # UPDATE_WINE_ROUTE=native|qemu|skip forces a route.
@@ -14,13 +15,13 @@
 # Functions:
 #   wine_route_choose       sets wine_route and wine_route_reason
 #   wine_route_qemu_run CMD runs CMD in the qemu namespace (CMD's status)
-#   wine_route_qemu_missing lists the packages the qemu route lacks
+#   wine_route_qemu_missing lists what the qemu route lacks
 #
 # Inside the qemu namespace UPDATE_WINE_ROUTE_ACTIVE=qemu is exported, so
 # that a script started there does not try to enter it again.
 
 wine_route_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-wine_route_qemu=/usr/bin/qemu-i386-static
+wine_route_qemu="$wine_route_root/build/qemu/qemu-i386"
 wine_route_preloader=/usr/lib/wine/wine-preloader
 # An i386 ELF executable (ET_EXEC or ET_DYN) by its header: qemu's own
 # registration for i386.
@@ -59,7 +60,7 @@ wine_route_native_works() {
 
 wine_route_qemu_missing() {
     local missing=()
-    [ -x "$wine_route_qemu" ] || missing+=(qemu-user-static)
+    [ -x "$wine_route_qemu" ] || missing+=("build/qemu/qemu-i386 (scripts/build-qemu.sh)")
     [ -e "$wine_route_preloader" ] || missing+=(wine32-preloader:i386)
     [ ${#missing[@]} -eq 0 ] || printf '%s\n' "${missing[@]}"
 }
@@ -92,6 +93,9 @@ wine_route_qemu_run() {
                 echo "registering qemu for i386 in binfmt_misc failed" >&2
                 exit 1
             }
+            # Guest addresses are host addresses, as Wine'"'"'s server takes
+            # them to be when it reads another process'"'"'s memory.
+            export QEMU_GUEST_BASE=0
             exec "$@"
         ' wine-route "$gate" "$wine_route_qemu" "$wine_route_magic" "$wine_route_mask" "$@" &
     pid=$!

@@ -100,14 +100,4 @@ run() {
 }
 
 # No exec: the staged copy is removed when the program ends.
-status=0
-run "$@" || status=$?
-# Under qemu-i386 a Wine program now and then stops for good in a server
-# call (seen in GetFileInformationByHandle's volume query): one that ran
-# out of time there runs once more, and says so.
-if [ "$status" = 124 ] && [ "${UPDATE_WINE_ROUTE_ACTIVE:-}" = qemu ]; then
-    echo "wine-run.sh: $(basename "$1") did not end within ${UPDATE_WINE_TIMEOUT:-120} s under qemu; running it once more" >&2
-    status=0
-    run "$@" || status=$?
-fi
-exit "$status"
+run "$@"

@@ -126,11 +126,7 @@ expect_box() { # expect_box CAPTION ICON TEXT
 
 expect_notes() {
     expect notepad-count 1
-    # Under qemu the driver cannot read another process's memory (see
-    # scripts/test-windows.sh), so Notepad's command line is unknown there.
-    if [ "${UPDATE_WINE_ROUTE_ACTIVE:-}" != qemu ]; then
-        expect notepad-command 'notepad.exe faq.txt'
-    fi
+    expect notepad-command 'notepad.exe faq.txt'
     grep -Eq '^notepad-window=.*\|maximized$' <<<"$output" ||
         problem "Notepad shows no maximized window: $(grep notepad-window <<<"$output")"
 }
