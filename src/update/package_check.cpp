@@ -1,6 +1,6 @@
 #include "package_check.h"
 
-#include "transient_retry.h"
+#include "transient_error.h"
 
 namespace {
 
@@ -49,14 +49,14 @@ DWORD WINAPI PackageCheck::Hasher(LPVOID check) {
 }
 
 // A copy that cannot be read back is no copy of the listed file. A scanner
-// may hold a file just written for a moment (transient_retry.h): it is
+// may hold a file just written for a moment (transient_error.h): it is
 // tried again for a while, quietly, as this may run on the hashing thread.
 bool PackageCheck::Matches(const Job& job) {
     Sha256Digest digest;
     for (DWORD waited = 0;; waited += kRetryPauseMs) {
         if (hasher_.HashFile(job.path.GetText(), buffer_.GetBlock(), kChunk, digest))
             return digest == job.entry->digest;
-        if (!RetryBudget::IsTransient(GetLastError()) || waited >= kRetryLimitMs)
+        if (!IsTransientError(GetLastError()) || waited >= kRetryLimitMs)
             return false;
         Sleep(kRetryPauseMs);
     }

@@ -2,6 +2,7 @@
 
 #include "environment_number.h"
 #include "pump_messages.h"
+#include "transient_error.h"
 
 namespace {
 
@@ -31,13 +32,8 @@ RetryBudget RetryBudget::ForUndo(const CopyReporter* reporter) {
     return RetryBudget(StepMs() * kUndoFactor, StepMs() * kRunSteps * 2, reporter);
 }
 
-bool RetryBudget::IsTransient(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_ACCESS_DENIED;
-}
-
 bool RetryBudget::Pause(DWORD error, DWORD& waited) {
-    if (!IsTransient(error) || waited >= perStepMs_ || leftMs_ == 0 ||
+    if (!IsTransientError(error) || waited >= perStepMs_ || leftMs_ == 0 ||
         (progress_ != nullptr && progress_->CancelAsked())) {
         SetLastError(error);
         return false;

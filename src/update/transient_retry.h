@@ -46,9 +46,6 @@ class RetryBudget {
         return done;
     }
 
-    // Whether error is one that a holder of a moment gives.
-    static bool IsTransient(DWORD error);
-
   private:
     // Waits before another try of a step that failed with error, having
     // waited `waited` already; false (with the error kept) when it is not

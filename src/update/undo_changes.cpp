@@ -2,6 +2,7 @@
 
 #include "deferred_files.h"
 #include "held_folder.h"
+#include "transient_error.h"
 #include "transient_retry.h"
 #include "work_names.h"
 
@@ -87,7 +88,7 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
             // Every staged file is in place; only replaced files have
             // backups. One held for a moment waits until the others are gone.
             if (change.kind == ChangeList::kReplaced && !work_names::RemoveWorkFile(paths.backup)) {
-                if (RetryBudget::IsTransient(GetLastError())) {
+                if (IsTransientError(GetLastError())) {
                     deferred.Add(change);
                 } else {
                     restored = false;

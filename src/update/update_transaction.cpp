@@ -3,6 +3,7 @@
 #include "deferred_files.h"
 #include "held_folder.h"
 #include "pump_messages.h"
+#include "transient_error.h"
 #include "undo_changes.h"
 #include "work_names.h"
 
@@ -172,7 +173,7 @@ bool UpdateTransaction::FlushStaged() {
 }
 
 bool UpdateTransaction::Defer(DeferredFiles& deferred, const ChangeList::Change& change) {
-    if (!RetryBudget::IsTransient(GetLastError()))
+    if (!IsTransientError(GetLastError()))
         return false;
     deferred.Add(change);
     return true;
@@ -188,12 +189,10 @@ UpdateTransaction::Step UpdateTransaction::CommitFile(const ChangeList::Change& 
     paths.Make(root_, processId_, change);
     const bool aside = change.kind == ChangeList::kReplaced;
     if (aside && !Move(paths.target, paths.backup, !firstTry))
-        return firstTry && RetryBudget::IsTransient(GetLastError()) ? Step::kDeferred
-                                                                    : Step::kFailed;
+        return firstTry && IsTransientError(GetLastError()) ? Step::kDeferred : Step::kFailed;
     if (Move(paths.staged, paths.target, aside || !firstTry))
         return Step::kDone;
-    return firstTry && !aside && RetryBudget::IsTransient(GetLastError()) ? Step::kDeferred
-                                                                          : Step::kFailed;
+    return firstTry && !aside && IsTransientError(GetLastError()) ? Step::kDeferred : Step::kFailed;
 }
 
 InstallState UpdateTransaction::Commit() {
