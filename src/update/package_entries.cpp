@@ -1,12 +1,12 @@
 #include "package_entries.h"
 
 #include "entry_name.h"
-#include "update_texts.h"
+#include "package_names.h"
 
 namespace package_entries {
 
 bool IsProgram(const char* name) {
-    return lstrcmpiA(name, update_texts::kOwnFileName) == 0;
+    return lstrcmpiA(name, package_names::kOwnFileName) == 0;
 }
 
 DWORD RefusalOf(const char* name, const NameClashes& clashes) {

@@ -8,8 +8,6 @@ inline constexpr const char kRegistryKey[] = "SOFTWARE\\Quorvane Software\\Brenv
 inline constexpr const char kMachineValueName[] = ""; // the key's unnamed default value
 inline constexpr const char kUserValueName[] = "&AppPath";
 inline constexpr const char kProductExecutable[] = "BV.EXE";
-inline constexpr const char kSearchPattern[] = "*.*";
-inline constexpr const char kOwnFileName[] = "Update.exe";
 inline constexpr const char kNotesCommand[] = "notepad.exe faq.txt";
 
 inline constexpr const char kCaptionError[] = "Error";

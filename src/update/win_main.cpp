@@ -15,6 +15,7 @@
 #include "log_refusal.h"
 #include "package_check.h"
 #include "package_manifest.h"
+#include "package_names.h"
 #include "package_size.h"
 #include "platform/win32_api.h"
 #include "read_registry_string.h"
@@ -207,8 +208,8 @@ bool Fits(const TextString& package, const TextString& installDirectory,
           const CopyReporter& reporter, std::uint64_t& totalBytes, Shortfall& shortfall,
           UpdateLog& log) {
     const VolumeSpace space = ReadVolumeSpace(installDirectory);
-    const PackageSize size =
-        MeasurePackage(package, installDirectory, kSearchPattern, &reporter, space.clusterBytes);
+    const PackageSize size = MeasurePackage(
+        package, installDirectory, package_names::kSearchPattern, &reporter, space.clusterBytes);
     totalBytes = size.bytes;
     if (!space.known) {
         log.SpaceUnknown(installDirectory, space.error);
@@ -405,8 +406,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         } else {
             progress.SetTotal(totalBytes);
             PackageCheck check(manifest, ownDirectory, UpdateLog::TellPackageFinding, &log);
-            copy = CopyTree(ownDirectory, installDirectory, kSearchPattern, &reporter, &progress,
-                            checked ? &check : nullptr);
+            copy = CopyTree(ownDirectory, installDirectory, package_names::kSearchPattern,
+                            &reporter, &progress, checked ? &check : nullptr);
             if (copy.state == InstallState::kInstalled)
                 progress.Installed();
             outcome = OutcomeOf(copy.state);

@@ -4,7 +4,7 @@
 #include "folder_listing.h"
 #include "name_clashes.h"
 #include "package_entries.h"
-#include "update_texts.h"
+#include "package_names.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ class Walk {
     void Folder(const TextString& directory, const Level& level, bool top) {
         TextString prefix(directory), path;
         prefix.EnsureTrailingSeparator();
-        path.Assign(prefix).Append(update_texts::kSearchPattern);
+        path.Assign(prefix).Append(package_names::kSearchPattern);
         FolderListing listing;
         if (!listing.Read(path.GetText())) {
             if (GetLastError() != ERROR_FILE_NOT_FOUND)
