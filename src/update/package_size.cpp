@@ -21,9 +21,9 @@ using Level = IdentityChain;
 
 class PackageWalk {
   public:
-    PackageWalk(const char* pattern, const TextString& target, const CopyReporter* reporter,
+    PackageWalk(const char* pattern, const TextString& target, const PackageFilter* filter,
                 std::uint32_t clusterBytes, std::uint32_t rootLength)
-        : pattern_(pattern), reporter_(reporter), target_(IdentifyDirectory(target.GetText())),
+        : pattern_(pattern), filter_(filter), target_(IdentifyDirectory(target.GetText())),
           clusterBytes_(clusterBytes), rootLength_(rootLength) {}
 
     // Adds up the files of directory and below into size, and their
@@ -66,14 +66,14 @@ class PackageWalk {
     }
 
   private:
-    // The files the copy leaves out on the reporter's word (the log).
+    // The files the copy leaves out on the filter's word (the log).
     bool Skips(const char* name, const TextString& path) const {
-        return reporter_ != nullptr && reporter_->skip != nullptr &&
-               reporter_->skip(reporter_->context, name, path);
+        return filter_ != nullptr && filter_->skip != nullptr &&
+               filter_->skip(filter_->context, name, path);
     }
 
     const char* pattern_;
-    const CopyReporter* reporter_;
+    const PackageFilter* filter_;
     DirectoryIdentity target_;
     std::uint32_t clusterBytes_;
     std::uint32_t rootLength_; // of the package root and its separator
@@ -82,12 +82,12 @@ class PackageWalk {
 } // namespace
 
 PackageSize MeasurePackage(const TextString& source, const TextString& target, const char* pattern,
-                           const CopyReporter* reporter, std::uint32_t clusterBytes) {
+                           const PackageFilter* filter, std::uint32_t clusterBytes) {
     if (clusterBytes == 0)
         clusterBytes = 1;
     TextString root(source);
     root.EnsureTrailingSeparator();
-    const PackageWalk walk(pattern, target, reporter, clusterBytes, root.GetLength());
+    const PackageWalk walk(pattern, target, filter, clusterBytes, root.GetLength());
     const Level level{IdentifyDirectory(source.GetText()), nullptr};
     PackageSize size;
     std::uint64_t journalBytes = kJournalFixedBytes;

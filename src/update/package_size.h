@@ -2,12 +2,11 @@
 
 #include <cstdint>
 
-#include "copy_tree.h"
 #include "text_string.h"
 
 // What a copy of `source` into `target` would stage: every file matching `pattern` in source and
 // its subdirectories, with the names the copy leaves out (dot names, our own file, names that
-// cannot exist on Windows, the files that the reporter's skip leaves out) left out here too. Only
+// cannot exist on Windows, the files that the filter leaves out) left out here too. Only
 // the directory listings are read (the sizes come with each entry), never a file. A link back to a
 // directory on the way down, or into the target, is not entered, as the
 // copy does not enter it.
@@ -19,5 +18,13 @@ struct PackageSize {
     // commit, and the journal, a line for each file and folder.
     std::uint64_t staged = 0;
 };
+// The files that a copy leaves out on its reporter's word (CopyReporter::skip,
+// copy_tree.h, the log being written, say): asked of each package file with
+// its name and path, true leaves it out. `skip` may be null.
+struct PackageFilter {
+    void* context;
+    bool (*skip)(void* context, const char* name, const TextString& source);
+};
+
 PackageSize MeasurePackage(const TextString& source, const TextString& target, const char* pattern,
-                           const CopyReporter* reporter = nullptr, std::uint32_t clusterBytes = 1);
+                           const PackageFilter* filter = nullptr, std::uint32_t clusterBytes = 1);

@@ -208,8 +208,9 @@ bool Fits(const TextString& package, const TextString& installDirectory,
           const CopyReporter& reporter, std::uint64_t& totalBytes, Shortfall& shortfall,
           UpdateLog& log) {
     const VolumeSpace space = ReadVolumeSpace(installDirectory);
+    const PackageFilter filter{reporter.context, reporter.skip};
     const PackageSize size = MeasurePackage(
-        package, installDirectory, package_names::kSearchPattern, &reporter, space.clusterBytes);
+        package, installDirectory, package_names::kSearchPattern, &filter, space.clusterBytes);
     totalBytes = size.bytes;
     if (!space.known) {
         log.SpaceUnknown(installDirectory, space.error);

@@ -1,6 +1,6 @@
 // MeasurePackage counts what the copy copies, and nothing else: no dot
 // name, no Update.exe, no name that cannot exist on Windows, no file the
-// reporter leaves out, and nothing twice through a link back to a folder
+// filter leaves out, and nothing twice through a link back to a folder
 // above (two such links would make a walk that follows them endless).
 #include <string>
 #include <unistd.h>
@@ -37,15 +37,15 @@ TEST(MeasurePackage, CountsTheFilesTheCopyCopiesAndEachOnce) {
                              {"../install", "/Target"},
                              {"../outside", "/Outside"}})
         ASSERT_EQ(symlink(link.first.c_str(), (package + link.second).c_str()), 0);
-    const CopyReporter reporter{nullptr, nullptr, nullptr, SkipsTheLog, nullptr, nullptr};
+    const PackageFilter filter{nullptr, SkipsTheLog};
     const Watchdog watchdog("the package measure", 10);
     const TextString source(tree.Path("package").c_str()), target(tree.Path("install").c_str());
-    EXPECT_EQ(MeasurePackage(source, target, "*.*", &reporter).bytes, 10u + 20u + 40u);
+    EXPECT_EQ(MeasurePackage(source, target, "*.*", &filter).bytes, 10u + 20u + 40u);
     // Staged, each file takes whole clusters, and the journal 64 bytes and
     // a line for each of a.txt, Sub, Sub\Deep, its b.txt, Outside, its c.txt.
     const std::uint64_t journal = 64 + (5 + 3 + 8 + 14 + 7 + 13) + 6 * 4;
-    EXPECT_EQ(MeasurePackage(source, target, "*.*", &reporter, 1).staged, 70 + journal);
-    EXPECT_EQ(MeasurePackage(source, target, "*.*", &reporter, 4096).staged, 4 * 4096u);
+    EXPECT_EQ(MeasurePackage(source, target, "*.*", &filter, 1).staged, 70 + journal);
+    EXPECT_EQ(MeasurePackage(source, target, "*.*", &filter, 4096).staged, 4 * 4096u);
 }
 
 } // namespace
