@@ -62,10 +62,14 @@ void CopyProgress::Installed() {
     PumpMessages();
 }
 
-DWORD CALLBACK CopyProgress::Routine(LARGE_INTEGER, LARGE_INTEGER totalBytesTransferred,
-                                     LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
-                                     LPVOID data) {
-    CopyProgress* self = static_cast<CopyProgress*>(data);
-    const bool stop = self->Poll(static_cast<std::uint64_t>(totalBytesTransferred.QuadPart));
-    return stop ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+CopyWatcher CopyProgress::Watcher() {
+    return CopyWatcher{this,
+                       [](void* self, const TextString& target, std::uint64_t size) {
+                           static_cast<CopyProgress*>(self)->BeginFile(target, size);
+                       },
+                       [](void* self) { static_cast<CopyProgress*>(self)->EndFile(); },
+                       [](void* self, std::uint64_t fileBytes) {
+                           return static_cast<CopyProgress*>(self)->Poll(fileBytes);
+                       },
+                       [](void* self) { return static_cast<CopyProgress*>(self)->CancelAsked(); }};
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "copy_tree.h"
 #include "platform/win32_api.h"
 #include "progress_window.h"
 #include "text_string.h"
@@ -37,12 +38,9 @@ class CopyProgress {
     // Before the final box.
     void Close() { window_.Close(); }
 
-    // A CopyFileExA progress routine whose data is a CopyProgress: it polls
-    // and cancels the copy when the user asked to stop.
-    static DWORD CALLBACK Routine(LARGE_INTEGER totalFileSize, LARGE_INTEGER totalBytesTransferred,
-                                  LARGE_INTEGER streamSize, LARGE_INTEGER streamBytesTransferred,
-                                  DWORD streamNumber, DWORD callbackReason, HANDLE sourceFile,
-                                  HANDLE destinationFile, LPVOID data);
+    // What the copy tells and asks (copy_tree.h), handed on to this; valid
+    // while this lives.
+    CopyWatcher Watcher();
 
   private:
     const bool interactive_;

@@ -70,10 +70,20 @@ const char* InstalledName(HANDLE file, const char* name, char* buffer, DWORD siz
     return lstrcmpiA(last, name) == 0 ? last : name;
 }
 
+// A CopyFileExA progress routine whose data is a CopyWatcher: it polls, and
+// cancels the copy when the user asked to stop.
+DWORD CALLBACK WatchCopy(LARGE_INTEGER, LARGE_INTEGER totalBytesTransferred, LARGE_INTEGER,
+                         LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE, LPVOID data) {
+    const CopyWatcher* watcher = static_cast<const CopyWatcher*>(data);
+    const bool stop =
+        watcher->poll(watcher->context, static_cast<std::uint64_t>(totalBytesTransferred.QuadPart));
+    return stop ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
 class TreeCopy {
   public:
     TreeCopy(const char* pattern, const CopyReporter* reporter, UpdateTransaction& transaction,
-             CopyProgress* progress, PackageCheck* check, std::uint32_t rootLength)
+             const CopyWatcher* progress, PackageCheck* check, std::uint32_t rootLength)
         : pattern_(pattern), reporter_(reporter), transaction_(transaction), progress_(progress),
           check_(check), rootLength_(rootLength), processId_(GetCurrentProcessId()) {}
 
@@ -98,7 +108,7 @@ class TreeCopy {
         if (!result_.stopped && reporter_ != nullptr && reporter_->keepGoing != nullptr &&
             !reporter_->keepGoing(reporter_->context))
             result_.stopped = true;
-        if (!result_.stopped && progress_ != nullptr && progress_->CancelAsked())
+        if (!result_.stopped && progress_ != nullptr && progress_->stopAsked(progress_->context))
             result_.stopped = true;
         return !result_.stopped;
     }
@@ -122,7 +132,7 @@ class TreeCopy {
     const char* pattern_;
     const CopyReporter* reporter_;
     UpdateTransaction& transaction_;
-    CopyProgress* progress_;
+    const CopyWatcher* progress_;
     PackageCheck* check_;
     std::uint32_t rootLength_; // of the package root with its separator
     DWORD processId_;
@@ -182,7 +192,7 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
             ReportFile(targetPath, entry->verdict);
         } else {
             if (progress_ != nullptr)
-                progress_->BeginFile(targetPath, entry->Size());
+                progress_->beginFile(progress_->context, targetPath, entry->Size());
             if (transaction_.StageFile(sourcePath, targetDirectory, entry->number)) {
                 if (check_ != nullptr)
                     check_->Verify(sourcePath.GetText() + rootLength_, transaction_.StagedPath());
@@ -193,7 +203,7 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
                 ReportFile(targetPath, GetLastError());
             }
             if (progress_ != nullptr)
-                progress_->EndFile();
+                progress_->endFile(progress_->context);
         }
         PumpMessages();
     }
@@ -253,7 +263,7 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
         // A folder of many files takes a while: the window opens when due
         // and answers meanwhile; a stop is heard before the first file.
         if (progress_ != nullptr)
-            progress_->Poll(0);
+            progress_->poll(progress_->context, 0);
         PumpMessages();
     }
     if (!noted || transaction_.WriteNotes())
@@ -392,7 +402,7 @@ bool Settle(void* context) {
 } // namespace
 
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
-                    const CopyReporter* reporter, CopyProgress* progress, PackageCheck* check) {
+                    const CopyReporter* reporter, CopyWatcher* progress, PackageCheck* check) {
     // The installation itself is held for the whole copy; it is the
     // administrator's choice, link or not.
     HeldFolder installation;
@@ -401,7 +411,7 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
     // The window keeps answering during a large file, and a stop aborts it
     // there (ERROR_REQUEST_ABORTED).
     if (progress != nullptr)
-        transaction.SetCopyProgress(CopyProgress::Routine, progress);
+        transaction.SetCopyProgress(WatchCopy, progress);
     // Waits while staging answer a cancel; those of the commit do not.
     transaction.Retries().SetProgress(progress);
     TextString sourceRoot(source);

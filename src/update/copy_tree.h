@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "copy_progress.h"
 #include "text_string.h"
 
 class PackageCheck;
@@ -52,6 +51,23 @@ struct CopyReporter {
     void (*readOnlyReplaced)(void* context, const TextString& target) = nullptr;
 };
 
+// Hears how far a copy is, and answers whether the user asked to stop; the
+// run fills it with its progress window (copy_progress.h). Every function is
+// set; `context` is handed back to them.
+struct CopyWatcher {
+    void* context;
+    // Around each file that is tried, copied or not, with its target path
+    // and its size in the package listing.
+    void (*beginFile)(void* context, const TextString& target, std::uint64_t size);
+    void (*endFile)(void* context);
+    // The bytes of the current file staged so far (0 between files and
+    // while a step waits), so that a window keeps answering; true when the
+    // user asked to stop.
+    bool (*poll)(void* context, std::uint64_t fileBytes);
+    // Whether the user asked to stop, without a poll.
+    bool (*stopAsked)(void* context);
+};
+
 struct CopyResult {
     int copied = 0;                      // files installed: every one of the package, or none
     std::uint32_t failedFiles = 0;       // package files that could not be copied
@@ -97,5 +113,5 @@ struct CopyResult {
 // copy not as listed, a listed file not found and a top-level Update.exe
 // not as listed are failed files (damagedFiles), and the run is undone.
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
-                    const CopyReporter* reporter = nullptr, CopyProgress* progress = nullptr,
+                    const CopyReporter* reporter = nullptr, CopyWatcher* progress = nullptr,
                     PackageCheck* check = nullptr);

@@ -34,7 +34,7 @@ RetryBudget RetryBudget::ForUndo(const CopyReporter* reporter) {
 
 bool RetryBudget::Pause(DWORD error, DWORD& waited) {
     if (!IsTransientError(error) || waited >= perStepMs_ || leftMs_ == 0 ||
-        (progress_ != nullptr && progress_->CancelAsked())) {
+        (progress_ != nullptr && progress_->stopAsked(progress_->context))) {
         SetLastError(error);
         return false;
     }
@@ -52,7 +52,7 @@ bool RetryBudget::Pause(DWORD error, DWORD& waited) {
         slept += slice;
         PumpMessages();
         if (progress_ != nullptr)
-            progress_->Poll(0);
+            progress_->poll(progress_->context, 0);
     }
     waited += pause;
     leftMs_ -= pause;

@@ -27,7 +27,7 @@ class RetryBudget {
     static RetryBudget ForUndo(const CopyReporter* reporter);
 
     // A stop asked for ends any wait (the user's cancel, while staging).
-    void SetProgress(CopyProgress* progress) { progress_ = progress; }
+    void SetProgress(const CopyWatcher* progress) { progress_ = progress; }
 
     // Runs step (a callable returning true on success, the error in
     // GetLastError otherwise) until it succeeds, fails for good, or the
@@ -55,5 +55,5 @@ class RetryBudget {
 
     DWORD perStepMs_, leftMs_;
     const CopyReporter* reporter_;
-    CopyProgress* progress_ = nullptr;
+    const CopyWatcher* progress_ = nullptr;
 };

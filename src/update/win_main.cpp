@@ -407,8 +407,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         } else {
             progress.SetTotal(totalBytes);
             PackageCheck check(manifest, ownDirectory, UpdateLog::TellPackageFinding, &log);
+            CopyWatcher watcher = progress.Watcher();
             copy = CopyTree(ownDirectory, installDirectory, package_names::kSearchPattern,
-                            &reporter, &progress, checked ? &check : nullptr);
+                            &reporter, &watcher, checked ? &check : nullptr);
             if (copy.state == InstallState::kInstalled)
                 progress.Installed();
             outcome = OutcomeOf(copy.state);
