@@ -317,12 +317,12 @@ REG
 
 # ------------------------------------------------------------------ scanner
 
-# Tree A, fresh and overwrite, with a scanner (tests/update/scanner.cpp)
+# Tree A, fresh and overwrite, with a scanner (tests/update/end_to_end/scanner.cpp)
 # holding each file written or renamed in the installation for 50 ms,
 # without sharing, beside the same run without it; in turns.
 run_scanned() {
     local scanner status
-    "$bin/tests/update/scanner" "$install" 50 50 >"$work/scanner-ready" &
+    "$bin/tests/update/end_to_end/scanner" "$install" 50 50 >"$work/scanner-ready" &
     scanner=$!
     for _ in $(seq 100); do [ -s "$work/scanner-ready" ] && break; sleep 0.05; done
     run_update "$1"
