@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: formatting, the Linux build, the sanitizer
-# build, a bounded fuzzing run, and the Windows build under Wine. Ends with
-# how long each part took.
+# Builds and runs every test: formatting, the includes between the rooms of
+# src/update, the Linux build, the sanitizer build, a bounded fuzzing run,
+# and the Windows build under Wine. Ends with how long each part took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +33,9 @@ bash scripts/install-deps.sh
 
 part "formatting"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
+part "rooms"
+bash scripts/check-rooms.sh
 
 for preset in linux sanitize; do
     part "$preset: build"
