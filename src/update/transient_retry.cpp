@@ -46,6 +46,8 @@ bool RetryBudget::Pause(DWORD error, DWORD& waited) {
     DWORD pause = kFirstPauseMs;
     while (pause < waited && pause < kLongestPauseMs)
         pause *= 2;
+    if (pause > kLongestPauseMs)
+        pause = kLongestPauseMs;
     if (pause > perStepMs_ - waited)
         pause = perStepMs_ - waited;
     if (pause > leftMs_)
