@@ -157,6 +157,11 @@ TEST_F(ManifestRun, AManifestThatDoesNotParseRefusesThePackageBeforeAnythingIsTo
     ExpectUnchanged("malformed");
     EXPECT_FALSE(fs::exists(install_ / ".Update.journal"));
     EXPECT_NE(Log().find(".Update.sha256, Zeile 5"), std::string::npos) << Log();
+    // A link that leads nowhere is no absent manifest either.
+    fs::remove(package_ / ".Update.sha256");
+    fs::create_symlink(root_ / "nowhere", package_ / ".Update.sha256");
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 13);
+    ExpectUnchanged("a dangling link");
 }
 
 } // namespace
