@@ -42,6 +42,17 @@ TEST(Sha256, KnownVectorsWholeAndInPieces) {
     }
 }
 
+// Two digests are one only when all their bytes are.
+TEST(Sha256, DigestsThatDifferInAnyByteDiffer) {
+    Sha256Digest first = {}, second = {};
+    EXPECT_TRUE(first == second);
+    for (std::uint32_t at : {0u, 7u, 8u, Sha256Digest::kSize - 1}) {
+        second = first;
+        second.bytes[at] = 1;
+        EXPECT_FALSE(first == second) << at;
+    }
+}
+
 TEST(Sha256, HashFileReadsItWholeAndFailsOnAMissingOne) {
     TempTree tree;
     tree.WriteFile("abc.txt", std::string(100000, 'a'));
