@@ -1,6 +1,7 @@
 // The journal reaches the disk before what it names can: the linker routes
 // the core's calls that make folders, stage files and rename through this
-// file (--wrap), which looks at the journal on the disk at each of them.
+// file (--wrap), which looks at the journal on the disk at each of them, and
+// can make a staged copy come out otherwise than its package file.
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -9,11 +10,14 @@
 #include <gtest/gtest.h>
 
 #include "copy_tree.h"
+#include "package_check.h"
+#include "package_manifest.h"
 #include "temp_tree.h"
 
 namespace {
 
-std::string journalPath; // empty: nothing is looked at
+std::string journalPath;  // empty: nothing is looked at
+bool spoilStaged = false; // the first byte of each staged copy made another
 bool journalUnflushed = false;
 std::vector<std::string> problems;
 
@@ -83,8 +87,15 @@ BOOL __real__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(L
 BOOL __wrap__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
     LPCSTR from, LPCSTR to, LPPROGRESS_ROUTINE routine, LPVOID data, LPBOOL cancel, DWORD flags) {
     ExpectDurableLine("N " + Below(packageRoot, from), std::string("staged ") + to);
-    return __real__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
+    const BOOL copied = __real__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
         from, to, routine, data, cancel, flags);
+    if (copied && spoilStaged) {
+        HANDLE staged = CreateFileA(to, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(staged, "x", 1, &written, nullptr);
+        CloseHandle(staged);
+    }
+    return copied;
 }
 
 BOOL __real__Z11MoveFileExAPKcS0_j(LPCSTR, LPCSTR, DWORD);
@@ -111,6 +122,29 @@ TEST(JournalOrder, EachLineIsOnTheDiskBeforeWhatItNames) {
     EXPECT_EQ(result.state, InstallState::kInstalled);
     EXPECT_EQ(tree.ReadFile("install\\New\\Deeper\\c.txt"), "new");
     EXPECT_EQ(problems, std::vector<std::string>());
+}
+
+// What is checked is the staged copy, not the package file a second time: a
+// copy that came out otherwise (the package file changed while it was read)
+// is not installed.
+TEST(StagedCheck, TheStagedCopyIsWhatIsHashed) {
+    TempTree tree;
+    tree.WriteFile("package\\a.txt", "abc");
+    tree.WriteFile("install\\a.txt", "old");
+    // The SHA-256 of "abc".
+    const std::string text =
+        "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  a.txt\n";
+    PackageManifest manifest;
+    ASSERT_TRUE(manifest.Parse(text.data(), static_cast<std::uint32_t>(text.size())));
+    PackageCheck check(manifest, TextString(tree.Path("package").c_str()), nullptr, nullptr);
+    spoilStaged = true;
+    const CopyResult result =
+        CopyTree(TextString(tree.Path("package").c_str()), TextString(tree.Path("install").c_str()),
+                 "*.*", nullptr, nullptr, &check);
+    spoilStaged = false;
+    EXPECT_EQ(result.state, InstallState::kUnchanged);
+    EXPECT_EQ(result.damagedFiles, 1u);
+    EXPECT_EQ(tree.ReadFile("install\\a.txt"), "old");
 }
 
 } // namespace
