@@ -58,6 +58,11 @@ TEST(JournalReader, TakesOnlyWhatARunWrites) {
          JournalRead::kRead, JournalState::kStaging, "R ok.txt", 1},
         {std::string(kHeader) + std::string("R a\0b\r\nR ok.txt\r\n", 17), JournalRead::kRead,
          JournalState::kStaging, "R ok.txt", 1},
+        // A line longer than a read: its tail, where the next read begins, is
+        // part of it and no record of its own.
+        {std::string(kHeader) + "R " + std::string(65536 - sizeof kHeader + 1 - 2, 'x') +
+             "R tail.txt\r\nR ok.txt\r\n",
+         JournalRead::kRead, JournalState::kStaging, "R ok.txt", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
