@@ -31,6 +31,29 @@ Copy CopyPackage(const TempTree& tree, const std::string& target = "install",
     return {result.copied, result.Failures(), result};
 }
 
+// Holds a file, sharing nothing, from now until `ms` milliseconds on, as a
+// scanner holds one for a moment.
+struct MomentaryHolder {
+    HANDLE file, thread;
+    DWORD ms;
+    MomentaryHolder(const std::string& path, DWORD milliseconds)
+        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+          thread(nullptr), ms(milliseconds) {
+        EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+        thread = CreateThread(nullptr, 0, Release, this, 0, nullptr);
+    }
+    ~MomentaryHolder() {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    static DWORD WINAPI Release(LPVOID self) {
+        MomentaryHolder& holder = *static_cast<MomentaryHolder*>(self);
+        Sleep(holder.ms);
+        CloseHandle(holder.file);
+        return 0;
+    }
+};
+
 // The names of temporary files of the copy in a directory of the tree.
 std::string TemporaryFiles(const TempTree& tree, const std::string& directory) {
     std::string names;
@@ -401,6 +424,22 @@ TEST(CopyTree, OnlyTheTopLevelUpdateExeIsChecked) {
     EXPECT_EQ(result.damagedFiles, 0u);
     EXPECT_EQ(tree.ReadFile("install\\Tools\\b.txt"), "new b");
     EXPECT_FALSE(tree.Exists("install\\Tools\\Update.exe"));
+}
+
+// A package file that another program holds for a moment (a scanner) is
+// waited for, not failed.
+TEST(CopyTree, APackageFileHeldForAMomentIsWaitedFor) {
+    TempTree tree;
+    tree.WriteFile("package\\a.txt", "new a");
+    tree.WriteFile("install\\a.txt", "old a");
+    CopyResult result;
+    {
+        MomentaryHolder holder(tree.Path("package\\a.txt"), 300);
+        result = CopyTree(TextString(tree.Path("package").c_str()),
+                          TextString(tree.Path("install").c_str()), "*.*");
+    }
+    EXPECT_EQ(result.state, InstallState::kInstalled);
+    EXPECT_EQ(tree.ReadFile("install\\a.txt"), "new a");
 }
 
 } // namespace

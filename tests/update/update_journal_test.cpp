@@ -7,6 +7,7 @@
 
 #include "temp_tree.h"
 #include "update_journal.h"
+#include "update_transaction.h"
 
 namespace {
 
@@ -21,6 +22,29 @@ std::string Changes(const JournalContents& contents) {
         text += std::string(text.empty() ? "" : "|") + change.kind + " " + change.path;
     return text;
 }
+
+// Holds a file, sharing nothing, from now until `ms` milliseconds on, as a
+// scanner holds one for a moment.
+struct MomentaryHolder {
+    HANDLE file, thread;
+    DWORD ms;
+    MomentaryHolder(const std::string& path, DWORD milliseconds)
+        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+          thread(nullptr), ms(milliseconds) {
+        EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+        thread = CreateThread(nullptr, 0, Release, this, 0, nullptr);
+    }
+    ~MomentaryHolder() {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    static DWORD WINAPI Release(LPVOID self) {
+        MomentaryHolder& holder = *static_cast<MomentaryHolder*>(self);
+        Sleep(holder.ms);
+        CloseHandle(holder.file);
+        return 0;
+    }
+};
 
 TEST(JournalReader, TakesOnlyWhatARunWrites) {
     const struct {
@@ -84,6 +108,25 @@ TEST(JournalReader, NoJournalOrOneOfAnotherKind) {
     tree.MakeDirectory(".Update.journal");
     EXPECT_EQ(ReadJournal(path, contents), JournalRead::kForeign);
     EXPECT_EQ(Changes(contents), "");
+}
+
+// Once every file of a stopped run was in, only its old files are left to
+// remove: one that another program holds for a moment is waited for and
+// removed; the recovery is complete.
+TEST(Recovery, AnOldFileHeldForAMomentIsRemovedOnceLetGo) {
+    TempTree tree;
+    tree.WriteFile("install\\.Update.journal", std::string(kHeader) + "R a.txt\r\nC\r\nK\r\n");
+    tree.WriteFile("install\\a.txt", "new a");
+    tree.WriteFile("install\\.Update-0000ABCD-00000000.old", "old a");
+    Recovery recovery;
+    {
+        MomentaryHolder holder(tree.Path("install\\.Update-0000ABCD-00000000.old"), 300);
+        recovery = RecoverInstallation(TextString(tree.Path("install").c_str()), nullptr);
+    }
+    EXPECT_EQ(recovery, Recovery::kCompleted);
+    EXPECT_FALSE(tree.Exists("install\\.Update-0000ABCD-00000000.old"));
+    EXPECT_FALSE(tree.Exists("install\\.Update.journal"));
+    EXPECT_EQ(tree.ReadFile("install\\a.txt"), "new a");
 }
 
 } // namespace
