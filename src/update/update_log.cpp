@@ -311,6 +311,7 @@ void UpdateLog::ManifestRead(const TextString& path, PackageManifest::Load load,
 
 void UpdateLog::PackageFound(const TextString& path, PackageFinding finding) {
     TextString text(finding == PackageFinding::kUnlisted  ? kLogFileUnlisted
+                    : finding == PackageFinding::kLost    ? kLogFileLost
                     : finding == PackageFinding::kMissing ? kLogFileMissing
                                                           : kLogFileDiffers);
     text.Append(path);

@@ -167,6 +167,8 @@ inline constexpr const char kLogPackageCheckedFormat[] = "Paket wird gepr\xFC"
 inline constexpr const char kLogManifestMalformedFormat[] = "Dateiliste ung\xFCltig: %s, Zeile %u";
 // What the check of the package found; then the package file.
 inline constexpr const char kLogFileUnlisted[] = "Nicht in der Dateiliste, nicht kopiert: ";
+inline constexpr const char kLogFileLost[] =
+    "Nicht in der Dateiliste, aber installiert (Dateiliste unvollst\xE4ndig): ";
 inline constexpr const char kLogFileMissing[] = "Fehlt im Paket: ";
 inline constexpr const char kLogFileDiffers[] = "Anders als in der Dateiliste (SHA-256): ";
 // Formatted with the milliseconds waited; the file follows.

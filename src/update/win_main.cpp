@@ -200,15 +200,15 @@ bool LockRecoverAndProbeProduct(HeldFolder& installation, InstallationLock& lock
 }
 
 // Measures the package, once a run, for the progress total and for the room
-// its staging takes beside the installed files, and tells whether that room
-// is free. Where the free space cannot be read the run goes on: a volume
-// that fills on the way is undone as any other failure.
+// its staging takes beside the installed files (only what the manifest, when
+// there is one, lists), and tells whether that room is free. Where the free space cannot be read
+// the run goes on: a volume that fills on the way is undone as any other failure.
 bool Fits(const TextString& package, const TextString& installDirectory,
-          const CopyReporter& reporter, std::uint64_t& totalBytes, Shortfall& shortfall,
-          UpdateLog& log) {
+          const CopyReporter& reporter, const PackageManifest* manifest, std::uint64_t& totalBytes,
+          Shortfall& shortfall, UpdateLog& log) {
     const VolumeSpace space = ReadVolumeSpace(installDirectory);
-    const PackageSize size =
-        MeasurePackage(package, installDirectory, kSearchPattern, &reporter, space.clusterBytes);
+    const PackageSize size = MeasurePackage(package, installDirectory, kSearchPattern, &reporter,
+                                            space.clusterBytes, manifest);
     totalBytes = size.bytes;
     if (!space.known) {
         log.SpaceUnknown(installDirectory, space.error);
@@ -400,7 +400,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         // known to fit (the lock file aside).
         CopyProgress progress(!switches.silent, installDirectory);
         std::uint64_t totalBytes = 0;
-        if (!Fits(ownDirectory, installDirectory, reporter, totalBytes, shortfall, log)) {
+        if (!Fits(ownDirectory, installDirectory, reporter, checked ? &manifest : nullptr,
+                  totalBytes, shortfall, log)) {
             outcome = Outcome::kDiskFull;
         } else {
             progress.SetTotal(totalBytes);

@@ -97,6 +97,18 @@ TEST_F(ManifestRun, ADamagedOrIncompletePackageIsRefusedAndTheInstallationStaysA
          "Anders als in der Dateiliste (SHA-256): "},
         {"Update.exe changed",
          [&] { std::ofstream(package_ / "Update.exe", std::ios::app) << '\0'; }, "Update.exe"},
+        // A manifest cut short: a.txt, installed, is a product file it lost.
+        {"an installed file left out of the manifest",
+         [&] {
+             const std::string text = ReadAll(package_ / ".Update.sha256");
+             const std::size_t at = text.find("  a.txt\n");
+             ASSERT_NE(at, std::string::npos) << text;
+             const std::size_t start = text.rfind('\n', at);
+             WriteAll(package_ / ".Update.sha256",
+                      text.substr(0, start == std::string::npos ? 0 : start + 1) +
+                          text.substr(at + 8));
+         },
+         "Nicht in der Dateiliste, aber installiert (Dateiliste unvollst\xE4ndig): "},
     };
     const std::string good = ReadAll(big);
     bool boxShown = false;
