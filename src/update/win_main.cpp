@@ -56,32 +56,78 @@ bool FindPackageRoot(TextString& ownDirectory) {
     return true;
 }
 
-// Takes the directory when it holds the product executable, or the journal
-// of a run that was stopped (which may have been stopped between the two
-// renames of the executable, and is recovered before the product is
-// probed). Nothing is changed here: the log is checked against the
-// installation before anything is touched.
-bool HoldsProduct(const TextString& installDirectory, TextString& executablePath) {
+DWORD LockWaitLimit() {
+    return EnvironmentNumber(kLockWaitVariable, 24 * 60 * 60, kLockWaitMilliseconds / 1000) * 1000;
+}
+
+void TellWaiting(void* log, const TextString& lockFile) {
+    static_cast<UpdateLog*>(log)->Waiting(lockFile, LockWaitLimit());
+}
+
+bool Exists(const TextString& path) {
+    return GetFileAttributesA(path.GetText()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Where the product executable is missing but the journal of a stopped run
+// is there (it may have been stopped between the two renames of the
+// executable), that run is put right first, under the lock, and the folder
+// is the installation only if the executable is there then. A journal that
+// cannot be put right keeps the folder as the installation: the run then
+// ends as one that cannot undo a stopped run, and never passes over a
+// half-done installation. The package's own folder is left alone: the run
+// refuses it as the installation. False: the folder gives way to the next
+// root, with the error of the missing executable.
+bool RecoveredOrHalfDone(const TextString& installDirectory, const TextString& executablePath,
+                         const TextString& packageRoot, const CopyReporter& reporter,
+                         UpdateLog& log) {
+    if (IdentifyDirectory(packageRoot.GetText())
+            .SameAs(IdentifyDirectory(installDirectory.GetText())))
+        return true;
+    HeldFolder held;
+    held.Hold(installDirectory.GetText(), true);
+    InstallationLock lock;
+    if (!lock.Take(installDirectory, LockWaitLimit(), TellWaiting, &log))
+        return true;
+    std::uint32_t skipped = 0;
+    const Recovery recovery = RecoverInstallation(installDirectory, &reporter, &skipped);
+    // A failure is told once, when the run tries again under its own lock.
+    if (recovery == Recovery::kFailed)
+        return true;
+    if (recovery != Recovery::kNone)
+        log.Recovered(installDirectory, recovery, skipped);
+    if (Exists(executablePath))
+        return true;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+}
+
+// Takes the directory when it holds the product executable, or a stopped
+// run's journal that leaves it there once put right (RecoveredOrHalfDone).
+// Nothing else is changed before the log is checked against the
+// installation.
+bool HoldsProduct(const TextString& installDirectory, TextString& executablePath,
+                  const TextString& packageRoot, const CopyReporter& reporter, UpdateLog& log) {
     if (installDirectory.GetLength() == 0)
         return false;
     executablePath.Assign(installDirectory);
     executablePath.EnsureTrailingSeparator().Append(kProductExecutable);
-    if (GetFileAttributesA(executablePath.GetText()) != INVALID_FILE_ATTRIBUTES)
+    if (Exists(executablePath))
         return true;
     const DWORD error = GetLastError();
     TextString journal(installDirectory);
     journal.EnsureTrailingSeparator().Append(work_names::kJournal);
-    if (GetFileAttributesA(journal.GetText()) != INVALID_FILE_ATTRIBUTES)
-        return true;
+    if (Exists(journal))
+        return RecoveredOrHalfDone(installDirectory, executablePath, packageRoot, reporter, log);
     SetLastError(error);
     return false;
 }
 
 bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextString& installDirectory,
-               TextString& executablePath, UpdateLog& log) {
+               TextString& executablePath, const TextString& packageRoot,
+               const CopyReporter& reporter, UpdateLog& log) {
     LONG status = ERROR_SUCCESS;
     installDirectory.Assign(ReadRegistryString(root, kRegistryKey, valueName, &status));
-    const bool found = HoldsProduct(installDirectory, executablePath);
+    const bool found = HoldsProduct(installDirectory, executablePath, packageRoot, reporter, log);
     log.InstallationChecked(rootName, installDirectory, found,
                             found                          ? 0
                             : installDirectory.GetLength() ? GetLastError()
@@ -89,11 +135,12 @@ bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextStrin
     return found;
 }
 
-bool FindInstallation(TextString& installDirectory, TextString& executablePath, UpdateLog& log) {
+bool FindInstallation(TextString& installDirectory, TextString& executablePath,
+                      const TextString& packageRoot, const CopyReporter& reporter, UpdateLog& log) {
     return FindUnder(HKEY_LOCAL_MACHINE, kMachineRootName, kMachineValueName, installDirectory,
-                     executablePath, log) ||
+                     executablePath, packageRoot, reporter, log) ||
            FindUnder(HKEY_CURRENT_USER, kUserRootName, kUserValueName, installDirectory,
-                     executablePath, log);
+                     executablePath, packageRoot, reporter, log);
 }
 
 // What a run comes to; each has its own exit code in a silent run.
@@ -158,14 +205,6 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
                                                : Outcome::kCannotOpen;
     log.ProductNotOpened(executablePath, error);
     return false;
-}
-
-DWORD LockWaitLimit() {
-    return EnvironmentNumber(kLockWaitVariable, 24 * 60 * 60, kLockWaitMilliseconds / 1000) * 1000;
-}
-
-void TellWaiting(void* log, const TextString& lockFile) {
-    static_cast<UpdateLog*>(log)->Waiting(lockFile, LockWaitLimit());
 }
 
 void TellIgnored(void* log, const TextString& word) {
@@ -363,8 +402,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // whole command line.
     RunSwitches again;
     ReadSwitches(commandLine, again, TellIgnored, &log);
-    const bool installationFound =
-        rootFound && FindInstallation(installDirectory, executablePath, log);
+    const bool installationFound = rootFound && FindInstallation(installDirectory, executablePath,
+                                                                 ownDirectory, reporter, log);
 
     // The log may not be written over the product, the installation or the
     // package; it is checked, and then made, once the installation is known.
