@@ -272,6 +272,7 @@ void UpdateLog::Recovered(const TextString& installDirectory, Recovery recovery,
     TextString text(recovery == Recovery::kUndone      ? kLogRecoveryUndone
                     : recovery == Recovery::kCompleted ? kLogRecoveryCompleted
                     : recovery == Recovery::kFailed    ? kLogRecoveryFailed
+                    : recovery == Recovery::kSetAside  ? kLogRecoverySetAside
                                                        : kLogRecoveryUnusable);
     text.Append(installDirectory);
     if (skipped != 0) {

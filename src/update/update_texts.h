@@ -185,6 +185,9 @@ inline constexpr const char kLogRecoveryCompleted[] = "Unterbrochenes Update abg
 inline constexpr const char kLogRecoveryFailed[] = "Unterbrochenes Update konnte nicht r\xFC"
                                                    "ckg\xE4ngig gemacht werden: ";
 inline constexpr const char kLogRecoveryUnusable[] = "Unbrauchbares Journal entfernt: ";
+inline constexpr const char kLogRecoverySetAside[] =
+    "Ordner mit dem Namen des Journals umbenannt (.Update.journal-<Prozess-ID>), "
+    "nichts darin entfernt: ";
 // Formatted with the number of journal lines passed over.
 inline constexpr const char kLogRecoverySkippedFormat[] = " (%d Eintr\xE4ge \xFC"
                                                           "bergangen)";
