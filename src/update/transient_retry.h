@@ -32,7 +32,10 @@ class RetryBudget {
     // Runs step (a callable returning true on success, the error in
     // GetLastError otherwise) until it succeeds, fails for good, or the
     // time is spent; a wait is told to the reporter with `path` and the
-    // time waited. The step's result, its last error kept.
+    // time waited, when the step then succeeded or was still held: one that
+    // ended with another error (the file gone, say) or for good waited for
+    // no holder, and its failure is the caller's to tell. The step's
+    // result, its last error kept.
     // `final`, when given, is set by the step when its failure is for good
     // whatever the error (a folder where a file should be, say).
     template <typename Step>
@@ -41,7 +44,7 @@ class RetryBudget {
         bool done;
         while (!(done = step()) && !(final != nullptr && *final) && Pause(GetLastError(), waited)) {
         }
-        if (waited != 0)
+        if (waited != 0 && (done || (IsTransient(GetLastError()) && !(final != nullptr && *final))))
             Told(path, waited, done);
         return done;
     }

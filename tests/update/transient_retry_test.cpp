@@ -91,4 +91,28 @@ TEST(RetryBudget, ACancelEndsTheWait) {
     unsetenv("UPDATE_PROGRESS_DELAY_MS");
 }
 
+// Only a wait for a holder is told: a step that then fails with another
+// error (the file is gone) was never held by anyone, and no wait is told.
+TEST(RetryBudget, AWaitIsToldOnlyForAHeldFile) {
+    Waits waits;
+    CopyReporter reporter{&waits, nullptr, nullptr, nullptr, nullptr, nullptr, Waits::Waited};
+    RetryBudget budget(1000, 60000, &reporter);
+    unsigned tries = 0;
+    const auto goneAfterTwoTries = [&tries] {
+        SetLastError(++tries < 3 ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        return false;
+    };
+    EXPECT_FALSE(budget.Run(TextString("gone.dat"), goneAfterTwoTries));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(waits.told, 0u);
+    // One held for a moment, and then free, is told.
+    tries = 0;
+    const auto freeAfterTwoTries = [&tries] {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return ++tries >= 3;
+    };
+    EXPECT_TRUE(budget.Run(TextString("held.dat"), freeAfterTwoTries));
+    EXPECT_EQ(waits.told, 1u);
+}
+
 } // namespace
