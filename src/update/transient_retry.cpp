@@ -27,6 +27,10 @@ RetryBudget RetryBudget::ForRun(const CopyReporter* reporter) {
     return RetryBudget(StepMs(), StepMs() * kRunSteps, reporter);
 }
 
+RetryBudget RetryBudget::ForProbe(const CopyReporter* reporter) {
+    return RetryBudget(StepMs(), StepMs(), reporter);
+}
+
 RetryBudget RetryBudget::ForUndo(const CopyReporter* reporter) {
     return RetryBudget(StepMs() * kUndoFactor, StepMs() * kRunSteps * 2, reporter);
 }

@@ -24,6 +24,9 @@ class RetryBudget {
     // The budgets of a run: its staging and commit, and its undo, which
     // waits longer (a file not put back is the worst outcome).
     static RetryBudget ForRun(const CopyReporter* reporter);
+    // One step's worth, for the probe of the product: a running product is
+    // told within it.
+    static RetryBudget ForProbe(const CopyReporter* reporter);
     static RetryBudget ForUndo(const CopyReporter* reporter);
 
     // A stop asked for ends any wait (the user's cancel, while staging).

@@ -20,6 +20,7 @@
 #include "read_registry_string.h"
 #include "scratch_buffer.h"
 #include "text_string.h"
+#include "transient_retry.h"
 #include "update_log.h"
 #include "update_texts.h"
 #include "update_transaction.h"
@@ -182,8 +183,12 @@ bool ReadManifest(const TextString& packageRoot, PackageManifest& manifest, bool
 // product runs. Nothing is written. The executable first gets only the
 // archive attribute, so that a read-only one may be opened; one that is a
 // link, a junction or another reparse point is refused untouched: an
-// attribute change would change what it leads to.
-bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog& log) {
+// attribute change would change what it leads to. A scanner may hold the
+// executable for a moment, as any other file: the probe waits one step of
+// the run's retries (transient_retry.h) before it takes the product for
+// running.
+bool ProbeProduct(const TextString& executablePath, const CopyReporter& reporter, Outcome& outcome,
+                  UpdateLog& log) {
     const DWORD attributes = GetFileAttributesA(executablePath.GetText());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         outcome = Outcome::kCannotOpen;
@@ -191,8 +196,12 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
         return false;
     }
     SetFileAttributesA(executablePath.GetText(), FILE_ATTRIBUTE_ARCHIVE);
-    HANDLE probe =
-        CreateFileA(executablePath.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE probe = INVALID_HANDLE_VALUE;
+    RetryBudget::ForProbe(&reporter).Run(executablePath, [&] {
+        probe = CreateFileA(executablePath.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+        return probe != INVALID_HANDLE_VALUE;
+    });
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
         return true;
@@ -235,7 +244,7 @@ bool LockRecoverAndProbeProduct(HeldFolder& installation, InstallationLock& lock
         outcome = Outcome::kNotRestored;
         return false;
     }
-    return ProbeProduct(executablePath, outcome, log);
+    return ProbeProduct(executablePath, reporter, outcome, log);
 }
 
 // Measures the package, once a run, for the progress total and for the room

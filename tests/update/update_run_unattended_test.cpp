@@ -539,4 +539,31 @@ TEST_F(UnattendedRun, AJournalWithoutTheProductGivesWayToTheNextRootOnceRecovere
     }
 }
 
+// BV.EXE held for a moment when the run starts (a scanner) is waited for; a
+// running product still gets its box within about two seconds.
+TEST_F(UnattendedRun, AProductHeldForAMomentIsWaitedForAndARunningOneIsToldSoon) {
+    Installed();
+    WriteAll(package_ / "a.txt", "a");
+    HANDLE held = CreateFileA((install_ / "BV.EXE").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread release([held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        CloseHandle(held);
+    });
+    const int heldRun = Run(false, {"/S"}).exitCode;
+    release.join();
+    EXPECT_EQ(heldRun, 0);
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+
+    Reset();
+    Registry(install_.string());
+    RunningProduct();
+    WriteAll(package_ / "a.txt", "a");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 32);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+}
+
 } // namespace
