@@ -129,4 +129,36 @@ TEST(Recovery, AnOldFileHeldForAMomentIsRemovedOnceLetGo) {
     EXPECT_EQ(tree.ReadFile("install\\a.txt"), "new a");
 }
 
+// A recovery acts on each line: the lines, not only the bytes, are bounded.
+// A run writes no more than a reader takes; one of more is no run's.
+TEST(JournalLines, NoMoreThanTheMostARunWrites) {
+    TempTree tree;
+    const TextString path(tree.Path(".Update.journal").c_str());
+    JournalFile journal;
+    ASSERT_TRUE(journal.Create(path, 0xABCD));
+    for (std::uint32_t i = 0; i < kMaxJournalLines; ++i)
+        journal.Add('N', "a.txt");
+    EXPECT_TRUE(journal.WriteOut());
+    EXPECT_TRUE(journal.Mark(JournalState::kCommitting));
+    journal.Close();
+    JournalContents contents;
+    EXPECT_EQ(ReadJournal(path, contents), JournalRead::kRead);
+    EXPECT_EQ(contents.state, JournalState::kCommitting);
+
+    ASSERT_TRUE(DeleteFileA(path.GetText()));
+    ASSERT_TRUE(journal.Create(path, 0xABCD));
+    for (std::uint32_t i = 0; i <= kMaxJournalLines; ++i)
+        journal.Add('N', "a.txt");
+    EXPECT_FALSE(journal.WriteOut());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
+    journal.Close();
+
+    std::string text = kHeader;
+    for (std::uint32_t i = 0; i < kMaxJournalLines + 3; ++i)
+        text += "N a.txt\r\n";
+    tree.WriteFile(".Update.journal", text);
+    JournalContents more;
+    EXPECT_EQ(ReadJournal(path, more), JournalRead::kForeign);
+}
+
 } // namespace
