@@ -37,7 +37,20 @@ int Widen(const char* name, WCHAR* buffer, WCHAR*& block, const WCHAR*& wide) {
 } // namespace
 
 // In UTF-16 through the ANSI code page, ordinally, each character up-cased.
+// Every ANSI code page reads the bytes below 0x80 as those characters, so
+// that names of them alone are compared as they are, without the
+// conversion (a manifest sorts hundreds of thousands of paths).
 int CompareFileNames(const char* first, const char* second) {
+    for (const unsigned char *x = reinterpret_cast<const unsigned char*>(first),
+                             *y = reinterpret_cast<const unsigned char*>(second);
+         *x < 0x80 && *y < 0x80; ++x, ++y) {
+        const int cx = *x >= 'a' && *x <= 'z' ? *x - 'a' + 'A' : *x;
+        const int cy = *y >= 'a' && *y <= 'z' ? *y - 'a' + 'A' : *y;
+        if (cx != cy)
+            return cx < cy ? -1 : 1;
+        if (cx == 0)
+            return 0;
+    }
     WCHAR a[kShortName], b[kShortName];
     WCHAR *aBlock, *bBlock;
     const WCHAR *aWide, *bWide;
