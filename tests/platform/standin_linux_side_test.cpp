@@ -1,7 +1,7 @@
 // What only the Linux side of the stand-in does: backslash paths, links,
 // the message box on standard error, WinExec on PATH, pattern matching,
 // links of other users (also swapped in for a folder), files of /proc,
-// reads of a directory.
+// reads of a directory, the space free to the caller.
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -419,21 +420,21 @@ TEST(WinExec, StartsTheProgramFromPathWithoutWaiting) {
     EXPECT_EQ(recorded, std::string(directory) + "|faq.txt\n");
 }
 
-} // namespace
-
-// Each thread has its own id, and so does a child made by fork, whose one
-// thread's id is its process id.
-TEST(GetCurrentThreadId, OwnToEachThreadAndToAForkedChild) {
-    const DWORD mine = GetCurrentThreadId();
-    DWORD other = 0;
-    std::thread([&other] { other = GetCurrentThreadId(); }).join();
-    EXPECT_NE(other, 0u);
-    EXPECT_NE(other, mine);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-        _exit(GetCurrentThreadId() == static_cast<DWORD>(getpid()) ? 0 : 1);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+// Free to the caller is what an unprivileged user may fill: the blocks the
+// file system keeps for root are not counted, even for root.
+TEST(DiskFreeSpace, FreeToTheCallerLeavesOutTheBlocksKeptForRoot) {
+    TempTree tree;
+    struct statvfs volume = {};
+    ASSERT_EQ(statvfs(tree.Root().c_str(), &volume), 0);
+    const std::uint64_t kept = (volume.f_bfree - volume.f_bavail) * std::uint64_t(volume.f_frsize);
+    if (kept < (64u << 20))
+        GTEST_SKIP() << "the volume of " << tree.Root() << " keeps no blocks for root";
+    ULARGE_INTEGER available, free;
+    ASSERT_TRUE(GetDiskFreeSpaceExA(tree.Root().c_str(), &available, nullptr, &free));
+    const std::uint64_t unprivileged = volume.f_bavail * std::uint64_t(volume.f_frsize);
+    // Other programs write meanwhile: within a quarter of what is kept.
+    EXPECT_LT(available.QuadPart, unprivileged + kept / 4);
+    EXPECT_GT(free.QuadPart, available.QuadPart + kept / 2);
 }
+
+} // namespace

@@ -1,7 +1,8 @@
 #!/bin/sh
 # update-manifest make and check on a package: the manifest lists what an
 # update installs (and the top-level Update.exe), sha256sum -c accepts it,
-# check passes, and fails after a file changes or goes; a refused name
+# check passes, and fails after a file changes or goes (each on its own); a
+# link back to a folder on the way is not followed; a refused name
 # fails make and leaves the old manifest.
 # Usage: update_manifest_cli.sh <update-manifest> <work-directory>
 set -u
@@ -18,8 +19,10 @@ printf 'bb' >"$p/Sub/b.dat"
 printf 'exe' >"$p/Update.exe"
 printf 'no' >"$p/Sub/UPDATE.EXE"
 printf 'no' >"$p/.git/config"
+ln -s .. "$p/Sub/Up" || exit 1
 
-"$tool" make "$p" || fail "make"
+# A link back to a folder on the way is not followed (nor walked for ever).
+timeout 60 "$tool" make "$p" || fail "make"
 expected="ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb  a.txt"
 grep -qx "$expected" "$p/.Update.sha256" || fail "a.txt line: $(cat "$p/.Update.sha256")"
 [ "$(cut -c67- "$p/.Update.sha256" | sort | tr '\n' ' ')" = "Sub/b.dat Update.exe a.txt " ] ||
@@ -35,6 +38,7 @@ grep -q "not listed.*Thumbs.db" "$work/out" || fail "unlisted not named: $(cat "
 printf 'b' >"$p/Sub/b.dat"
 "$tool" check "$p" 2>"$work/out" && fail "check passes a changed file"
 grep -q "differs.*b.dat" "$work/out" || fail "changed file not named: $(cat "$work/out")"
+printf 'bb' >"$p/Sub/b.dat"
 rm "$p/a.txt"
 "$tool" check "$p" 2>"$work/out" && fail "check passes a missing file"
 grep -q "missing.*a.txt" "$work/out" || fail "missing file not named: $(cat "$work/out")"

@@ -6,21 +6,68 @@
 
 namespace {
 
-// Names compared as the file system compares them, not as a language
-// does (lstrcmpiA would take some names that NTFS keeps apart for one):
-// in UTF-16 through the ANSI code page, ordinally, each character up-cased.
-// A name of a listing fits in MAX_PATH characters with its zero.
-int CompareFileNames(const char* first, const char* second) {
-    WCHAR a[MAX_PATH], b[MAX_PATH];
-    const int aLength = MultiByteToWideChar(CP_ACP, 0, first, -1, a, MAX_PATH);
-    const int bLength = MultiByteToWideChar(CP_ACP, 0, second, -1, b, MAX_PATH);
-    if (aLength > 0 && bLength > 0)
-        return CompareStringOrdinal(a, aLength - 1, b, bLength - 1, TRUE) - CSTR_EQUAL;
-    // Not converted: by their bytes, which keeps different names apart.
+// Up to this many characters a name is converted on the stack.
+const int kShortName = MAX_PATH;
+
+int CompareBytes(const char* first, const char* second) {
     while (*first != '\0' && *first == *second)
         ++first, ++second;
     return static_cast<unsigned char>(*first) - static_cast<unsigned char>(*second);
 }
+
+// The name in UTF-16 into `buffer` of kShortName characters, or into a
+// block of its own for a longer one (then `block`, for the caller to
+// release); its length without the zero, or -1 when it cannot be converted.
+int Widen(const char* name, WCHAR* buffer, WCHAR*& block, const WCHAR*& wide) {
+    block = nullptr;
+    wide = buffer;
+    int length = MultiByteToWideChar(CP_ACP, 0, name, -1, buffer, kShortName);
+    if (length == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        const int needed = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+        if (needed <= 0)
+            return -1;
+        block =
+            static_cast<WCHAR*>(AllocateBlock(static_cast<std::size_t>(needed) * sizeof(WCHAR)));
+        wide = block;
+        length = MultiByteToWideChar(CP_ACP, 0, name, -1, block, needed);
+    }
+    return length - 1;
+}
+
+} // namespace
+
+// In UTF-16 through the ANSI code page, ordinally, each character up-cased.
+// Every ANSI code page reads the bytes below 0x80 as those characters, so
+// that names of them alone are compared as they are, without the
+// conversion (a manifest sorts hundreds of thousands of paths).
+int CompareFileNames(const char* first, const char* second) {
+    for (const unsigned char *x = reinterpret_cast<const unsigned char*>(first),
+                             *y = reinterpret_cast<const unsigned char*>(second);
+         *x < 0x80 && *y < 0x80; ++x, ++y) {
+        const int cx = *x >= 'a' && *x <= 'z' ? *x - 'a' + 'A' : *x;
+        const int cy = *y >= 'a' && *y <= 'z' ? *y - 'a' + 'A' : *y;
+        if (cx != cy)
+            return cx < cy ? -1 : 1;
+        if (cx == 0)
+            return 0;
+    }
+    WCHAR a[kShortName], b[kShortName];
+    WCHAR *aBlock, *bBlock;
+    const WCHAR *aWide, *bWide;
+    const int aLength = Widen(first, a, aBlock, aWide);
+    const int bLength = Widen(second, b, bBlock, bWide);
+    // Not converted: by their bytes, which keeps different names apart.
+    const int order = aLength >= 0 && bLength >= 0
+                          ? CompareStringOrdinal(aWide, aLength, bWide, bLength, TRUE) - CSTR_EQUAL
+                          : CompareBytes(first, second);
+    if (aBlock != nullptr)
+        ReleaseBlock(aBlock);
+    if (bBlock != nullptr)
+        ReleaseBlock(bBlock);
+    return order;
+}
+
+namespace {
 
 int CompareNames(const void* first, const void* second) {
     return CompareFileNames(*static_cast<const char* const*>(first),

@@ -2,6 +2,12 @@
 
 #include "folder_listing.h"
 
+// Two names, or two paths, compared as the file system compares them, not as
+// a language does (lstrcmpiA would take some names that NTFS keeps apart for
+// one, and keeps apart some that it takes for one): 0 when they are one name
+// on Windows ("\xC4.dat" and "\xE4.dat"), and otherwise an order.
+int CompareFileNames(const char* first, const char* second);
+
 // The names of one package directory that are one name on Windows, where
 // case does not count ("A.dat" and "a.dat", "Dir" and "dir"): copied one
 // after the other, the later would silently replace the earlier. Names are

@@ -76,10 +76,12 @@ void PackageCheck::Tell(const char* relative, PackageFinding finding) {
         found_(context_, scratch_.Assign(root_).Append(relative), finding);
 }
 
-bool PackageCheck::Admits(const char* relative) {
+bool PackageCheck::Admits(const char* relative, bool installed) {
     PackageManifest::Entry* entry = manifest_.Find(relative);
     if (entry == nullptr) {
-        Tell(relative, PackageFinding::kUnlisted);
+        if (installed)
+            ++differing_;
+        Tell(relative, installed ? PackageFinding::kLost : PackageFinding::kUnlisted);
         return false;
     }
     entry->seen = true;

@@ -25,6 +25,7 @@
 // What the check found wrong, as it is told to a log.
 enum class PackageFinding {
     kUnlisted, // a file the manifest does not list: left out
+    kLost,     // one it does not list whose name is installed: a product file it lost
     kMissing,  // a listed file that the package does not hold
     kDiffers,  // a file whose staged copy has another SHA-256 than listed
 };
@@ -40,8 +41,10 @@ class PackageCheck {
     PackageCheck& operator=(const PackageCheck&) = delete;
 
     // Whether the package file (relative: below the package top, names
-    // joined by '\') is listed, and so installed; it counts as found.
-    bool Admits(const char* relative);
+    // joined by '\') is listed, and so installed; it counts as found. One
+    // not listed whose name is `installed` is a product file that the
+    // manifest lost (cut short, say): the package is damaged.
+    bool Admits(const char* relative, bool installed = false);
     // Hashes `copy`, the file just staged from the package file `relative`
     // (or the top-level Update.exe itself), against its line; the copy may
     // not change until Settle.

@@ -7,6 +7,7 @@
 #include "growing_block.h"
 #include "heap.h"
 #include "hex_digit.h"
+#include "name_clashes.h"
 
 namespace {
 
@@ -36,11 +37,22 @@ PackageManifest::Load PackageManifest::Read(const TextString& packageRoot) {
     Clear();
     TextString path(packageRoot);
     path.EnsureTrailingSeparator().Append(kFileName);
+    // Only a name that is not there at all is no manifest: a link there
+    // (one that leads nowhere, too) or a folder is one that cannot be read.
+    const DWORD attributes = GetFileAttributesA(path.GetText());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error_ = GetLastError();
+        return error_ == ERROR_FILE_NOT_FOUND ? Load::kAbsent : Load::kUnreadable;
+    }
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        error_ = ERROR_CANT_ACCESS_FILE;
+        return Load::kUnreadable;
+    }
     HANDLE file = CreateFileA(path.GetText(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error_ = GetLastError();
-        return error_ == ERROR_FILE_NOT_FOUND ? Load::kAbsent : Load::kUnreadable;
+        return Load::kUnreadable;
     }
     DWORD sizeHigh = 0;
     const DWORD size = GetFileSize(file, &sizeHigh);
@@ -159,10 +171,10 @@ bool PackageManifest::Index() {
         return reinterpret_cast<const Entry*>(block + at)->Path();
     };
     std::sort(offsets, offsets + count_, [&pathAt](std::uint32_t first, std::uint32_t second) {
-        return lstrcmpiA(pathAt(first), pathAt(second)) < 0;
+        return CompareFileNames(pathAt(first), pathAt(second)) < 0;
     });
     for (std::uint32_t i = 1; i < count_; ++i) {
-        if (lstrcmpiA(pathAt(offsets[i - 1]), pathAt(offsets[i])) == 0) {
+        if (CompareFileNames(pathAt(offsets[i - 1]), pathAt(offsets[i])) == 0) {
             badLine_ = std::max(At(i - 1).line, At(i).line);
             return false;
         }
@@ -180,7 +192,7 @@ PackageManifest::Entry* PackageManifest::Find(const char* relativePath) const {
     while (low < high) {
         const std::uint32_t middle = low + (high - low) / 2;
         Entry& entry = At(middle);
-        const int order = lstrcmpiA(relativePath, entry.Path());
+        const int order = CompareFileNames(relativePath, entry.Path());
         if (order == 0)
             return &entry;
         if (order < 0)

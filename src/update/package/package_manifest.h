@@ -11,8 +11,9 @@
 //
 // The entries lie in one heap block, each with its digest and path (names
 // joined by '\', as the copy builds its paths), followed by their offsets
-// sorted in the order of lstrcmpiA, the order in which the copy finds two
-// names to be one (name_clashes.h); a path is found by binary search.
+// sorted as the file system orders names, so that two paths are one exactly
+// where the copy finds two names to be one (name_clashes.h); a path is found
+// by binary search.
 #pragma once
 
 #include <cstdint>
@@ -34,9 +35,9 @@ class PackageManifest {
     };
 
     enum class Load {
-        kAbsent,     // the package has no manifest
+        kAbsent,     // the package has nothing of that name
         kRead,       // read and parsed
-        kUnreadable, // it cannot be opened or read, or is too large: Error()
+        kUnreadable, // no plain file, or it cannot be read, or is too large: Error()
         kMalformed,  // a line is refused: BadLine()
     };
 

@@ -22,9 +22,10 @@ using Level = IdentityChain;
 class PackageWalk {
   public:
     PackageWalk(const char* pattern, const TextString& target, const PackageFilter* filter,
-                std::uint32_t clusterBytes, std::uint32_t rootLength)
+                std::uint32_t clusterBytes, std::uint32_t rootLength,
+                const PackageManifest* manifest)
         : pattern_(pattern), filter_(filter), target_(IdentifyDirectory(target.GetText())),
-          clusterBytes_(clusterBytes), rootLength_(rootLength) {}
+          clusterBytes_(clusterBytes), rootLength_(rootLength), manifest_(manifest) {}
 
     // Adds up the files of directory and below into size, and their
     // journal lines (paths relative to the package root, as in the
@@ -46,7 +47,7 @@ class PackageWalk {
             path.Assign(prefix).Append(name);
             const std::uint64_t line = path.GetLength() - rootLength_ + kJournalLineExtra;
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                if (!Skips(name, path)) {
+                if (!Skips(name, path) && Listed(path)) {
                     const std::uint64_t bytes =
                         (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) |
                         entry.nFileSizeLow;
@@ -72,22 +73,29 @@ class PackageWalk {
                filter_->skip(filter_->context, name, path);
     }
 
+    // The files the copy leaves out as the manifest does not list them.
+    bool Listed(const TextString& path) const {
+        return manifest_ == nullptr || manifest_->Find(path.GetText() + rootLength_) != nullptr;
+    }
+
     const char* pattern_;
     const PackageFilter* filter_;
     DirectoryIdentity target_;
     std::uint32_t clusterBytes_;
     std::uint32_t rootLength_; // of the package root and its separator
+    const PackageManifest* manifest_;
 };
 
 } // namespace
 
 PackageSize MeasurePackage(const TextString& source, const TextString& target, const char* pattern,
-                           const PackageFilter* filter, std::uint32_t clusterBytes) {
+                           const PackageFilter* filter, std::uint32_t clusterBytes,
+                           const PackageManifest* manifest) {
     if (clusterBytes == 0)
         clusterBytes = 1;
     TextString root(source);
     root.EnsureTrailingSeparator();
-    const PackageWalk walk(pattern, target, filter, clusterBytes, root.GetLength());
+    const PackageWalk walk(pattern, target, filter, clusterBytes, root.GetLength(), manifest);
     const Level level{IdentifyDirectory(source.GetText()), nullptr};
     PackageSize size;
     std::uint64_t journalBytes = kJournalFixedBytes;

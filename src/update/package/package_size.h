@@ -2,11 +2,13 @@
 
 #include <cstdint>
 
+#include "package_manifest.h"
 #include "text_string.h"
 
 // What a copy of `source` into `target` would stage: every file matching `pattern` in source and
 // its subdirectories, with the names the copy leaves out (dot names, our own file, names that
-// cannot exist on Windows, the files that the filter leaves out) left out here too. Only
+// cannot exist on Windows, the files that the filter leaves out, and, when a `manifest` is
+// given, the files it does not list) left out here too. Only
 // the directory listings are read (the sizes come with each entry), never a file. A link back to a
 // directory on the way down, or into the target, is not entered, as the
 // copy does not enter it.
@@ -27,4 +29,5 @@ struct PackageFilter {
 };
 
 PackageSize MeasurePackage(const TextString& source, const TextString& target, const char* pattern,
-                           const PackageFilter* filter = nullptr, std::uint32_t clusterBytes = 1);
+                           const PackageFilter* filter = nullptr, std::uint32_t clusterBytes = 1,
+                           const PackageManifest* manifest = nullptr);

@@ -272,6 +272,7 @@ void UpdateLog::Recovered(const TextString& installDirectory, Recovery recovery,
     TextString text(recovery == Recovery::kUndone      ? kLogRecoveryUndone
                     : recovery == Recovery::kCompleted ? kLogRecoveryCompleted
                     : recovery == Recovery::kFailed    ? kLogRecoveryFailed
+                    : recovery == Recovery::kSetAside  ? kLogRecoverySetAside
                                                        : kLogRecoveryUnusable);
     text.Append(installDirectory);
     if (skipped != 0) {
@@ -311,6 +312,7 @@ void UpdateLog::ManifestRead(const TextString& path, PackageManifest::Load load,
 
 void UpdateLog::PackageFound(const TextString& path, PackageFinding finding) {
     TextString text(finding == PackageFinding::kUnlisted  ? kLogFileUnlisted
+                    : finding == PackageFinding::kLost    ? kLogFileLost
                     : finding == PackageFinding::kMissing ? kLogFileMissing
                                                           : kLogFileDiffers);
     text.Append(path);

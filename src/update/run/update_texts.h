@@ -165,6 +165,8 @@ inline constexpr const char kLogPackageCheckedFormat[] = "Paket wird gepr\xFC"
 inline constexpr const char kLogManifestMalformedFormat[] = "Dateiliste ung\xFCltig: %s, Zeile %u";
 // What the check of the package found; then the package file.
 inline constexpr const char kLogFileUnlisted[] = "Nicht in der Dateiliste, nicht kopiert: ";
+inline constexpr const char kLogFileLost[] =
+    "Nicht in der Dateiliste, aber installiert (Dateiliste unvollst\xE4ndig): ";
 inline constexpr const char kLogFileMissing[] = "Fehlt im Paket: ";
 inline constexpr const char kLogFileDiffers[] = "Anders als in der Dateiliste (SHA-256): ";
 // Formatted with the milliseconds waited; the file follows.
@@ -181,6 +183,9 @@ inline constexpr const char kLogRecoveryCompleted[] = "Unterbrochenes Update abg
 inline constexpr const char kLogRecoveryFailed[] = "Unterbrochenes Update konnte nicht r\xFC"
                                                    "ckg\xE4ngig gemacht werden: ";
 inline constexpr const char kLogRecoveryUnusable[] = "Unbrauchbares Journal entfernt: ";
+inline constexpr const char kLogRecoverySetAside[] =
+    "Ordner mit dem Namen des Journals umbenannt (.Update.journal-<Prozess-ID>), "
+    "nichts darin entfernt: ";
 // Formatted with the number of journal lines passed over.
 inline constexpr const char kLogRecoverySkippedFormat[] = " (%d Eintr\xE4ge \xFC"
                                                           "bergangen)";

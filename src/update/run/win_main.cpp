@@ -21,6 +21,7 @@
 #include "read_registry_string.h"
 #include "scratch_buffer.h"
 #include "text_string.h"
+#include "transient_retry.h"
 #include "update_log.h"
 #include "update_texts.h"
 #include "update_transaction.h"
@@ -57,32 +58,78 @@ bool FindPackageRoot(TextString& ownDirectory) {
     return true;
 }
 
-// Takes the directory when it holds the product executable, or the journal
-// of a run that was stopped (which may have been stopped between the two
-// renames of the executable, and is recovered before the product is
-// probed). Nothing is changed here: the log is checked against the
-// installation before anything is touched.
-bool HoldsProduct(const TextString& installDirectory, TextString& executablePath) {
+DWORD LockWaitLimit() {
+    return EnvironmentNumber(kLockWaitVariable, 24 * 60 * 60, kLockWaitMilliseconds / 1000) * 1000;
+}
+
+void TellWaiting(void* log, const TextString& lockFile) {
+    static_cast<UpdateLog*>(log)->Waiting(lockFile, LockWaitLimit());
+}
+
+bool Exists(const TextString& path) {
+    return GetFileAttributesA(path.GetText()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Where the product executable is missing but the journal of a stopped run
+// is there (it may have been stopped between the two renames of the
+// executable), that run is put right first, under the lock, and the folder
+// is the installation only if the executable is there then. A journal that
+// cannot be put right keeps the folder as the installation: the run then
+// ends as one that cannot undo a stopped run, and never passes over a
+// half-done installation. The package's own folder is left alone: the run
+// refuses it as the installation. False: the folder gives way to the next
+// root, with the error of the missing executable.
+bool RecoveredOrHalfDone(const TextString& installDirectory, const TextString& executablePath,
+                         const TextString& packageRoot, const CopyReporter& reporter,
+                         UpdateLog& log) {
+    if (IdentifyDirectory(packageRoot.GetText())
+            .SameAs(IdentifyDirectory(installDirectory.GetText())))
+        return true;
+    HeldFolder held;
+    held.Hold(installDirectory.GetText(), true);
+    InstallationLock lock;
+    if (!lock.Take(installDirectory, LockWaitLimit(), TellWaiting, &log))
+        return true;
+    std::uint32_t skipped = 0;
+    const Recovery recovery = RecoverInstallation(installDirectory, &reporter, &skipped);
+    // A failure is told once, when the run tries again under its own lock.
+    if (recovery == Recovery::kFailed)
+        return true;
+    if (recovery != Recovery::kNone)
+        log.Recovered(installDirectory, recovery, skipped);
+    if (Exists(executablePath))
+        return true;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+}
+
+// Takes the directory when it holds the product executable, or a stopped
+// run's journal that leaves it there once put right (RecoveredOrHalfDone).
+// Nothing else is changed before the log is checked against the
+// installation.
+bool HoldsProduct(const TextString& installDirectory, TextString& executablePath,
+                  const TextString& packageRoot, const CopyReporter& reporter, UpdateLog& log) {
     if (installDirectory.GetLength() == 0)
         return false;
     executablePath.Assign(installDirectory);
     executablePath.EnsureTrailingSeparator().Append(kProductExecutable);
-    if (GetFileAttributesA(executablePath.GetText()) != INVALID_FILE_ATTRIBUTES)
+    if (Exists(executablePath))
         return true;
     const DWORD error = GetLastError();
     TextString journal(installDirectory);
     journal.EnsureTrailingSeparator().Append(work_names::kJournal);
-    if (GetFileAttributesA(journal.GetText()) != INVALID_FILE_ATTRIBUTES)
-        return true;
+    if (Exists(journal))
+        return RecoveredOrHalfDone(installDirectory, executablePath, packageRoot, reporter, log);
     SetLastError(error);
     return false;
 }
 
 bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextString& installDirectory,
-               TextString& executablePath, UpdateLog& log) {
+               TextString& executablePath, const TextString& packageRoot,
+               const CopyReporter& reporter, UpdateLog& log) {
     LONG status = ERROR_SUCCESS;
     installDirectory.Assign(ReadRegistryString(root, kRegistryKey, valueName, &status));
-    const bool found = HoldsProduct(installDirectory, executablePath);
+    const bool found = HoldsProduct(installDirectory, executablePath, packageRoot, reporter, log);
     log.InstallationChecked(rootName, installDirectory, found,
                             found                          ? 0
                             : installDirectory.GetLength() ? GetLastError()
@@ -90,11 +137,12 @@ bool FindUnder(HKEY root, const char* rootName, const char* valueName, TextStrin
     return found;
 }
 
-bool FindInstallation(TextString& installDirectory, TextString& executablePath, UpdateLog& log) {
+bool FindInstallation(TextString& installDirectory, TextString& executablePath,
+                      const TextString& packageRoot, const CopyReporter& reporter, UpdateLog& log) {
     return FindUnder(HKEY_LOCAL_MACHINE, kMachineRootName, kMachineValueName, installDirectory,
-                     executablePath, log) ||
+                     executablePath, packageRoot, reporter, log) ||
            FindUnder(HKEY_CURRENT_USER, kUserRootName, kUserValueName, installDirectory,
-                     executablePath, log);
+                     executablePath, packageRoot, reporter, log);
 }
 
 // What a run comes to; each has its own exit code in a silent run.
@@ -136,8 +184,12 @@ bool ReadManifest(const TextString& packageRoot, PackageManifest& manifest, bool
 // product runs. Nothing is written. The executable first gets only the
 // archive attribute, so that a read-only one may be opened; one that is a
 // link, a junction or another reparse point is refused untouched: an
-// attribute change would change what it leads to.
-bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog& log) {
+// attribute change would change what it leads to. A scanner may hold the
+// executable for a moment, as any other file: the probe waits one step of
+// the run's retries (transient_retry.h) before it takes the product for
+// running.
+bool ProbeProduct(const TextString& executablePath, const CopyReporter& reporter, Outcome& outcome,
+                  UpdateLog& log) {
     const DWORD attributes = GetFileAttributesA(executablePath.GetText());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         outcome = Outcome::kCannotOpen;
@@ -145,8 +197,12 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
         return false;
     }
     SetFileAttributesA(executablePath.GetText(), FILE_ATTRIBUTE_ARCHIVE);
-    HANDLE probe =
-        CreateFileA(executablePath.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE probe = INVALID_HANDLE_VALUE;
+    RetryBudget::ForProbe(&reporter).Run(executablePath, [&] {
+        probe = CreateFileA(executablePath.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+        return probe != INVALID_HANDLE_VALUE;
+    });
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
         return true;
@@ -159,14 +215,6 @@ bool ProbeProduct(const TextString& executablePath, Outcome& outcome, UpdateLog&
                                                : Outcome::kCannotOpen;
     log.ProductNotOpened(executablePath, error);
     return false;
-}
-
-DWORD LockWaitLimit() {
-    return EnvironmentNumber(kLockWaitVariable, 24 * 60 * 60, kLockWaitMilliseconds / 1000) * 1000;
-}
-
-void TellWaiting(void* log, const TextString& lockFile) {
-    static_cast<UpdateLog*>(log)->Waiting(lockFile, LockWaitLimit());
 }
 
 void TellIgnored(void* log, const TextString& word) {
@@ -197,20 +245,21 @@ bool LockRecoverAndProbeProduct(HeldFolder& installation, InstallationLock& lock
         outcome = Outcome::kNotRestored;
         return false;
     }
-    return ProbeProduct(executablePath, outcome, log);
+    return ProbeProduct(executablePath, reporter, outcome, log);
 }
 
 // Measures the package, once a run, for the progress total and for the room
-// its staging takes beside the installed files, and tells whether that room
-// is free. Where the free space cannot be read the run goes on: a volume
-// that fills on the way is undone as any other failure.
+// its staging takes beside the installed files (only what the manifest, when
+// there is one, lists), and tells whether that room is free. Where the free space cannot be read
+// the run goes on: a volume that fills on the way is undone as any other failure.
 bool Fits(const TextString& package, const TextString& installDirectory,
-          const CopyReporter& reporter, std::uint64_t& totalBytes, Shortfall& shortfall,
-          UpdateLog& log) {
+          const CopyReporter& reporter, const PackageManifest* manifest, std::uint64_t& totalBytes,
+          Shortfall& shortfall, UpdateLog& log) {
     const VolumeSpace space = ReadVolumeSpace(installDirectory);
     const PackageFilter filter{reporter.context, reporter.skip};
-    const PackageSize size = MeasurePackage(
-        package, installDirectory, package_names::kSearchPattern, &filter, space.clusterBytes);
+    const PackageSize size =
+        MeasurePackage(package, installDirectory, package_names::kSearchPattern, &filter,
+                       space.clusterBytes, manifest);
     totalBytes = size.bytes;
     if (!space.known) {
         log.SpaceUnknown(installDirectory, space.error);
@@ -365,8 +414,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // whole command line.
     RunSwitches again;
     ReadSwitches(commandLine, again, TellIgnored, &log);
-    const bool installationFound =
-        rootFound && FindInstallation(installDirectory, executablePath, log);
+    const bool installationFound = rootFound && FindInstallation(installDirectory, executablePath,
+                                                                 ownDirectory, reporter, log);
 
     // The log may not be written over the product, the installation or the
     // package; it is checked, and then made, once the installation is known.
@@ -402,7 +451,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         // known to fit (the lock file aside).
         CopyProgress progress(!switches.silent, installDirectory);
         std::uint64_t totalBytes = 0;
-        if (!Fits(ownDirectory, installDirectory, reporter, totalBytes, shortfall, log)) {
+        if (!Fits(ownDirectory, installDirectory, reporter, checked ? &manifest : nullptr,
+                  totalBytes, shortfall, log)) {
             outcome = Outcome::kDiskFull;
         } else {
             progress.SetTotal(totalBytes);

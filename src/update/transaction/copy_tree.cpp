@@ -222,7 +222,7 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
 void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
                           const TextString& sourceDirectory, const TextString& targetDirectory,
                           DWORD folderRefusal) {
-    TextString path;
+    TextString path, installed;
     bool noted = false;
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
          entry = listing.Next(entry)) {
@@ -238,9 +238,16 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
             entry->verdict = folderRefusal;
         if (entry->verdict != ERROR_SUCCESS)
             continue;
-        if (check_ != nullptr && !check_->Admits(path.GetText() + rootLength_)) {
-            entry->verdict = kLeftOut;
-            continue;
+        // A file the manifest does not list is left out; one whose name is
+        // installed is a product file that the manifest lost.
+        if (check_ != nullptr) {
+            installed.Assign(targetDirectory).Append(name);
+            if (!check_->Admits(path.GetText() + rootLength_,
+                                GetFileAttributesA(installed.GetText()) !=
+                                    INVALID_FILE_ATTRIBUTES)) {
+                entry->verdict = kLeftOut;
+                continue;
+            }
         }
         path.Assign(targetDirectory).Append(name);
         bool readOnly = false;

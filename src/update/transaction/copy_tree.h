@@ -110,8 +110,10 @@ struct CopyResult {
 //
 // A `check`, when given, holds the package's manifest: a file it does not
 // list is left out (and told to the check, not to the reporter); a staged
-// copy not as listed, a listed file not found and a top-level Update.exe
-// not as listed are failed files (damagedFiles), and the run is undone.
+// copy not as listed, a listed file not found, a file not listed whose name
+// is installed (a product file that the manifest lost) and a top-level
+// Update.exe not as listed are failed files (damagedFiles), and the run is
+// undone.
 CopyResult CopyTree(const TextString& source, const TextString& target, const char* pattern,
                     const CopyReporter* reporter = nullptr, CopyWatcher* progress = nullptr,
                     PackageCheck* check = nullptr);

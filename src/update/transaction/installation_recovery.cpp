@@ -87,6 +87,32 @@ bool ClearAfterUnusableJournal(const TextString& root, const JournalContents& co
     return cleared;
 }
 
+// A folder of the journal's name that holds something is no run's: nothing
+// in it is removed. It is renamed to a name of its own beside
+// (".Update.journal-<process id>", or with a number after where that is
+// taken), which the run's work never touches, and it is left there.
+bool SetJournalFolderAside(const TextString& path) {
+    const DWORD attributes = GetFileAttributesA(path.GetText());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+            FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    TextString aside;
+    for (DWORD attempt = 0; attempt < 100; ++attempt) {
+        aside.Format("%s-%08lX", path.GetText(), static_cast<unsigned long>(GetCurrentProcessId()));
+        if (attempt != 0) {
+            TextString number;
+            number.Format("-%lu", static_cast<unsigned long>(attempt));
+            aside.Append(number);
+        }
+        if (MoveFileExA(path.GetText(), aside.GetText(), 0))
+            return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
 } // namespace
 
 Recovery RecoverInstallation(const TextString& installDirectory, const CopyReporter* reporter,
@@ -108,9 +134,11 @@ Recovery RecoverInstallation(const TextString& installDirectory, const CopyRepor
     case JournalRead::kCannotRead:
         return Recovery::kFailed;
     case JournalRead::kForeign:
-        if (!ClearAfterUnusableJournal(root, contents, reporter) || !RemoveJournalName(journalPath))
+        if (!ClearAfterUnusableJournal(root, contents, reporter))
             return Recovery::kFailed;
-        return Recovery::kUnusable;
+        if (RemoveJournalName(journalPath))
+            return Recovery::kUnusable;
+        return SetJournalFolderAside(journalPath) ? Recovery::kSetAside : Recovery::kFailed;
     case JournalRead::kRead:
         break;
     }

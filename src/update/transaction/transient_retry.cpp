@@ -28,6 +28,10 @@ RetryBudget RetryBudget::ForRun(const CopyReporter* reporter) {
     return RetryBudget(StepMs(), StepMs() * kRunSteps, reporter);
 }
 
+RetryBudget RetryBudget::ForProbe(const CopyReporter* reporter) {
+    return RetryBudget(StepMs(), StepMs(), reporter);
+}
+
 RetryBudget RetryBudget::ForUndo(const CopyReporter* reporter) {
     return RetryBudget(StepMs() * kUndoFactor, StepMs() * kRunSteps * 2, reporter);
 }
@@ -42,6 +46,8 @@ bool RetryBudget::Pause(DWORD error, DWORD& waited) {
     DWORD pause = kFirstPauseMs;
     while (pause < waited && pause < kLongestPauseMs)
         pause *= 2;
+    if (pause > kLongestPauseMs)
+        pause = kLongestPauseMs;
     if (pause > perStepMs_ - waited)
         pause = perStepMs_ - waited;
     if (pause > leftMs_)

@@ -14,6 +14,7 @@
 #include "copy_tree.h"
 #include "platform/win32_api.h"
 #include "text_string.h"
+#include "transient_error.h"
 
 class RetryBudget {
   public:
@@ -24,6 +25,9 @@ class RetryBudget {
     // The budgets of a run: its staging and commit, and its undo, which
     // waits longer (a file not put back is the worst outcome).
     static RetryBudget ForRun(const CopyReporter* reporter);
+    // One step's worth, for the probe of the product: a running product is
+    // told within it.
+    static RetryBudget ForProbe(const CopyReporter* reporter);
     static RetryBudget ForUndo(const CopyReporter* reporter);
 
     // A stop asked for ends any wait (the user's cancel, while staging).
@@ -32,7 +36,10 @@ class RetryBudget {
     // Runs step (a callable returning true on success, the error in
     // GetLastError otherwise) until it succeeds, fails for good, or the
     // time is spent; a wait is told to the reporter with `path` and the
-    // time waited. The step's result, its last error kept.
+    // time waited, when the step then succeeded or was still held: one that
+    // ended with another error (the file gone, say) or for good waited for
+    // no holder, and its failure is the caller's to tell. The step's
+    // result, its last error kept.
     // `final`, when given, is set by the step when its failure is for good
     // whatever the error (a folder where a file should be, say).
     template <typename Step>
@@ -41,7 +48,8 @@ class RetryBudget {
         bool done;
         while (!(done = step()) && !(final != nullptr && *final) && Pause(GetLastError(), waited)) {
         }
-        if (waited != 0)
+        if (waited != 0 &&
+            (done || (IsTransientError(GetLastError()) && !(final != nullptr && *final))))
             Told(path, waited, done);
         return done;
     }

@@ -88,6 +88,7 @@ bool JournalFile::Create(const TextString& path, DWORD processId) {
     failure_ = ERROR_SUCCESS;
     pendingSize_ = 0;
     written_ = 0;
+    lines_ = 0;
     TextString header;
     header.Format("%s%08lX%s", kHeader, static_cast<unsigned long>(processId), kLineEnd);
     Keep(header.GetText(), header.GetLength());
@@ -101,6 +102,9 @@ void JournalFile::Keep(const char* text, std::uint32_t length) {
 }
 
 void JournalFile::Add(char kind, const char* relativePath) {
+    // Never more lines than a reader takes (as for the size below).
+    if (++lines_ > kMaxJournalLines && failure_ == ERROR_SUCCESS)
+        failure_ = ERROR_FILE_TOO_LARGE;
     const char start[] = {kind, ' '};
     Keep(start, sizeof start);
     Keep(relativePath, static_cast<std::uint32_t>(std::strlen(relativePath)));
@@ -197,6 +201,9 @@ JournalRead ReadJournal(const TextString& path, JournalContents& contents) {
     std::uint32_t held = 0;
     bool first = true, overlong = false;
     DWORD total = 0;
+    // Lines after the first; beyond those of files and folders a run writes
+    // and its two marks, it is no journal of a run.
+    std::uint32_t lines = 0;
     while (reading) {
         DWORD count = 0;
         if (!ReadFile(file, block + held, kReadChunk, &count, nullptr)) {
@@ -211,6 +218,10 @@ JournalRead ReadJournal(const TextString& path, JournalContents& contents) {
         for (std::uint32_t i = 0; i + 1 < held; ++i) {
             if (block[i] != '\r' || block[i + 1] != '\n')
                 continue;
+            if (!first && ++lines > kMaxJournalLines + 2) {
+                usable = reading = false;
+                break;
+            }
             if (overlong || !TakeLine(block + start, i - start, first, contents)) {
                 ++contents.skipped;
                 if (first) {

@@ -19,6 +19,12 @@
 
 enum class JournalState { kStaging, kCommitting, kCommitted };
 
+// The most lines of files and folders a journal holds: more than the
+// largest package (200,000 files and their folders) writes. A later run
+// acts on each line, so that this, not the journal's size in bytes, bounds
+// how long a recovery takes; a run whose journal would hold more fails.
+const std::uint32_t kMaxJournalLines = 250000;
+
 class JournalFile {
   public:
     JournalFile() = default;
@@ -57,6 +63,7 @@ class JournalFile {
     DWORD failure_ = ERROR_SUCCESS;
     bool unflushed_ = false;    // written since the last flush
     std::uint32_t written_ = 0; // bytes written in all
+    std::uint32_t lines_ = 0;   // of files and folders, kept or written
 };
 
 // What a journal left by another run says.
@@ -79,7 +86,8 @@ enum class JournalRead {
 };
 
 // Reads the journal at path. A last line without its line end (cut off by a
-// stopped run) is left out.
+// stopped run) is left out. One of more lines than a run writes is no
+// journal of a run: it is read as far as a run writes.
 JournalRead ReadJournal(const TextString& path, JournalContents& contents);
 
 // Whether a path of a journal stays inside the installation: parts joined

@@ -121,6 +121,8 @@ enum class Recovery {
     kFailed,    // not all of a stopped run could be undone, or its journal could not
                 // be read; the journal stays
     kUnusable,  // a file of the journal's name that no run wrote: removed, nothing done
+    kSetAside,  // a folder of the journal's name that holds something (no run makes one):
+                // renamed, with all in it, so that the run can write its journal
 };
 
 // Undoes (or finishes) what a run stopped on this installation left, from

@@ -279,6 +279,22 @@ TEST_F(UpdateRun, PackageLargerThanTheVolumeIsRefusedBeforeAnythingIsWritten) {
     WriteAll(package_ / "big.dat", Filled(512 << 10, 's'));
     EXPECT_EQ(Run(false, {"/S"}).exitCode, 0);
     EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "new product");
+    // Only what is installed counts: a file of 2 MB that the manifest does
+    // not list, and that is left out, does not.
+    fs::remove(package_ / "big.dat");
+    const std::string make =
+        std::string(UPDATE_MANIFEST_TOOL) + " make " + Quoted(package_.string()) + " 2>/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    WriteAll(package_ / "Thumbs.db", Filled(2 << 20, 't'));
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 0);
+    EXPECT_FALSE(fs::exists(install_ / "Thumbs.db"));
+    // Each file takes whole clusters: many small files that would fit by
+    // their bytes do not.
+    fs::remove(package_ / "Thumbs.db");
+    fs::remove(package_ / ".Update.sha256");
+    for (int i = 0; i < 300; ++i)
+        WriteAll(package_ / "Many" / ("f" + std::to_string(i)), Filled(100, 'm'));
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 112);
 }
 
 TEST_F(UpdateRun, VolumeThatFillsDuringTheRunLeavesEveryFileOld) {

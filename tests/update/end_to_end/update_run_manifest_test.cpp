@@ -97,6 +97,18 @@ TEST_F(ManifestRun, ADamagedOrIncompletePackageIsRefusedAndTheInstallationStaysA
          "Anders als in der Dateiliste (SHA-256): "},
         {"Update.exe changed",
          [&] { std::ofstream(package_ / "Update.exe", std::ios::app) << '\0'; }, "Update.exe"},
+        // A manifest cut short: a.txt, installed, is a product file it lost.
+        {"an installed file left out of the manifest",
+         [&] {
+             const std::string text = ReadAll(package_ / ".Update.sha256");
+             const std::size_t at = text.find("  a.txt\n");
+             ASSERT_NE(at, std::string::npos) << text;
+             const std::size_t start = text.rfind('\n', at);
+             WriteAll(package_ / ".Update.sha256",
+                      text.substr(0, start == std::string::npos ? 0 : start + 1) +
+                          text.substr(at + 8));
+         },
+         "Nicht in der Dateiliste, aber installiert (Dateiliste unvollst\xE4ndig): "},
     };
     const std::string good = ReadAll(big);
     bool boxShown = false;
@@ -157,6 +169,11 @@ TEST_F(ManifestRun, AManifestThatDoesNotParseRefusesThePackageBeforeAnythingIsTo
     ExpectUnchanged("malformed");
     EXPECT_FALSE(fs::exists(install_ / ".Update.journal"));
     EXPECT_NE(Log().find(".Update.sha256, Zeile 5"), std::string::npos) << Log();
+    // A link that leads nowhere is no absent manifest either.
+    fs::remove(package_ / ".Update.sha256");
+    fs::create_symlink(root_ / "nowhere", package_ / ".Update.sha256");
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 13);
+    ExpectUnchanged("a dangling link");
 }
 
 } // namespace

@@ -254,12 +254,16 @@ TEST_F(TransactionRun, JournalNameOfAnotherKindIsRemoved) {
         const char* what;
         std::function<void(const fs::path&)> make;
         bool read;
+        const char* kept = ""; // what a folder of that name held, kept under another name
     } cases[] = {
         {"empty after a power cut", text(""), false},
         {"cut inside its first line", text("Brenvolt-Upd"), false},
         {"a first line of no run", text("Brenvolt-Update-Journal 0000AB\r\nN Sub\\x\r\n"), false},
         {"a FIFO", [](const fs::path& journal) { mkfifo(journal.c_str(), 0644); }, false},
         {"a folder", [](const fs::path& journal) { fs::create_directory(journal); }, false},
+        {"a folder that holds a file",
+         [](const fs::path& journal) { WriteAll(journal / "keep.txt", "someone's"); }, false,
+         "someone's"},
         {"a dangling link",
          [](const fs::path& journal) { fs::create_symlink(journal.string() + ".gone", journal); },
          false},
@@ -297,6 +301,16 @@ TEST_F(TransactionRun, JournalNameOfAnotherKindIsRemoved) {
         EXPECT_EQ(TemporaryFiles(install_ / "Sub" / "Deeper"),
                   c.read ? ".Update-0000ABCD-00000002.tmp " : "");
         EXPECT_EQ(ReadAll(log).find(".Update-0000ABCD-00000000.old") != std::string::npos, !c.read);
+        std::string kept;
+        for (const auto& entry : fs::directory_iterator(install_))
+            if (entry.path().filename().string().rfind(".Update.journal-", 0) == 0)
+                kept += ReadAll(entry.path() / "keep.txt");
+        EXPECT_EQ(kept, c.kept);
+        if (*c.kept != '\0') {
+            EXPECT_NE(ReadAll(log).find("Ordner mit dem Namen des Journals umbenannt"),
+                      std::string::npos)
+                << ReadAll(log);
+        }
     }
 }
 

@@ -508,4 +508,62 @@ TEST_F(UnattendedRun, NamesThatWouldForgeALineOrCollideAreNotCopied) {
         EXPECT_FALSE(fs::exists(install_ / name)) << name;
 }
 
+// A folder of the first root without BV.EXE but with a stopped run's journal
+// is put right first; one that still has no BV.EXE gives way to the second
+// root, where the product is installed. One whose journal cannot be put right
+// ends the run as a stopped run that cannot be undone: never passed over.
+TEST_F(UnattendedRun, AJournalWithoutTheProductGivesWayToTheNextRootOnceRecovered) {
+    // A file that cannot go back is not waited for long here.
+    environment_ = "UPDATE_RETRY_STEP_MS=100";
+    for (const bool recoverable : {true, false}) {
+        SCOPED_TRACE(recoverable ? "recoverable" : "not recoverable");
+        Reset();
+        const fs::path other = root_ / "other";
+        Registry(other.string(), install_.string());
+        Product();
+        WriteAll(other / ".Update.journal",
+                 "Brenvolt-Update-Journal 00000001\r\nN x.txt\r\nR a.txt\r\nC\r\n");
+        WriteAll(other / ".Update-00000001-00000000.tmp", "staged x");
+        WriteAll(other / ".Update-00000001-00000001.old", "old a");
+        if (!recoverable)
+            fs::create_directories(other / "a.txt");
+        WriteAll(package_ / "b.txt", "b");
+        EXPECT_EQ(Run(false, {"/S"}).exitCode, recoverable ? 0 : 31);
+        EXPECT_EQ(fs::exists(install_ / "b.txt"), recoverable);
+        EXPECT_FALSE(fs::exists(other / "b.txt"));
+        EXPECT_EQ(fs::exists(other / ".Update.journal"), !recoverable);
+        if (recoverable) {
+            EXPECT_EQ(ReadAll(other / "a.txt"), "old a");
+            EXPECT_EQ(TemporaryFiles(other), "");
+        }
+    }
+}
+
+// BV.EXE held for a moment when the run starts (a scanner) is waited for; a
+// running product still gets its box within about two seconds.
+TEST_F(UnattendedRun, AProductHeldForAMomentIsWaitedForAndARunningOneIsToldSoon) {
+    Installed();
+    WriteAll(package_ / "a.txt", "a");
+    HANDLE held = CreateFileA((install_ / "BV.EXE").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread release([held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        CloseHandle(held);
+    });
+    const int heldRun = Run(false, {"/S"}).exitCode;
+    release.join();
+    EXPECT_EQ(heldRun, 0);
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "a");
+
+    Reset();
+    Registry(install_.string());
+    RunningProduct();
+    WriteAll(package_ / "a.txt", "a");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(false, {"/S"}).exitCode, 32);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(fs::exists(install_ / "a.txt"));
+}
+
 } // namespace

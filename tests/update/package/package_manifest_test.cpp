@@ -1,6 +1,7 @@
 // SHA-256 through the platform (CNG on Windows and under Wine, libcrypto on
 // the stand-in) against published vectors, and the manifest reader.
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,17 @@ TEST(Sha256, KnownVectorsWholeAndInPieces) {
     }
 }
 
+// Two digests are one only when all their bytes are.
+TEST(Sha256, DigestsThatDifferInAnyByteDiffer) {
+    Sha256Digest first = {}, second = {};
+    EXPECT_TRUE(first == second);
+    for (std::uint32_t at : {0u, 7u, 8u, Sha256Digest::kSize - 1}) {
+        second = first;
+        second.bytes[at] = 1;
+        EXPECT_FALSE(first == second) << at;
+    }
+}
+
 TEST(Sha256, HashFileReadsItWholeAndFailsOnAMissingOne) {
     TempTree tree;
     tree.WriteFile("abc.txt", std::string(100000, 'a'));
@@ -69,6 +81,9 @@ TEST(PackageManifest, ReadsWhatWindowsToolsWriteAndFindsWithoutCase) {
     EXPECT_NE(manifest.Find("FAQ.TXT"), nullptr);
     EXPECT_EQ(manifest.Find("Data\\Sub"), nullptr);
     EXPECT_EQ(manifest.Find("Data/Sub/Map.dat"), nullptr);
+    const std::string umlaut = kAbc + "  \xC4.dat\n";
+    ASSERT_TRUE(manifest.Parse(umlaut.data(), static_cast<std::uint32_t>(umlaut.size())));
+    EXPECT_NE(manifest.Find("\xE4.DAT"), nullptr);
 }
 
 // Each refuses the whole manifest at its line (the second).
@@ -82,6 +97,7 @@ TEST(PackageManifest, RefusesEveryBadLine) {
         kAbc.substr(1) + "  ok2.txt",              // 63 digits
         kAbc + "0  ok2.txt",                       // 65 digits
         "g" + kAbc.substr(1) + "  ok2.txt",        // not hex
+        "0g" + kAbc.substr(2) + "  ok2.txt",       // not hex, as a byte's second digit
         "\\" + kAbc + "  ok\\\\2.txt",             // sha256sum's escaped form
         kAbc + "  /etc/passwd",                    // absolute
         kAbc + "  ../outside.txt",                 // up
@@ -104,6 +120,18 @@ TEST(PackageManifest, RefusesEveryBadLine) {
         PackageManifest manifest;
         EXPECT_FALSE(manifest.Parse(text.data(), static_cast<std::uint32_t>(text.size()))) << line;
         EXPECT_EQ(manifest.BadLine(), 2u) << line;
+    }
+    // A path listed twice in the pair that sorts first, or in two cases
+    // that are one name on Windows, beyond ASCII too.
+    const std::pair<const char*, const char*> twice[] = {{"a.txt", "A.TXT"},
+                                                         {"\xC4.dat", "\xE4.dat"}};
+    for (const auto& pair : twice) {
+        const std::string text = kAbc + "  " + pair.first + "\n" + kAbc + "  " + pair.second +
+                                 "\n" + kAbc + "  last.txt\n";
+        PackageManifest manifest;
+        EXPECT_FALSE(manifest.Parse(text.data(), static_cast<std::uint32_t>(text.size())))
+            << pair.second;
+        EXPECT_EQ(manifest.BadLine(), 2u) << pair.second;
     }
 }
 

@@ -3,12 +3,14 @@
 // filter leaves out, and nothing twice through a link back to a folder
 // above (two such links would make a walk that follows them endless).
 #include <string>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "package_size.h"
 #include "temp_tree.h"
+#include "volume_space.h"
 #include "watchdog.h"
 
 namespace {
@@ -46,6 +48,24 @@ TEST(MeasurePackage, CountsTheFilesTheCopyCopiesAndEachOnce) {
     const std::uint64_t journal = 64 + (5 + 3 + 8 + 14 + 7 + 13) + 6 * 4;
     EXPECT_EQ(MeasurePackage(source, target, "*.*", &filter, 1).staged, 70 + journal);
     EXPECT_EQ(MeasurePackage(source, target, "*.*", &filter, 4096).staged, 4 * 4096u);
+    // With a manifest, only what it lists: a.txt and Outside\c.txt here.
+    const std::string listed = std::string(64, '0') + "  a.txt\n" + std::string(64, '0') +
+                               "  Outside/c.txt\n" + std::string(64, '0') + "  gone.txt\n";
+    PackageManifest manifest;
+    ASSERT_TRUE(manifest.Parse(listed.data(), static_cast<std::uint32_t>(listed.size())));
+    EXPECT_EQ(MeasurePackage(source, target, "*.*", &filter, 1, &manifest).bytes, 10u + 40u);
+    EXPECT_EQ(MeasurePackage(source, target, "*.*", &filter, 4096, &manifest).staged, 3 * 4096u);
+}
+
+// The room read for the check: a cluster is the file system's fragment, not
+// one sector of it.
+TEST(ReadVolumeSpace, TellsTheClusterOfTheVolume) {
+    TempTree tree;
+    struct statvfs volume = {};
+    ASSERT_EQ(statvfs(tree.Root().c_str(), &volume), 0);
+    const VolumeSpace space = ReadVolumeSpace(TextString(tree.Root().c_str()));
+    ASSERT_TRUE(space.known);
+    EXPECT_EQ(space.clusterBytes, volume.f_frsize);
 }
 
 } // namespace

@@ -23,6 +23,10 @@ struct Refusal {
 bool tryFolders = false;
 int foldersNotHeld = 0;
 
+// Set: the first rename to a staged name (the undo's) first moves this
+// folder away, as another program might.
+std::string folderToSwap;
+
 bool EndsWith(const char* text, const std::string& end) {
     const std::string whole(text == nullptr ? "" : text);
     return whole.size() >= end.size() &&
@@ -42,6 +46,10 @@ extern "C" BOOL __wrap__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flag
             ++foldersNotHeld;
             __real__Z11MoveFileExAPKcS0_j(aside.c_str(), folder.c_str(), 0);
         }
+    }
+    if (!folderToSwap.empty() && EndsWith(to, ".tmp")) {
+        __real__Z11MoveFileExAPKcS0_j(folderToSwap.c_str(), (folderToSwap + ".gone").c_str(), 0);
+        folderToSwap.clear();
     }
     if (!refusal.to.empty() && EndsWith(from, refusal.from) && EndsWith(to, refusal.to)) {
         SetLastError(ERROR_SHARING_VIOLATION);
@@ -125,6 +133,25 @@ TEST(CommitThatFails, FoldersOfEveryRenameAreHeld) {
     EXPECT_EQ(result.state, InstallState::kUnchanged);
     EXPECT_EQ(foldersNotHeld, 0);
     EXPECT_EQ(tree.ReadFile("install\\Data\\Deep\\c.txt"), "old c");
+}
+
+// The run's own undo was there when it noted each folder: one that is gone
+// by the time it is undone was moved by someone, with the run's files in it,
+// and the run says that it could not put everything back.
+TEST(CommitThatFails, AFolderMovedAwayDuringTheUndoIsNotPassedOver) {
+    setenv("UPDATE_RETRY_STEP_MS", "50", 1);
+    TempTree tree;
+    for (const char* name : {"a.txt", "c.txt", "Data\\b.txt"})
+        tree.WriteFile(std::string("package\\") + name, "new");
+    tree.WriteFile("install\\Data\\b.txt", "old b");
+    refusal = {".tmp", "c.txt"};
+    folderToSwap = tree.Path("install\\Data");
+    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                       TextString(tree.Path("install").c_str()), "*.*");
+    refusal = {};
+    folderToSwap.clear();
+    EXPECT_TRUE(tree.Exists("install\\Data.gone"));
+    EXPECT_EQ(result.state, InstallState::kDamaged);
 }
 
 } // namespace

@@ -10,7 +10,10 @@
 #include "copy_tree.h"
 #include "directory_identity.h"
 #include "entry_name.h"
+#include "package_check.h"
+#include "package_manifest.h"
 #include "platform/win32_api.h"
+#include "sha256.h"
 #include "temp_tree.h"
 
 namespace {
@@ -27,6 +30,29 @@ Copy CopyPackage(const TempTree& tree, const std::string& target = "install",
                                        TextString(tree.Path(target).c_str()), "*.*", reporter);
     return {result.copied, result.Failures(), result};
 }
+
+// Holds a file, sharing nothing, from now until `ms` milliseconds on, as a
+// scanner holds one for a moment.
+struct MomentaryHolder {
+    HANDLE file, thread;
+    DWORD ms;
+    MomentaryHolder(const std::string& path, DWORD milliseconds)
+        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+          thread(nullptr), ms(milliseconds) {
+        EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+        thread = CreateThread(nullptr, 0, Release, this, 0, nullptr);
+    }
+    ~MomentaryHolder() {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    static DWORD WINAPI Release(LPVOID self) {
+        MomentaryHolder& holder = *static_cast<MomentaryHolder*>(self);
+        Sleep(holder.ms);
+        CloseHandle(holder.file);
+        return 0;
+    }
+};
 
 // The names of temporary files of the copy in a directory of the tree.
 std::string TemporaryFiles(const TempTree& tree, const std::string& directory) {
@@ -359,6 +385,61 @@ TEST(CopyTree, RefusedTargetLeavesTheInstallationAsItWas) {
         EXPECT_EQ(TemporaryFiles(tree, "install"), "") << c.what;
         EXPECT_FALSE(tree.Exists("install\\.Update.journal")) << c.what;
     }
+}
+
+// The manifest line of a file of the tree, as update-manifest writes it.
+std::string ListedLine(const TempTree& tree, const std::string& relative) {
+    Sha256 hasher;
+    Sha256Digest digest = {};
+    char buffer[4096];
+    EXPECT_TRUE(
+        hasher.HashFile(tree.Path("package\\" + relative).c_str(), buffer, sizeof buffer, digest));
+    static const char kHex[] = "0123456789abcdef";
+    std::string line;
+    for (BYTE byte : digest.bytes)
+        line += std::string(1, kHex[byte >> 4]) + kHex[byte & 15];
+    std::string path = relative;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return line + "  " + path + "\n";
+}
+
+// Only the top-level Update.exe is the program that runs, and the one the
+// manifest lists: one further in is neither installed nor checked.
+TEST(CopyTree, OnlyTheTopLevelUpdateExeIsChecked) {
+    TempTree tree;
+    tree.WriteFile("package\\Update.exe", "program");
+    tree.WriteFile("package\\a.txt", "new a");
+    tree.WriteFile("package\\Tools\\Update.exe", "another program");
+    tree.WriteFile("package\\Tools\\b.txt", "new b");
+    tree.MakeDirectory("install");
+    const std::string text = ListedLine(tree, "Update.exe") + ListedLine(tree, "a.txt") +
+                             ListedLine(tree, "Tools\\b.txt");
+    PackageManifest manifest;
+    ASSERT_TRUE(manifest.Parse(text.data(), static_cast<std::uint32_t>(text.size())));
+    PackageCheck check(manifest, TextString(tree.Path("package").c_str()), nullptr, nullptr);
+    const CopyResult result =
+        CopyTree(TextString(tree.Path("package").c_str()), TextString(tree.Path("install").c_str()),
+                 "*.*", nullptr, nullptr, &check);
+    EXPECT_EQ(result.state, InstallState::kInstalled);
+    EXPECT_EQ(result.damagedFiles, 0u);
+    EXPECT_EQ(tree.ReadFile("install\\Tools\\b.txt"), "new b");
+    EXPECT_FALSE(tree.Exists("install\\Tools\\Update.exe"));
+}
+
+// A package file that another program holds for a moment (a scanner) is
+// waited for, not failed.
+TEST(CopyTree, APackageFileHeldForAMomentIsWaitedFor) {
+    TempTree tree;
+    tree.WriteFile("package\\a.txt", "new a");
+    tree.WriteFile("install\\a.txt", "old a");
+    CopyResult result;
+    {
+        MomentaryHolder holder(tree.Path("package\\a.txt"), 300);
+        result = CopyTree(TextString(tree.Path("package").c_str()),
+                          TextString(tree.Path("install").c_str()), "*.*");
+    }
+    EXPECT_EQ(result.state, InstallState::kInstalled);
+    EXPECT_EQ(tree.ReadFile("install\\a.txt"), "new a");
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The journal reaches the disk before what it names can: the linker routes
 // the core's calls that make folders, stage files and rename through this
-// file (--wrap), which looks at the journal on the disk at each of them.
+// file (--wrap), which looks at the journal on the disk at each of them, and
+// can make a staged copy come out otherwise than its package file.
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -9,11 +11,19 @@
 #include <gtest/gtest.h>
 
 #include "copy_tree.h"
+#include "package_check.h"
+#include "package_manifest.h"
 #include "temp_tree.h"
+#include "update_transaction.h"
 
 namespace {
 
-std::string journalPath; // empty: nothing is looked at
+std::string journalPath;       // empty: nothing is looked at
+bool spoilStaged = false;      // the first byte of each staged copy made another
+bool failJournalLines = false; // each write to a journal but its first line fails
+bool failJournalReads = false; // a journal cannot be read
+bool journalLooksHuge = false; // a journal's size is told as larger than any run writes
+std::vector<std::string> foldersMade;
 bool journalUnflushed = false;
 std::vector<std::string> problems;
 
@@ -56,9 +66,37 @@ extern "C" {
 BOOL __real__Z9WriteFilePvPKvjPjP11_OVERLAPPED(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 BOOL __wrap__Z9WriteFilePvPKvjPjP11_OVERLAPPED(HANDLE file, LPCVOID data, DWORD size,
                                                LPDWORD written, LPOVERLAPPED overlapped) {
-    if (IsJournal(file))
+    if (IsJournal(file)) {
+        if (failJournalLines &&
+            std::string(static_cast<const char*>(data), size).find("Brenvolt-Update-Journal") ==
+                std::string::npos) {
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        }
         journalUnflushed = true;
+    }
     return __real__Z9WriteFilePvPKvjPjP11_OVERLAPPED(file, data, size, written, overlapped);
+}
+
+BOOL __real__Z8ReadFilePvS_jPjP11_OVERLAPPED(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL __wrap__Z8ReadFilePvS_jPjP11_OVERLAPPED(HANDLE file, LPVOID data, DWORD size, LPDWORD read,
+                                             LPOVERLAPPED overlapped) {
+    if (failJournalReads && IsJournal(file)) {
+        SetLastError(ERROR_CRC);
+        return FALSE;
+    }
+    return __real__Z8ReadFilePvS_jPjP11_OVERLAPPED(file, data, size, read, overlapped);
+}
+
+BOOL __real__Z26GetFileInformationByHandlePvP27_BY_HANDLE_FILE_INFORMATION(
+    HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+BOOL __wrap__Z26GetFileInformationByHandlePvP27_BY_HANDLE_FILE_INFORMATION(
+    HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    const BOOL told =
+        __real__Z26GetFileInformationByHandlePvP27_BY_HANDLE_FILE_INFORMATION(file, information);
+    if (told && journalLooksHuge && IsJournal(file))
+        information->nFileSizeHigh = 1;
+    return told;
 }
 
 BOOL __real__Z16FlushFileBuffersPv(HANDLE);
@@ -73,6 +111,7 @@ BOOL __real__Z16CreateDirectoryAPKcP20_SECURITY_ATTRIBUTES(LPCSTR, LPSECURITY_AT
 BOOL __wrap__Z16CreateDirectoryAPKcP20_SECURITY_ATTRIBUTES(LPCSTR path,
                                                            LPSECURITY_ATTRIBUTES security) {
     ExpectDurableLine("D " + Below(installRoot, path), std::string("folder ") + path);
+    foldersMade.push_back(path);
     return __real__Z16CreateDirectoryAPKcP20_SECURITY_ATTRIBUTES(path, security);
 }
 
@@ -83,8 +122,15 @@ BOOL __real__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(L
 BOOL __wrap__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
     LPCSTR from, LPCSTR to, LPPROGRESS_ROUTINE routine, LPVOID data, LPBOOL cancel, DWORD flags) {
     ExpectDurableLine("N " + Below(packageRoot, from), std::string("staged ") + to);
-    return __real__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
+    const BOOL copied = __real__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
         from, to, routine, data, cancel, flags);
+    if (copied && spoilStaged) {
+        HANDLE staged = CreateFileA(to, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(staged, "x", 1, &written, nullptr);
+        CloseHandle(staged);
+    }
+    return copied;
 }
 
 BOOL __real__Z11MoveFileExAPKcS0_j(LPCSTR, LPCSTR, DWORD);
@@ -111,6 +157,82 @@ TEST(JournalOrder, EachLineIsOnTheDiskBeforeWhatItNames) {
     EXPECT_EQ(result.state, InstallState::kInstalled);
     EXPECT_EQ(tree.ReadFile("install\\New\\Deeper\\c.txt"), "new");
     EXPECT_EQ(problems, std::vector<std::string>());
+}
+
+// What is checked is the staged copy, not the package file a second time: a
+// copy that came out otherwise (the package file changed while it was read)
+// is not installed.
+TEST(StagedCheck, TheStagedCopyIsWhatIsHashed) {
+    TempTree tree;
+    tree.WriteFile("package\\a.txt", "abc");
+    tree.WriteFile("install\\a.txt", "old");
+    // The SHA-256 of "abc".
+    const std::string text =
+        "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  a.txt\n";
+    PackageManifest manifest;
+    ASSERT_TRUE(manifest.Parse(text.data(), static_cast<std::uint32_t>(text.size())));
+    PackageCheck check(manifest, TextString(tree.Path("package").c_str()), nullptr, nullptr);
+    spoilStaged = true;
+    const CopyResult result =
+        CopyTree(TextString(tree.Path("package").c_str()), TextString(tree.Path("install").c_str()),
+                 "*.*", nullptr, nullptr, &check);
+    spoilStaged = false;
+    EXPECT_EQ(result.state, InstallState::kUnchanged);
+    EXPECT_EQ(result.damagedFiles, 1u);
+    EXPECT_EQ(tree.ReadFile("install\\a.txt"), "old");
+}
+
+// A folder is made only once its line is on the disk: when the line cannot
+// be written, the folder is not made, and the run is undone.
+TEST(JournalOrder, NoFolderIsMadeWhoseLineCouldNotBeWritten) {
+    TempTree tree;
+    tree.WriteFile("package\\a.txt", "new");
+    tree.WriteFile("package\\New\\b.txt", "new");
+    tree.MakeDirectory("install");
+    foldersMade.clear();
+    failJournalLines = true;
+    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                       TextString(tree.Path("install").c_str()), "*.*");
+    failJournalLines = false;
+    EXPECT_EQ(result.state, InstallState::kUnchanged);
+    EXPECT_EQ(foldersMade, std::vector<std::string>());
+    EXPECT_FALSE(tree.Exists("install\\a.txt"));
+}
+
+// A journal that is there but cannot be read may stand for a half-done
+// installation: the recovery fails, and the journal stays.
+TEST(Recovery, AJournalThatCannotBeReadFails) {
+    TempTree tree;
+    tree.WriteFile("install\\.Update.journal",
+                   "Brenvolt-Update-Journal 0000ABCD\r\nR a.txt\r\nC\r\n");
+    tree.WriteFile("install\\.Update-0000ABCD-00000000.old", "old a");
+    failJournalReads = true;
+    const Recovery recovery =
+        RecoverInstallation(TextString(tree.Path("install").c_str()), nullptr);
+    failJournalReads = false;
+    EXPECT_EQ(recovery, Recovery::kFailed);
+    EXPECT_TRUE(tree.Exists("install\\.Update.journal"));
+    EXPECT_TRUE(tree.Exists("install\\.Update-0000ABCD-00000000.old"));
+}
+
+// A journal that no run wrote whole puts a backup back only through folders
+// it can hold: never through a link, which may lead anywhere.
+TEST(Recovery, AnUnusableJournalPutsNothingBackThroughALink) {
+    TempTree tree;
+    tree.WriteFile("outside\\.Update-0000ABCD-00000000.old", "someone's");
+    tree.MakeDirectory("install");
+    std::filesystem::create_symlink(tree.Root() + "/outside", tree.Root() + "/install/Sub");
+    tree.WriteFile("install\\.Update.journal",
+                   "Brenvolt-Update-Journal 0000ABCD\r\nR Sub\\a.txt\r\nR b.txt\r\n");
+    tree.WriteFile("install\\.Update-0000ABCD-00000001.old", "old b");
+    journalLooksHuge = true;
+    const Recovery recovery =
+        RecoverInstallation(TextString(tree.Path("install").c_str()), nullptr);
+    journalLooksHuge = false;
+    EXPECT_EQ(recovery, Recovery::kUnusable);
+    EXPECT_TRUE(tree.Exists("outside\\.Update-0000ABCD-00000000.old"));
+    EXPECT_FALSE(tree.Exists("outside\\a.txt"));
+    EXPECT_EQ(tree.ReadFile("install\\b.txt"), "old b");
 }
 
 } // namespace

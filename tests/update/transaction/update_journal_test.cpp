@@ -7,6 +7,7 @@
 
 #include "temp_tree.h"
 #include "update_journal.h"
+#include "update_transaction.h"
 
 namespace {
 
@@ -21,6 +22,29 @@ std::string Changes(const JournalContents& contents) {
         text += std::string(text.empty() ? "" : "|") + change.kind + " " + change.path;
     return text;
 }
+
+// Holds a file, sharing nothing, from now until `ms` milliseconds on, as a
+// scanner holds one for a moment.
+struct MomentaryHolder {
+    HANDLE file, thread;
+    DWORD ms;
+    MomentaryHolder(const std::string& path, DWORD milliseconds)
+        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+          thread(nullptr), ms(milliseconds) {
+        EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+        thread = CreateThread(nullptr, 0, Release, this, 0, nullptr);
+    }
+    ~MomentaryHolder() {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    static DWORD WINAPI Release(LPVOID self) {
+        MomentaryHolder& holder = *static_cast<MomentaryHolder*>(self);
+        Sleep(holder.ms);
+        CloseHandle(holder.file);
+        return 0;
+    }
+};
 
 TEST(JournalReader, TakesOnlyWhatARunWrites) {
     const struct {
@@ -58,6 +82,11 @@ TEST(JournalReader, TakesOnlyWhatARunWrites) {
          JournalRead::kRead, JournalState::kStaging, "R ok.txt", 1},
         {std::string(kHeader) + std::string("R a\0b\r\nR ok.txt\r\n", 17), JournalRead::kRead,
          JournalState::kStaging, "R ok.txt", 1},
+        // A line longer than a read: its tail, where the next read begins, is
+        // part of it and no record of its own.
+        {std::string(kHeader) + "R " + std::string(65536 - sizeof kHeader + 1 - 2, 'x') +
+             "R tail.txt\r\nR ok.txt\r\n",
+         JournalRead::kRead, JournalState::kStaging, "R ok.txt", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -79,6 +108,57 @@ TEST(JournalReader, NoJournalOrOneOfAnotherKind) {
     tree.MakeDirectory(".Update.journal");
     EXPECT_EQ(ReadJournal(path, contents), JournalRead::kForeign);
     EXPECT_EQ(Changes(contents), "");
+}
+
+// Once every file of a stopped run was in, only its old files are left to
+// remove: one that another program holds for a moment is waited for and
+// removed; the recovery is complete.
+TEST(Recovery, AnOldFileHeldForAMomentIsRemovedOnceLetGo) {
+    TempTree tree;
+    tree.WriteFile("install\\.Update.journal", std::string(kHeader) + "R a.txt\r\nC\r\nK\r\n");
+    tree.WriteFile("install\\a.txt", "new a");
+    tree.WriteFile("install\\.Update-0000ABCD-00000000.old", "old a");
+    Recovery recovery;
+    {
+        MomentaryHolder holder(tree.Path("install\\.Update-0000ABCD-00000000.old"), 300);
+        recovery = RecoverInstallation(TextString(tree.Path("install").c_str()), nullptr);
+    }
+    EXPECT_EQ(recovery, Recovery::kCompleted);
+    EXPECT_FALSE(tree.Exists("install\\.Update-0000ABCD-00000000.old"));
+    EXPECT_FALSE(tree.Exists("install\\.Update.journal"));
+    EXPECT_EQ(tree.ReadFile("install\\a.txt"), "new a");
+}
+
+// A recovery acts on each line: the lines, not only the bytes, are bounded.
+// A run writes no more than a reader takes; one of more is no run's.
+TEST(JournalLines, NoMoreThanTheMostARunWrites) {
+    TempTree tree;
+    const TextString path(tree.Path(".Update.journal").c_str());
+    JournalFile journal;
+    ASSERT_TRUE(journal.Create(path, 0xABCD));
+    for (std::uint32_t i = 0; i < kMaxJournalLines; ++i)
+        journal.Add('N', "a.txt");
+    EXPECT_TRUE(journal.WriteOut());
+    EXPECT_TRUE(journal.Mark(JournalState::kCommitting));
+    journal.Close();
+    JournalContents contents;
+    EXPECT_EQ(ReadJournal(path, contents), JournalRead::kRead);
+    EXPECT_EQ(contents.state, JournalState::kCommitting);
+
+    ASSERT_TRUE(DeleteFileA(path.GetText()));
+    ASSERT_TRUE(journal.Create(path, 0xABCD));
+    for (std::uint32_t i = 0; i <= kMaxJournalLines; ++i)
+        journal.Add('N', "a.txt");
+    EXPECT_FALSE(journal.WriteOut());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
+    journal.Close();
+
+    std::string text = kHeader;
+    for (std::uint32_t i = 0; i < kMaxJournalLines + 3; ++i)
+        text += "N a.txt\r\n";
+    tree.WriteFile(".Update.journal", text);
+    JournalContents more;
+    EXPECT_EQ(ReadJournal(path, more), JournalRead::kForeign);
 }
 
 } // namespace
