@@ -10,6 +10,7 @@
 #include "copy_tree.h"
 #include "directory_identity.h"
 #include "entry_name.h"
+#include "momentary_holder.h"
 #include "package_check.h"
 #include "package_manifest.h"
 #include "platform/win32_api.h"
@@ -30,29 +31,6 @@ Copy CopyPackage(const TempTree& tree, const std::string& target = "install",
                                        TextString(tree.Path(target).c_str()), "*.*", reporter);
     return {result.copied, result.Failures(), result};
 }
-
-// Holds a file, sharing nothing, from now until `ms` milliseconds on, as a
-// scanner holds one for a moment.
-struct MomentaryHolder {
-    HANDLE file, thread;
-    DWORD ms;
-    MomentaryHolder(const std::string& path, DWORD milliseconds)
-        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
-          thread(nullptr), ms(milliseconds) {
-        EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
-        thread = CreateThread(nullptr, 0, Release, this, 0, nullptr);
-    }
-    ~MomentaryHolder() {
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-    }
-    static DWORD WINAPI Release(LPVOID self) {
-        MomentaryHolder& holder = *static_cast<MomentaryHolder*>(self);
-        Sleep(holder.ms);
-        CloseHandle(holder.file);
-        return 0;
-    }
-};
 
 // The names of temporary files of the copy in a directory of the tree.
 std::string TemporaryFiles(const TempTree& tree, const std::string& directory) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "momentary_holder.h"
 #include "temp_tree.h"
 #include "update_journal.h"
 #include "update_transaction.h"
@@ -22,29 +23,6 @@ std::string Changes(const JournalContents& contents) {
         text += std::string(text.empty() ? "" : "|") + change.kind + " " + change.path;
     return text;
 }
-
-// Holds a file, sharing nothing, from now until `ms` milliseconds on, as a
-// scanner holds one for a moment.
-struct MomentaryHolder {
-    HANDLE file, thread;
-    DWORD ms;
-    MomentaryHolder(const std::string& path, DWORD milliseconds)
-        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
-          thread(nullptr), ms(milliseconds) {
-        EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
-        thread = CreateThread(nullptr, 0, Release, this, 0, nullptr);
-    }
-    ~MomentaryHolder() {
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-    }
-    static DWORD WINAPI Release(LPVOID self) {
-        MomentaryHolder& holder = *static_cast<MomentaryHolder*>(self);
-        Sleep(holder.ms);
-        CloseHandle(holder.file);
-        return 0;
-    }
-};
 
 TEST(JournalReader, TakesOnlyWhatARunWrites) {
     const struct {
