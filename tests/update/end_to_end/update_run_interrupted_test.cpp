@@ -312,16 +312,16 @@ TEST_F(UpdateRun, VolumeThatFillsDuringTheRunLeavesEveryFileOld) {
     WriteAll(package_ / "a.dat", "new a");
     WriteAll(package_ / "b.dat", "new b");
     // The package fits when the run checks; another program fills the
-    // volume once the first file is staged (each file pauses the run), and
-    // the two files after it fail (on a loaded machine the run may have
-    // staged the second before the volume is full: then only the last).
+    // volume once the first file is being staged (each file pauses the run),
+    // and the files still to be written fail: mostly the two after it, but
+    // the filler may come before the first is whole or after the second.
     environment_ = "UPDATE_STANDIN_COPY_DELAY_MS=300";
     StartedRun run(Command(package_, "exec"), root_ / "stderr.txt");
     ASSERT_TRUE(AwaitTemporaryFile(install_, run));
     std::ofstream(volume / "filler", std::ios::binary) << Filled(1 << 20, 'f');
     EXPECT_EQ(run.Finish(), 0);
     const std::string box = AfterProgressLine(run.MessageBox());
-    EXPECT_TRUE(box == NotInstalled(2) || box == NotInstalled(1)) << box;
+    EXPECT_TRUE(box == NotInstalled(1) || box == NotInstalled(2) || box == NotInstalled(3)) << box;
     EXPECT_TRUE(ReadAll(install_ / "BV.EXE") == oldProduct) << "BV.EXE is not the old file";
     EXPECT_TRUE(ReadAll(install_ / "a.dat") == oldData) << "a.dat is not the old file";
     EXPECT_FALSE(fs::exists(install_ / "b.dat"));
