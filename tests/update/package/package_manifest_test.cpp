@@ -7,28 +7,10 @@
 
 #include "package_manifest.h"
 #include "sha256.h"
+#include "sha256_hex.h"
 #include "temp_tree.h"
 
 namespace {
-
-std::string Hex(const Sha256Digest& digest) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (BYTE byte : digest.bytes)
-        text += std::string(1, kHex[byte >> 4]) + kHex[byte & 15];
-    return text;
-}
-
-std::string HashOf(const std::string& data, std::size_t chunk) {
-    Sha256 hasher;
-    Sha256Digest digest = {};
-    EXPECT_TRUE(hasher.Begin());
-    for (std::size_t at = 0; at < data.size(); at += chunk)
-        EXPECT_TRUE(
-            hasher.Add(data.data() + at, static_cast<DWORD>(data.substr(at, chunk).size())));
-    EXPECT_TRUE(hasher.Finish(digest));
-    return Hex(digest);
-}
 
 TEST(Sha256, KnownVectorsWholeAndInPieces) {
     const std::string twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";

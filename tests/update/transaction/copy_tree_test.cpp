@@ -15,6 +15,7 @@
 #include "package_manifest.h"
 #include "platform/win32_api.h"
 #include "sha256.h"
+#include "sha256_hex.h"
 #include "temp_tree.h"
 
 namespace {
@@ -372,13 +373,9 @@ std::string ListedLine(const TempTree& tree, const std::string& relative) {
     char buffer[4096];
     EXPECT_TRUE(
         hasher.HashFile(tree.Path("package\\" + relative).c_str(), buffer, sizeof buffer, digest));
-    static const char kHex[] = "0123456789abcdef";
-    std::string line;
-    for (BYTE byte : digest.bytes)
-        line += std::string(1, kHex[byte >> 4]) + kHex[byte & 15];
     std::string path = relative;
     std::replace(path.begin(), path.end(), '\\', '/');
-    return line + "  " + path + "\n";
+    return Hex(digest) + "  " + path + "\n";
 }
 
 // Only the top-level Update.exe is the program that runs, and the one the
