@@ -32,9 +32,17 @@ bool ChangeList::Next(std::uint32_t& position, Change& change) const {
 
 bool ChangeList::NextFile(std::uint32_t& position, Change& change) const {
     while (Next(position, change))
-        if (change.kind != kDirectory)
+        if (change.kind != kDirectory && change.kind != kForgotten)
             return true;
     return false;
+}
+
+void ChangeList::ForgetFilesFrom(std::uint32_t position) {
+    while (position < size_) {
+        if (block_[position] != kDirectory)
+            block_[position] = kForgotten;
+        position += static_cast<std::uint32_t>(std::strlen(block_ + position + 1)) + 2;
+    }
 }
 
 bool ChangeList::PreviousDirectory(std::uint32_t& position, const char*& path) const {

@@ -11,6 +11,9 @@ class ChangeList {
     static const char kDirectory = 'D'; // a directory the run made
     static const char kReplaced = 'R';  // a file that replaces an installed one
     static const char kNew = 'N';       // a file new to the installation
+    // A file noted for a folder that was then not made: it keeps its number
+    // and is otherwise passed over.
+    static const char kForgotten = '-';
 
     ChangeList() = default;
     ~ChangeList();
@@ -31,8 +34,10 @@ class ChangeList {
     // Visits the changes in order: start with position 0 and a change whose
     // number is 0; false after the last.
     bool Next(std::uint32_t& position, Change& change) const;
-    // The same, passing over the directories.
+    // The same, passing over the directories and the forgotten files.
     bool NextFile(std::uint32_t& position, Change& change) const;
+    // Marks every file from `position` on (a Size() taken before) forgotten.
+    void ForgetFilesFrom(std::uint32_t position);
     // Visits the directories made, last first: start with position Size().
     bool PreviousDirectory(std::uint32_t& position, const char*& path) const;
     std::uint32_t Size() const { return size_; }

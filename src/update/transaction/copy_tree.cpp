@@ -30,6 +30,9 @@ struct Level {
     // held); ERROR_SUCCESS when it is held. Its files and folders are
     // still gone through, and each is counted as failed with this error.
     DWORD refusal;
+    // Its target folder is noted and not yet made: it is made, and held by
+    // `pending`, once its line and its files' lines are on the disk.
+    HeldFolder* pending = nullptr;
 
     bool HoldsSource(const DirectoryIdentity& identity) const {
         for (const Level* level = this; level != nullptr; level = level->parent)
@@ -119,13 +122,15 @@ class TreeCopy {
 
     // Copies the directory source into target, which exists; level holds
     // both identities.
-    void CopyLevel(const TextString& source, const TextString& target, const Level& level);
+    void CopyLevel(const TextString& source, const TextString& target, Level& level);
 
   private:
     void CopySubdirectory(const TextString& source, const TextString& target, const Level& parent);
-    void JudgeFiles(FolderListing& listing, const NameClashes& clashes,
+    bool JudgeFiles(FolderListing& listing, const NameClashes& clashes,
                     const TextString& sourceDirectory, const TextString& targetDirectory,
-                    DWORD folderRefusal);
+                    const Level& level);
+    bool MakeNotedFolder(FolderListing* listing, const TextString& source, const TextString& target,
+                         Level& level, bool notesWritten);
     void RemoveLeftovers(const TextString& targetDirectory);
     HANDLE ProbeTarget(const TextString& path, bool& readOnly);
 
@@ -140,7 +145,7 @@ class TreeCopy {
     CopyResult result_;
 };
 
-void TreeCopy::CopyLevel(const TextString& source, const TextString& target, const Level& level) {
+void TreeCopy::CopyLevel(const TextString& source, const TextString& target, Level& level) {
     // Both directories end in a separator once per level; the paths are
     // reused for every entry and grow only for a longer name.
     TextString sourceDirectory(source), targetDirectory(target);
@@ -154,14 +159,19 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
         if (!IsNoMatchError(error)) {
             ++result_.failedDirectories;
             ReportDirectory(source, CopyStep::kReadPackageDirectory, error);
+        } else if (level.pending != nullptr) {
+            // An empty folder of the package is made all the same.
+            MakeNotedFolder(nullptr, source, target, level, transaction_.WriteNotes());
         }
         return;
     }
-    if (level.refusal == ERROR_SUCCESS)
+    if (level.refusal == ERROR_SUCCESS && level.pending == nullptr)
         RemoveLeftovers(targetDirectory);
     NameClashes clashes;
     clashes.Collect(listing);
-    JudgeFiles(listing, clashes, sourceDirectory, targetDirectory, level.refusal);
+    const bool notesWritten = JudgeFiles(listing, clashes, sourceDirectory, targetDirectory, level);
+    if (level.pending != nullptr && !MakeNotedFolder(&listing, source, target, level, notesWritten))
+        return;
 
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr && !result_.stopped;
          entry = listing.Next(entry)) {
@@ -215,15 +225,19 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
 
 // Decides for each file of the listing, before any is staged, whether it is
 // left out, refused (the error in its verdict) or staged; those to stage are
-// noted in the journal in one write. The refusals of an overwriting copy
+// noted in the journal in one write (with the line of their folder, when
+// the run makes it). The refusals of an overwriting copy
 // come from a probe of the target, which writes nothing: a read-only target
 // or a directory (ERROR_ACCESS_DENIED), a file that another program holds
 // open, even one that shares reading (ERROR_SHARING_VIOLATION).
-void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
+// In a folder not yet made there is nothing to probe. False (with the last
+// error) when the notes could not be written.
+bool TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
                           const TextString& sourceDirectory, const TextString& targetDirectory,
-                          DWORD folderRefusal) {
+                          const Level& level) {
     TextString path, installed;
-    bool noted = false;
+    const bool inNewFolder = level.pending != nullptr;
+    bool noted = inNewFolder;
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
          entry = listing.Next(entry)) {
         const char* const name = entry->Name();
@@ -235,7 +249,7 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
         }
         entry->verdict = RefusalOf(name, clashes);
         if (entry->verdict == ERROR_SUCCESS)
-            entry->verdict = folderRefusal;
+            entry->verdict = level.refusal;
         if (entry->verdict != ERROR_SUCCESS)
             continue;
         // A file the manifest does not list is left out; one whose name is
@@ -243,15 +257,19 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
         if (check_ != nullptr) {
             installed.Assign(targetDirectory).Append(name);
             if (!check_->Admits(path.GetText() + rootLength_,
-                                GetFileAttributesA(installed.GetText()) !=
-                                    INVALID_FILE_ATTRIBUTES)) {
+                                !inNewFolder && GetFileAttributesA(installed.GetText()) !=
+                                                    INVALID_FILE_ATTRIBUTES)) {
                 entry->verdict = kLeftOut;
                 continue;
             }
         }
         path.Assign(targetDirectory).Append(name);
         bool readOnly = false;
-        HANDLE probe = ProbeTarget(path, readOnly);
+        HANDLE probe = INVALID_HANDLE_VALUE;
+        if (inNewFolder)
+            SetLastError(ERROR_FILE_NOT_FOUND);
+        else
+            probe = ProbeTarget(path, readOnly);
         const bool replaces = probe != INVALID_HANDLE_VALUE;
         if (replaces && readOnly && reporter_ != nullptr && reporter_->readOnlyReplaced != nullptr)
             reporter_->readOnlyReplaced(reporter_->context, path);
@@ -274,12 +292,48 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
         PumpMessages();
     }
     if (!noted || transaction_.WriteNotes())
-        return;
+        return true;
     const DWORD error = GetLastError();
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
          entry = listing.Next(entry))
         if (!entry->IsDirectory() && entry->verdict == ERROR_SUCCESS)
             entry->verdict = error;
+    SetLastError(error);
+    return false;
+}
+
+// Makes and holds the folder that level notes, its line and its files'
+// lines being on the disk (notesWritten). One not made is counted, and
+// still gone through (true), so that each of its files (in listing, when
+// there is one) is counted too, and nothing is written there; one made but
+// not held, or no longer what was made, is not gone through (false). The
+// files noted for a folder not gone through are not the run's to undo.
+bool TreeCopy::MakeNotedFolder(FolderListing* listing, const TextString& source,
+                               const TextString& target, Level& level, bool notesWritten) {
+    HeldFolder& held = *level.pending;
+    level.pending = nullptr;
+    const bool made = notesWritten && transaction_.MakeNotedDirectory(target);
+    if (made && held.Hold(target.GetText())) {
+        level.target = held.Identity();
+        if (!level.target.SameAs(level.source) && !level.parent->HoldsSource(level.target))
+            return true;
+        transaction_.ForgetNotedFiles();
+        ++result_.failedDirectories;
+        ReportDirectory(source, CopyStep::kEnterPackageDirectory, ERROR_SUCCESS);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    transaction_.ForgetNotedFiles();
+    ++result_.failedDirectories;
+    ReportDirectory(target, CopyStep::kMakeTargetDirectory, error);
+    if (made)
+        return false;
+    level.refusal = ERROR_PATH_NOT_FOUND;
+    for (FolderListing::Entry* entry = listing != nullptr ? listing->Next(nullptr) : nullptr;
+         entry != nullptr; entry = listing->Next(entry))
+        if (!entry->IsDirectory() && entry->verdict == ERROR_SUCCESS)
+            entry->verdict = ERROR_PATH_NOT_FOUND;
+    return true;
 }
 
 // Opens an installed file for writing, sharing nothing, and closes it at
@@ -345,10 +399,15 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
         return;
     }
     // Held while its files are staged, so that nobody can swap it for a
-    // link meanwhile; one that is a link by now is not entered either.
+    // link meanwhile; one that is a link by now is not entered either. One
+    // that is not there is noted here and made by CopyLevel.
     HeldFolder held;
-    const bool made = parent.refusal == ERROR_SUCCESS && transaction_.MakeDirectory(target);
-    if (made && held.Hold(target.GetText())) {
+    const bool isFolder =
+        existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (parent.refusal == ERROR_SUCCESS && existing == INVALID_FILE_ATTRIBUTES) {
+        transaction_.NoteDirectory(target);
+        level.pending = &held;
+    } else if (isFolder && parent.refusal == ERROR_SUCCESS && held.Hold(target.GetText())) {
         level.target = held.Identity();
         if (level.target.SameAs(level.source) || parent.HoldsSource(level.target)) {
             ++result_.failedDirectories;
@@ -356,14 +415,16 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
             return;
         }
     } else {
-        // Not made: counted, and still gone through, so that each of its
-        // files is counted too; nothing is written there. One that is there
-        // but cannot be held is not gone through.
-        const DWORD error = parent.refusal != ERROR_SUCCESS ? ERROR_PATH_NOT_FOUND : GetLastError();
+        // Not there as a folder: counted, and still gone through, so that
+        // each of its files is counted too; nothing is written there. One
+        // that is there but cannot be held is not gone through.
+        DWORD error = ERROR_PATH_NOT_FOUND;
+        if (parent.refusal == ERROR_SUCCESS)
+            error = isFolder ? GetLastError() : ERROR_ALREADY_EXISTS;
         level.refusal = ERROR_PATH_NOT_FOUND; // what each of its files then meets
         ++result_.failedDirectories;
         ReportDirectory(target, CopyStep::kMakeTargetDirectory, error);
-        if (made)
+        if (isFolder && parent.refusal == ERROR_SUCCESS)
             return;
     }
     CopyLevel(source, target, level);
@@ -434,8 +495,8 @@ CopyResult CopyTree(const TextString& source, const TextString& target, const ch
         journal.EnsureTrailingSeparator().Append(work_names::kJournal);
         copy.ReportDirectory(journal, CopyStep::kWriteJournal, GetLastError());
     }
-    const Level root{IdentifyDirectory(source.GetText()), IdentifyDirectory(target.GetText()),
-                     nullptr, ERROR_SUCCESS};
+    Level root{IdentifyDirectory(source.GetText()), IdentifyDirectory(target.GetText()), nullptr,
+               ERROR_SUCCESS};
     if (root.source.SameAs(root.target)) {
         // The package is the installation: nothing to copy from or to.
         ++result.failedDirectories;

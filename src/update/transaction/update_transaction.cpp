@@ -48,23 +48,15 @@ bool UpdateTransaction::Begin() {
     return journal_.Create(journalPath_, processId_);
 }
 
-bool UpdateTransaction::MakeDirectory(const TextString& path) {
-    const DWORD attributes = GetFileAttributesA(path.GetText());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return true;
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return false;
-    }
-    // Noted before it is made, so that a run stopped right after leaves
-    // no directory that the next run does not know of.
+void UpdateTransaction::NoteDirectory(const TextString& path) {
     const char* relative = path.GetText() + root_.GetLength();
     changes_.Add(ChangeList::kDirectory, relative, path.GetLength() - root_.GetLength());
-    if (journal_.IsOpen()) {
+    filesOfNotedDirectory_ = changes_.Size();
+    if (journal_.IsOpen())
         journal_.Add(ChangeList::kDirectory, relative);
-        if (!journal_.WriteOutDurably())
-            return false;
-    }
+}
+
+bool UpdateTransaction::MakeNotedDirectory(const TextString& path) {
     return CreateDirectoryA(path.GetText(), nullptr) != FALSE;
 }
 

@@ -41,11 +41,17 @@ class UpdateTransaction {
     // and the run is then only staged and undone.
     bool Begin();
 
-    // A directory under the root that is there after the call: there
-    // already, or made (and noted, to be removed on undo). False with the
-    // last error when it is not; a file of that name gives
-    // ERROR_ALREADY_EXISTS.
-    bool MakeDirectory(const TextString& path);
+    // A directory under the root that the run makes: noted first, and
+    // made with MakeNotedDirectory once WriteNotes has put its line on the
+    // disk (with the lines of its files, so that the folder and its files
+    // cost one flush), so that a run stopped at any moment leaves no
+    // directory that the next run does not know of. False with the last
+    // error when the directory cannot be made.
+    void NoteDirectory(const TextString& path);
+    bool MakeNotedDirectory(const TextString& path);
+    // The files noted since the last NoteDirectory, in a folder that was
+    // not made (or not entered), are no longer the run's to undo.
+    void ForgetNotedFiles() { changes_.ForgetFilesFrom(filesOfNotedDirectory_); }
 
     // Notes the file `name` of targetDirectory (under the root, ending in a
     // separator) as one to stage; `replaces`: an installed file is there.
@@ -105,6 +111,7 @@ class UpdateTransaction {
     void* copyData_ = nullptr;
     DWORD processId_;
     ChangeList changes_;
+    std::uint32_t filesOfNotedDirectory_ = 0; // where they begin in changes_
     std::uint32_t files_ = 0;
     std::uint32_t filesFailedInCommit_ = 0;
     std::uint32_t journalFailures_ = 0;

@@ -25,6 +25,8 @@ bool failJournalReads = false; // a journal cannot be read
 bool journalLooksHuge = false; // a journal's size is told as larger than any run writes
 std::vector<std::string> foldersMade;
 bool journalUnflushed = false;
+int journalFlushes = 0;          // flushes of a journal, counted...
+int journalFlushesAtCommit = -1; // ...up to the commit's first rename
 std::vector<std::string> problems;
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -102,8 +104,10 @@ BOOL __wrap__Z26GetFileInformationByHandlePvP27_BY_HANDLE_FILE_INFORMATION(
 BOOL __real__Z16FlushFileBuffersPv(HANDLE);
 BOOL __wrap__Z16FlushFileBuffersPv(HANDLE file) {
     const BOOL flushed = __real__Z16FlushFileBuffersPv(file);
-    if (flushed && IsJournal(file))
+    if (flushed && IsJournal(file)) {
         journalUnflushed = false;
+        ++journalFlushes;
+    }
     return flushed;
 }
 
@@ -136,27 +140,40 @@ BOOL __wrap__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
 BOOL __real__Z11MoveFileExAPKcS0_j(LPCSTR, LPCSTR, DWORD);
 BOOL __wrap__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flags) {
     ExpectDurableLine("C", std::string("renamed ") + from);
+    if (journalFlushesAtCommit < 0)
+        journalFlushesAtCommit = journalFlushes;
     return __real__Z11MoveFileExAPKcS0_j(from, to, flags);
 }
 }
 
 namespace {
 
+// Each line is on the disk before what it names, and a new folder costs one
+// flush of the journal at most: its line goes with its files' lines.
 TEST(JournalOrder, EachLineIsOnTheDiskBeforeWhatItNames) {
-    TempTree tree;
-    for (const char* name : {"a.txt", "New\\b.txt", "New\\Deeper\\c.txt"})
-        tree.WriteFile(std::string("package\\") + name, "new");
-    tree.MakeDirectory("install");
-    journalPath = tree.Root() + "/install/.Update.journal";
-    installRoot = tree.Path("install") + "\\";
-    packageRoot = tree.Path("package") + "\\";
-    problems.clear();
-    const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
-                                       TextString(tree.Path("install").c_str()), "*.*");
-    journalPath.clear();
-    EXPECT_EQ(result.state, InstallState::kInstalled);
-    EXPECT_EQ(tree.ReadFile("install\\New\\Deeper\\c.txt"), "new");
-    EXPECT_EQ(problems, std::vector<std::string>());
+    const auto flushesBeforeCommit = [](const std::vector<const char*>& names) {
+        TempTree tree;
+        for (const char* name : names)
+            tree.WriteFile(std::string("package\\") + name, "new");
+        tree.MakeDirectory("install");
+        journalPath = tree.Root() + "/install/.Update.journal";
+        installRoot = tree.Path("install") + "\\";
+        packageRoot = tree.Path("package") + "\\";
+        problems.clear();
+        journalFlushes = 0;
+        journalFlushesAtCommit = -1;
+        const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
+                                           TextString(tree.Path("install").c_str()), "*.*");
+        journalPath.clear();
+        EXPECT_EQ(result.state, InstallState::kInstalled);
+        EXPECT_EQ(tree.ReadFile(std::string("install\\") + names.back()), "new");
+        EXPECT_EQ(problems, std::vector<std::string>());
+        return journalFlushesAtCommit;
+    };
+    const int flat = flushesBeforeCommit({"a.txt"});
+    const int deep = flushesBeforeCommit({"a.txt", "New\\b.txt", "New\\Deeper\\c.txt"});
+    EXPECT_GT(flat, 0);
+    EXPECT_LE(deep - flat, 2) << "two new folders";
 }
 
 // What is checked is the staged copy, not the package file a second time: a
