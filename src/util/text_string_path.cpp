@@ -1,15 +1,12 @@
 #include <cstring>
 
+#include "lead_bytes.h"
 #include "text_string.h"
 
 namespace {
 
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
-}
-
-bool IsLeadByte(char c) {
-    return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE;
 }
 
 // Bytes of the character at `text` under the ANSI code page: a lead byte and

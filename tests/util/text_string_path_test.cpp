@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "test_bytes.h"
+#include "lead_bytes.h"
 #include "text_string.h"
 
 namespace {
@@ -166,6 +167,7 @@ TEST(AnsiCodePage, LeadBytesAtTheEdgesOfTheRanges) {
         const bool leads = codePage == 932 && c.leads932;
         EXPECT_EQ(IsDBCSLeadByte(c.byte) != FALSE, leads)
             << "byte 0x" << std::hex << int(c.byte) << " in code page " << std::dec << codePage;
+        EXPECT_EQ(IsLeadByte(c.byte), leads) << "the table, byte 0x" << std::hex << int(c.byte);
     }
 }
 

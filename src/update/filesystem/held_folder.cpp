@@ -1,4 +1,5 @@
 #include "held_folder.h"
+#include "lead_bytes.h"
 
 bool HeldFolder::Hold(const char* path, bool followLink) {
     Release();
@@ -40,7 +41,7 @@ std::uint32_t FolderPartLength(const char* relative) {
     for (const char* p = relative; *p != '\0'; ++p) {
         if (*p == '\\')
             length = static_cast<std::uint32_t>(p - relative) + 1;
-        else if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
+        else if (IsLeadByte(*p) && p[1] != '\0')
             ++p;
     }
     return length;
@@ -57,8 +58,7 @@ bool FolderChain::HoldFolderOf(const char* relative) {
         if (held[at] == '\\') {
             ++kept;
             keptLength = at + 1;
-        } else if (IsDBCSLeadByte(static_cast<BYTE>(held[at])) && at + 1 < wanted &&
-                   held[at + 1] == relative[at + 1]) {
+        } else if (IsLeadByte(held[at]) && at + 1 < wanted && held[at + 1] == relative[at + 1]) {
             ++at; // a trail byte is no separator
         }
     }
@@ -67,7 +67,7 @@ bool FolderChain::HoldFolderOf(const char* relative) {
     depth_ = kept;
     held_.Assign(keptLength, relative);
     for (std::uint32_t at = keptLength; at < wanted; ++at) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(relative[at])) && at + 1 < wanted) {
+        if (IsLeadByte(relative[at]) && at + 1 < wanted) {
             ++at;
             continue;
         }

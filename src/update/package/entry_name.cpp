@@ -1,4 +1,5 @@
 #include "entry_name.h"
+#include "lead_bytes.h"
 
 #include <cstddef>
 
@@ -63,7 +64,7 @@ bool IsWindowsFileName(const char* name) {
     std::size_t length = 0;
     while (name[length] != '\0') {
         const unsigned char c = static_cast<unsigned char>(name[length]);
-        if (IsDBCSLeadByte(c) && name[length + 1] != '\0') {
+        if (IsLeadByte(c) && name[length + 1] != '\0') {
             length += 2;
             continue;
         }

@@ -1,4 +1,5 @@
 #include "package_manifest.h"
+#include "lead_bytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -130,7 +131,7 @@ bool PackageManifest::ParseLine(const char* line, std::uint32_t length, std::uin
     for (std::uint32_t i = 0; i <= pathLength; ++i) {
         if (i < pathLength && path[i] != '/') {
             stored[i] = path[i];
-            if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < pathLength) {
+            if (IsLeadByte(path[i]) && i + 1 < pathLength) {
                 ++i;
                 stored[i] = path[i];
             }

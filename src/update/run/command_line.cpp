@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "lead_bytes.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ bool NextWord(const char*& cursor, TextString& word) {
         } else if (*cursor == '"') {
             quoted = !quoted;
             ++cursor;
-        } else if (IsDBCSLeadByte(static_cast<BYTE>(*cursor)) && cursor[1] != '\0') {
+        } else if (IsLeadByte(*cursor) && cursor[1] != '\0') {
             // The second byte of a pair may look like a backslash.
             word.Append(2, cursor);
             cursor += 2;

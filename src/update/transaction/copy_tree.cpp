@@ -1,4 +1,5 @@
 #include "copy_tree.h"
+#include "lead_bytes.h"
 
 #include "directory_identity.h"
 #include "folder_listing.h"
@@ -67,7 +68,7 @@ const char* InstalledName(HANDLE file, const char* name, char* buffer, DWORD siz
     for (const char* p = buffer; *p != '\0'; ++p) {
         if (*p == '\\' || *p == '/')
             last = p + 1;
-        else if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
+        else if (IsLeadByte(*p) && p[1] != '\0')
             ++p;
     }
     return lstrcmpiA(last, name) == 0 ? last : name;

@@ -1,4 +1,5 @@
 #include "update_journal.h"
+#include "lead_bytes.h"
 
 #include <cstring>
 
@@ -261,7 +262,7 @@ bool IsInstallationRelativePath(const char* path) {
             if (*p == '\0')
                 break;
             start = p + 1;
-        } else if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
+        } else if (IsLeadByte(*p) && p[1] != '\0') {
             ++p; // its trail byte may look like '\'
         }
         if (++length > MAX_PATH)
