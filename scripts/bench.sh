@@ -23,11 +23,12 @@
 #      file written or renamed in the installation for 50 ms, beside the
 #      same run without it.
 #
-# The copy runs on two deterministic packages: (A) 10,000 files of 4 KiB in
-# 100 directories two levels deep, (B) 16 files of 32 MiB; each "fresh" (an
+# The copy runs on deterministic packages: (A) 10,000 files of 4 KiB in 100
+# directories two levels deep, (B) 16 files of 32 MiB, (C) 3,000 files of
+# 4 KiB in 10 directories and 4 files of 32 MiB (on Linux only); each "fresh" (an
 # installation holding only the product's BV.EXE) and "overwrite" (an
 # installation holding an older copy of the same names). A round runs each
-# contender once on each of the four, the order of the contenders turning by
+# contender once on each case, the order of the contenders turning by
 # one place from round to round; before each run the installation is made
 # anew and everything is synced. A time counts only when the installation
 # then equals the package (diff -r). The tables give medians and each
@@ -63,11 +64,13 @@ bin="$root_dir/build/linux"
 winbin="$root_dir/build/windows"
 started=$(date +%s)
 
-declare -A file_count=([A]=10000 [B]=16 [N]=0 [F1000]=1000 [F40000]=40000)
+declare -A file_count=([A]=10000 [B]=16 [C]=3004 [N]=0 [F1000]=1000 [F40000]=40000)
+# The trees that the parts run on: all on Linux, A and B under Wine.
+trees=(A B C)
 declare -A labels=([update]="Update.exe" [manifest]="with manifest" [variant]="variant" [safe]="safe_copy"
     [durable]="safe_copy --durable" [synced]="safe_copy + syncfs"
     [rsync]="rsync -a -W" [cp]="cp -r" [wcopy]="Update.exe" [wupdate]="to its box" [wloop]="CopyFileA loop"
-    [xcopy]="xcopy /E /Y")
+    [wsynced]="loop + sync -f" [xcopy]="xcopy /E /Y")
 
 # ------------------------------------------------------------------ timing
 
@@ -109,7 +112,7 @@ measure_round() {
     shift
     local contenders=("$@") n=$# tree mode i name t0 t1
     mkdir -p "$work/times"
-    for tree in A B; do
+    for tree in "${trees[@]}"; do
         for mode in fresh overwrite; do
             for ((i = 0; i < n; i++)); do
                 name=${contenders[$(((round + i) % n))]}
@@ -164,7 +167,7 @@ table() {
     printf '%-12s' "case"
     for name in "${names[@]}"; do printf '%24s' "${labels[$name]}"; done
     echo
-    for tree in A B; do
+    for tree in "${trees[@]}"; do
         for mode in fresh overwrite; do
             ref=$(median <"$work/times/$tree-$mode-$reference" 2>/dev/null || echo -)
             printf '%-12s' "$tree $mode"
@@ -191,7 +194,7 @@ table() {
 # most LIMIT (below it, for a LIMIT of 1).
 goals() {
     local subject=$1 limit=$2 name=$3 tree mode a b
-    for tree in A B; do
+    for tree in "${trees[@]}"; do
         for mode in fresh overwrite; do
             a=$(median <"$work/times/$tree-$mode-$subject" 2>/dev/null || echo -)
             b=$(median <"$work/times/$tree-$mode-$name" 2>/dev/null || echo -)
@@ -252,7 +255,7 @@ REG
         contenders+=(variant)
         # The package again with the variant as its Update.exe; the other
         # files are links to the package's, which nothing writes.
-        for tree in A B; do
+        for tree in "${trees[@]}"; do
             cp -al "$work/$tree/package" "$work/$tree/varpackage"
             rm "$work/$tree/varpackage/Update.exe"
             cp "$BENCH_VARIANT" "$work/$tree/varpackage/Update.exe"
@@ -269,7 +272,7 @@ REG
     [ -z "${BENCH_VARIANT:-}" ] || echo "variant: $BENCH_VARIANT"
     echo "goals:"
     goals update 1.2 safe
-    goals update 1.2 synced
+    goals update 1.1 synced
     goals update 1 rsync
     echo
     echo "== system calls of an update run over 2,000 small files (overwrite; strace -c -f)"
@@ -284,7 +287,7 @@ REG
 # page cache), through the same Sha256 as Update.exe's check.
 manifest_part() {
     local tree rounds=${BENCH_MANIFEST_ROUNDS:-3} t0 t1 sha
-    for tree in A B; do
+    for tree in "${trees[@]}"; do
         rm -rf "$work/$tree/manpackage"
         cp -al "$work/$tree/package" "$work/$tree/manpackage"
         rm "$work/$tree/manpackage/Update.exe"
@@ -471,6 +474,9 @@ run_wloop() {
     wine_call "$winbin/bench/win_copy_loop.exe" "$(windows_path "$work/$1/package")" \
         "$(windows_path "$install")" >/dev/null 2>&1
 }
+# The loop made durable as Update.exe is: one flush of the file system at
+# the end, by the host (syncfs).
+run_wsynced() { run_wloop "$1" && sync -f "$install"; }
 run_xcopy() {
     wine_call xcopy /E /Y /Q "/EXCLUDE:$(windows_path "$work/xcopy-exclude.txt")" \
         "$(windows_path "$work/$1/package")" "$(windows_path "$install")\\" >/dev/null 2>&1
@@ -530,7 +536,7 @@ wine_inner() { # ROUTE
     fi
     echo "== copy under Wine: at most $most rounds, stopping after about $budget s (but not" \
         "before $least)"
-    measure "$least" "$most" "$budget" wupdate wloop xcopy
+    measure "$least" "$most" "$budget" wupdate wloop wsynced xcopy
     time_overhead
     local null probe file
     null=$(median_seconds null)
@@ -543,12 +549,13 @@ wine_inner() { # ROUTE
         awk -v n="$null" -v p="$probe" '{ printf "%.6f\n", $1 - n + p }' "$file" \
             >"${file%-wupdate}-wcopy"
     done
-    table "== copy under Wine (route $route)" wcopy wcopy wupdate wloop xcopy
+    table "== copy under Wine (route $route)" wcopy wcopy wupdate wloop wsynced xcopy
     echo "Update.exe: its time to the box less that on an empty package ($null s, median of" \
         "$(wc -l <"$work/null") runs), plus one bare process start ($probe s); \"to its box\":" \
         "as measured"
     echo "goals:"
     goals wcopy 1.1 wloop
+    goals wcopy 1.3 wsynced
     goals wcopy 1 xcopy
 }
 
@@ -610,6 +617,11 @@ wine_part() {
     echo "== copy under Wine: building (preset windows), route $route"
     cmake --preset windows >/dev/null
     cmake --build --preset windows --target Update update_driver win_copy_loop >/dev/null
+    echo
+    bench/win32_calls.sh "$winbin/src/update/Update.exe" ||
+        echo "== Win32 calls: not counted (bench/win32_calls.sh failed)"
+    echo
+    local trees=(A B)
     # The packages again, with the Windows Update.exe; the other files are
     # links to the Linux packages' files, which nothing writes.
     for tree in A B; do
@@ -636,6 +648,7 @@ wine_part() {
 if [ "${1:-}" = --wine-part ]; then # ROUTE WORK
     work=$3
     install="$work/install"
+    trees=(A B)
     wine_inner "$2"
     exit 0
 fi
@@ -685,13 +698,18 @@ if [[ $parts == *" copy "* || $parts == *" wine "* || $parts == *" manifest "* |
     echo "== making the trees in $work"
     new_time=1767225600 # 2026-01-01: the package's files
     old_time=1735689600 # 2025-01-01: the installed older copy
-    mkdir -p "$work/A" "$work/B" "$work/fresh" "$work/empty-path"
+    mkdir -p "$work/A" "$work/B" "$work/C" "$work/fresh" "$work/empty-path"
     # make_tree DIR FANOUT DEPTH FILES-PER-LEAF SIZE SEED MTIME
     "$bin/bench/make_tree" "$work/A/package" 10 2 100 4096 1 $new_time
     "$bin/bench/make_tree" "$work/A/old" 10 2 100 4096 2 $old_time
     "$bin/bench/make_tree" "$work/B/package" 1 0 16 $((32 << 20)) 3 $new_time
     "$bin/bench/make_tree" "$work/B/old" 1 0 16 $((32 << 20)) 4 $old_time
-    for tree in A B; do
+    # C: the small files of A and the large ones of B in one package
+    "$bin/bench/make_tree" "$work/C/package" 10 1 300 4096 5 $new_time
+    "$bin/bench/make_tree" "$work/C/package" 1 0 4 $((32 << 20)) 6 $new_time
+    "$bin/bench/make_tree" "$work/C/old" 10 1 300 4096 7 $old_time
+    "$bin/bench/make_tree" "$work/C/old" 1 0 4 $((32 << 20)) 8 $old_time
+    for tree in "${trees[@]}"; do
         printf 'Brenvolt 1.00\n' >"$work/$tree/old/BV.EXE"
         cp "$bin/src/update/Update.exe" "$work/$tree/package/Update.exe"
     done
