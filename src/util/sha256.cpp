@@ -52,8 +52,11 @@ bool Sha256::Finish(Sha256Digest& digest) {
 }
 
 bool Sha256::HashFile(const char* path, char* buffer, DWORD bufferSize, Sha256Digest& digest) {
+    // Shared with writers too: the run flushes a staged file (which takes
+    // write access) while it may be read back here.
     HANDLE file =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     bool hashed = Begin();

@@ -161,3 +161,11 @@ bool FlushVolumeOf(const TextString& path) {
     CloseHandle(volume);
     return flushed;
 }
+
+bool CanFlushVolumeOf(const TextString& path) {
+    HANDLE volume = OpenVolume(path);
+    if (volume == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(volume);
+    return true;
+}

@@ -38,3 +38,5 @@ void RemoveMadeFolders(const TextString& root, const ChangeList& changes);
 // Flushes the whole volume of path when the process may (only an
 // administrator may open a volume); false otherwise.
 bool FlushVolumeOf(const TextString& path);
+// Whether the process may flush the volume that holds path whole.
+bool CanFlushVolumeOf(const TextString& path);

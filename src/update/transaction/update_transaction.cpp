@@ -3,34 +3,10 @@
 #include "deferred_files.h"
 #include "held_folder.h"
 #include "pump_messages.h"
+#include "staged_flusher.h"
 #include "transient_error.h"
 #include "undo_changes.h"
 #include "work_names.h"
-
-namespace {
-
-// Flushes one file, which may be read-only (a flush needs write access).
-bool FlushFile(const TextString& path) {
-    const DWORD attributes = GetFileAttributesA(path.GetText());
-    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
-                          (attributes & FILE_ATTRIBUTE_READONLY) &&
-                          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (readOnly)
-        SetFileAttributesA(path.GetText(), (attributes & ~FILE_ATTRIBUTE_READONLY) != 0
-                                               ? attributes & ~FILE_ATTRIBUTE_READONLY
-                                               : FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-    const DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    if (readOnly)
-        SetFileAttributesA(path.GetText(), attributes);
-    SetLastError(error);
-    return flushed;
-}
-
-} // namespace
 
 UpdateTransaction::UpdateTransaction(const TextString& installDirectory,
                                      const CopyReporter* reporter)
@@ -45,7 +21,13 @@ UpdateTransaction::~UpdateTransaction() {
 }
 
 bool UpdateTransaction::Begin() {
-    return journal_.Create(journalPath_, processId_);
+    if (!journal_.Create(journalPath_, processId_))
+        return false;
+    // Without a flush of the whole volume, each staged file is flushed as
+    // soon as it is written, beside the copy.
+    if (!CanFlushVolumeOf(root_))
+        flusher_.Start();
+    return true;
 }
 
 void UpdateTransaction::NoteDirectory(const TextString& path) {
@@ -95,7 +77,11 @@ bool UpdateTransaction::StageFile(const TextString& source, const TextString& ta
         return copied != FALSE;
     };
     // The package file may be held for a moment by a scanner, too.
-    return retries_.Run(source, copy);
+    if (!retries_.Run(source, copy))
+        return false;
+    if (flusher_.IsRunning())
+        flusher_.Add(staged_);
+    return true;
 }
 
 InstallState UpdateTransaction::Finish(bool stagedWhole) {
@@ -132,9 +118,13 @@ bool UpdateTransaction::RunStagedCheck() {
 }
 
 bool UpdateTransaction::FlushStaged() {
-    if (FlushVolumeOf(root_))
+    if (flusher_.IsRunning()) {
+        if (flusher_.Finish() == 0)
+            return journal_.Flush();
+    } else if (FlushVolumeOf(root_)) {
         return true;
-    // A flush file by file opens them for writing.
+    }
+    // Each file again, in turn, waiting for one held for a moment.
     if (!RunStagedCheck())
         return false;
     FolderChain folders(root_);
@@ -145,7 +135,7 @@ bool UpdateTransaction::FlushStaged() {
     while (changes_.NextFile(position, change)) {
         paths.Make(root_, processId_, change);
         if (!folders.HoldFolderOf(change.path) ||
-            (!FlushFile(paths.staged) && !Defer(deferred, change))) {
+            (!FlushStagedFile(paths.staged) && !Defer(deferred, change))) {
             FileFailedInCommit(paths.target);
             return false;
         }
@@ -156,7 +146,7 @@ bool UpdateTransaction::FlushStaged() {
     for (std::uint32_t i = 0; i < deferred.Count(); ++i) {
         paths.Make(root_, processId_, deferred.At(i));
         if (!folders.HoldFolderOf(deferred.At(i).path) ||
-            !retries_.Run(paths.staged, [&paths] { return FlushFile(paths.staged); })) {
+            !retries_.Run(paths.staged, [&paths] { return FlushStagedFile(paths.staged); })) {
             FileFailedInCommit(paths.target);
             return false;
         }
@@ -240,6 +230,7 @@ InstallState UpdateTransaction::Commit() {
 }
 
 InstallState UpdateTransaction::Undo(JournalState state) {
+    flusher_.Finish();
     RunStagedCheck();
     if (!UndoChanges(root_, processId_, changes_, state, false, reporter_, undoRetries_))
         return InstallState::kDamaged; // the journal stays for the next run

@@ -19,6 +19,7 @@
 #include "change_list.h"
 #include "copy_tree.h"
 #include "platform/win32_api.h"
+#include "staged_flusher.h"
 #include "text_string.h"
 #include "transient_retry.h"
 #include "update_journal.h"
@@ -119,6 +120,7 @@ class UpdateTransaction {
     TextString journalPath_;
     RetryBudget retries_, undoRetries_;
     TextString staged_, scratch_;
+    StagedFlusher flusher_; // last: stopped first
 };
 
 enum class Recovery {

@@ -4,6 +4,7 @@
 // can make a staged copy come out otherwise than its package file.
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ std::vector<std::string> foldersMade;
 bool journalUnflushed = false;
 int journalFlushes = 0;          // flushes of a journal, counted...
 int journalFlushesAtCommit = -1; // ...up to the commit's first rename
+bool volumeDenied = false;       // the volume cannot be opened: not an administrator
+std::mutex stagedFlushesLock;    // staged files are flushed on threads of their own
+int stagedFlushes = 0;           // flushes of a staged file, counted...
+int stagedFlushesAtCommit = -1;  // ...up to the commit's first rename
 std::vector<std::string> problems;
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -108,7 +113,29 @@ BOOL __wrap__Z16FlushFileBuffersPv(HANDLE file) {
         journalUnflushed = false;
         ++journalFlushes;
     }
+    char path[4096];
+    const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, 0);
+    if (flushed && length > 0 && length < sizeof path && EndsWith(path, ".tmp")) {
+        const std::lock_guard<std::mutex> hold(stagedFlushesLock);
+        ++stagedFlushes;
+    }
     return flushed;
+}
+
+HANDLE __real__Z11CreateFileAPKcjjP20_SECURITY_ATTRIBUTESjjPv(LPCSTR, DWORD, DWORD,
+                                                              LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                                              HANDLE);
+HANDLE __wrap__Z11CreateFileAPKcjjP20_SECURITY_ATTRIBUTESjjPv(LPCSTR name, DWORD access,
+                                                              DWORD share,
+                                                              LPSECURITY_ATTRIBUTES security,
+                                                              DWORD creation, DWORD flags,
+                                                              HANDLE copyFrom) {
+    if (volumeDenied && std::string(name).rfind("\\\\?\\Volume", 0) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return __real__Z11CreateFileAPKcjjP20_SECURITY_ATTRIBUTESjjPv(name, access, share, security,
+                                                                  creation, flags, copyFrom);
 }
 
 BOOL __real__Z16CreateDirectoryAPKcP20_SECURITY_ATTRIBUTES(LPCSTR, LPSECURITY_ATTRIBUTES);
@@ -140,8 +167,11 @@ BOOL __wrap__Z11CopyFileExAPKcS0_PFj14_LARGE_INTEGERS1_S1_S1_jjPvS2_S2_ES2_Pij(
 BOOL __real__Z11MoveFileExAPKcS0_j(LPCSTR, LPCSTR, DWORD);
 BOOL __wrap__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flags) {
     ExpectDurableLine("C", std::string("renamed ") + from);
-    if (journalFlushesAtCommit < 0)
+    if (journalFlushesAtCommit < 0) {
         journalFlushesAtCommit = journalFlushes;
+        const std::lock_guard<std::mutex> hold(stagedFlushesLock);
+        stagedFlushesAtCommit = stagedFlushes;
+    }
     return __real__Z11MoveFileExAPKcS0_j(from, to, flags);
 }
 }
@@ -149,7 +179,9 @@ BOOL __wrap__Z11MoveFileExAPKcS0_j(LPCSTR from, LPCSTR to, DWORD flags) {
 namespace {
 
 // Each line is on the disk before what it names, and a new folder costs one
-// flush of the journal at most: its line goes with its files' lines.
+// flush of the journal at most: its line goes with its files' lines. Where
+// the volume cannot be flushed whole, every staged file is flushed before
+// the commit begins.
 TEST(JournalOrder, EachLineIsOnTheDiskBeforeWhatItNames) {
     const auto flushesBeforeCommit = [](const std::vector<const char*>& names) {
         TempTree tree;
@@ -162,6 +194,8 @@ TEST(JournalOrder, EachLineIsOnTheDiskBeforeWhatItNames) {
         problems.clear();
         journalFlushes = 0;
         journalFlushesAtCommit = -1;
+        stagedFlushes = 0;
+        stagedFlushesAtCommit = -1;
         const CopyResult result = CopyTree(TextString(tree.Path("package").c_str()),
                                            TextString(tree.Path("install").c_str()), "*.*");
         journalPath.clear();
@@ -174,6 +208,10 @@ TEST(JournalOrder, EachLineIsOnTheDiskBeforeWhatItNames) {
     const int deep = flushesBeforeCommit({"a.txt", "New\\b.txt", "New\\Deeper\\c.txt"});
     EXPECT_GT(flat, 0);
     EXPECT_LE(deep - flat, 2) << "two new folders";
+    volumeDenied = true;
+    flushesBeforeCommit({"a.txt", "New\\b.txt", "New\\Deeper\\c.txt", "d.txt", "e.txt"});
+    volumeDenied = false;
+    EXPECT_EQ(stagedFlushesAtCommit, 5);
 }
 
 // What is checked is the staged copy, not the package file a second time: a
