@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_bytes.h"
 #include "lead_bytes.h"
+#include "test_bytes.h"
 #include "text_string.h"
 
 namespace {
