@@ -1,23 +1,38 @@
 #include "staged_flusher.h"
 
+namespace {
+
+HANDLE OpenToFlush(const TextString& path) {
+    return CreateFileA(path.GetText(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+} // namespace
+
+// A read-only file (a package from a CD) is opened with the attribute
+// cleared, which is put back at once; the attributes are read only then.
 bool FlushStagedFile(const TextString& path) {
-    const DWORD attributes = GetFileAttributesA(path.GetText());
-    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
-                          (attributes & FILE_ATTRIBUTE_READONLY) &&
-                          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (readOnly)
-        SetFileAttributesA(path.GetText(), (attributes & ~FILE_ATTRIBUTE_READONLY) != 0
-                                               ? attributes & ~FILE_ATTRIBUTE_READONLY
-                                               : FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileA(path.GetText(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    const bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    HANDLE file = OpenToFlush(path);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = GetFileAttributesA(path.GetText());
+        const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            SetFileAttributesA(path.GetText(), cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL)) {
+            file = OpenToFlush(path);
+            const DWORD error = GetLastError();
+            SetFileAttributesA(path.GetText(), attributes);
+            SetLastError(error);
+        } else {
+            SetLastError(ERROR_ACCESS_DENIED);
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool flushed = FlushFileBuffers(file) != FALSE;
     const DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    if (readOnly)
-        SetFileAttributesA(path.GetText(), attributes);
+    CloseHandle(file);
     SetLastError(error);
     return flushed;
 }
