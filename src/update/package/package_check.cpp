@@ -76,9 +76,11 @@ void PackageCheck::Tell(const char* relative, PackageFinding finding) {
         found_(context_, scratch_.Assign(root_).Append(relative), finding);
 }
 
-bool PackageCheck::Admits(const char* relative, bool installed) {
+bool PackageCheck::Admits(const char* relative, const char* target) {
     PackageManifest::Entry* entry = manifest_.Find(relative);
     if (entry == nullptr) {
+        const bool installed =
+            target != nullptr && GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
         if (installed)
             ++differing_;
         Tell(relative, installed ? PackageFinding::kLost : PackageFinding::kUnlisted);

@@ -42,9 +42,10 @@ class PackageCheck {
 
     // Whether the package file (relative: below the package top, names
     // joined by '\') is listed, and so installed; it counts as found. One
-    // not listed whose name is `installed` is a product file that the
-    // manifest lost (cut short, say): the package is damaged.
-    bool Admits(const char* relative, bool installed = false);
+    // not listed whose name is installed (at `target`, looked at only then)
+    // is a product file that the manifest lost (cut short, say): the
+    // package is damaged.
+    bool Admits(const char* relative, const char* target = nullptr);
     // Hashes `copy`, the file just staged from the package file `relative`
     // (or the top-level Update.exe itself), against its line; the copy may
     // not change until Settle.

@@ -258,8 +258,7 @@ bool TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
         if (check_ != nullptr) {
             installed.Assign(targetDirectory).Append(name);
             if (!check_->Admits(path.GetText() + rootLength_,
-                                !inNewFolder && GetFileAttributesA(installed.GetText()) !=
-                                                    INVALID_FILE_ATTRIBUTES)) {
+                                inNewFolder ? nullptr : installed.GetText())) {
                 entry->verdict = kLeftOut;
                 continue;
             }
