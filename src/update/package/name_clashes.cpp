@@ -69,9 +69,52 @@ int CompareFileNames(const char* first, const char* second) {
 
 namespace {
 
-int CompareNames(const void* first, const void* second) {
-    return CompareFileNames(*static_cast<const char* const*>(first),
-                            *static_cast<const char* const*>(second));
+bool IsAscii(const char* name) {
+    for (; *name != '\0'; ++name)
+        if (static_cast<unsigned char>(*name) >= 0x80)
+            return false;
+    return true;
+}
+
+// Keys of names that are all ASCII compare without their UTF-16 forms.
+int CompareKeys(const NameClashes::Key& first, const NameClashes::Key& second) {
+    if (first.wide == nullptr || second.wide == nullptr)
+        return CompareFileNames(first.name, second.name);
+    return CompareStringOrdinal(first.wide, first.length, second.wide, second.length, TRUE) -
+           CSTR_EQUAL;
+}
+
+int CompareKeysOf(const void* first, const void* second) {
+    return CompareKeys(*static_cast<const NameClashes::Key*>(first),
+                       *static_cast<const NameClashes::Key*>(second));
+}
+
+// Each name's key; where any name is not all ASCII, every name gets its
+// UTF-16 form, converted once, into one block (returned, or null), as no
+// character takes more than one UTF-16 unit a byte.
+WCHAR* MakeKeys(NameClashes::Key* keys, unsigned count) {
+    std::size_t units = 0;
+    bool ascii = true;
+    for (unsigned i = 0; i < count; ++i) {
+        keys[i].wide = nullptr;
+        keys[i].length = -1;
+        units += lstrlenA(keys[i].name) + 1;
+        ascii = ascii && IsAscii(keys[i].name);
+    }
+    if (ascii)
+        return nullptr;
+    WCHAR* block = static_cast<WCHAR*>(AllocateBlock(units * sizeof(WCHAR)));
+    WCHAR* next = block;
+    for (unsigned i = 0; i < count; ++i) {
+        const int size = lstrlenA(keys[i].name) + 1;
+        const int length = MultiByteToWideChar(CP_ACP, 0, keys[i].name, -1, next, size);
+        if (length > 0) {
+            keys[i].wide = next;
+            keys[i].length = length - 1;
+        }
+        next += size;
+    }
+    return block;
 }
 
 } // namespace
@@ -79,45 +122,57 @@ int CompareNames(const void* first, const void* second) {
 NameClashes::~NameClashes() {
     if (sorted_ != nullptr)
         ReleaseBlock(sorted_);
+    if (wides_ != nullptr)
+        ReleaseBlock(wides_);
 }
 
 void NameClashes::Collect(const FolderListing& listing) {
     const unsigned count = listing.Count();
     if (count < 2)
         return;
-    const char** sorted = static_cast<const char**>(AllocateBlock(count * sizeof(const char*)));
+    Key* sorted = static_cast<Key*>(AllocateBlock(count * sizeof(Key)));
     unsigned n = 0;
     for (FolderListing::Entry* entry = listing.Next(nullptr); entry != nullptr;
          entry = listing.Next(entry))
-        sorted[n++] = entry->Name();
-    std::qsort(sorted, count, sizeof(const char*), CompareNames);
+        sorted[n++].name = entry->Name();
+    WCHAR* wides = MakeKeys(sorted, count);
+    std::qsort(sorted, count, sizeof(Key), CompareKeysOf);
     // The clashing ones move to the front, keeping their order.
     unsigned clashing = 0;
     for (unsigned i = 0; i < count; ++i) {
-        const bool withPrevious = i > 0 && CompareFileNames(sorted[i - 1], sorted[i]) == 0;
-        const bool withNext = i + 1 < count && CompareFileNames(sorted[i], sorted[i + 1]) == 0;
+        const bool withPrevious = i > 0 && CompareKeys(sorted[i - 1], sorted[i]) == 0;
+        const bool withNext = i + 1 < count && CompareKeys(sorted[i], sorted[i + 1]) == 0;
         if (withPrevious || withNext)
             sorted[clashing++] = sorted[i];
     }
     if (clashing == 0) {
         ReleaseBlock(sorted);
+        if (wides != nullptr)
+            ReleaseBlock(wides);
         return;
     }
     sorted_ = sorted;
+    wides_ = wides;
     count_ = clashing;
 }
 
 bool NameClashes::Holds(const char* name) const {
+    if (count_ == 0)
+        return false;
+    Key key = {name, nullptr, -1};
+    WCHAR* wide = sorted_[0].wide != nullptr ? MakeKeys(&key, 1) : nullptr;
     unsigned low = 0, high = count_;
-    while (low < high) {
+    bool found = false;
+    while (low < high && !found) {
         const unsigned middle = low + (high - low) / 2;
-        const int order = CompareFileNames(name, sorted_[middle]);
-        if (order == 0)
-            return true;
+        const int order = CompareKeys(key, sorted_[middle]);
+        found = order == 0;
         if (order < 0)
             high = middle;
         else
             low = middle + 1;
     }
-    return false;
+    if (wide != nullptr)
+        ReleaseBlock(wide);
+    return found;
 }

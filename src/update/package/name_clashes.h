@@ -1,6 +1,7 @@
 #pragma once
 
 #include "folder_listing.h"
+#include "platform/win32_api.h"
 
 // Two names, or two paths, compared as the file system compares them, not as
 // a language does (lstrcmpiA would take some names that NTFS keeps apart for
@@ -25,7 +26,16 @@ class NameClashes {
     // Whether the name is one of the clashing names.
     bool Holds(const char* name) const;
 
+    // A name with its UTF-16 form, converted once (null when it needs none
+    // or cannot be converted).
+    struct Key {
+        const char* name;
+        const WCHAR* wide;
+        int length;
+    };
+
   private:
-    const char** sorted_ = nullptr; // in the file system's order of names
+    Key* sorted_ = nullptr;  // in the file system's order of names
+    WCHAR* wides_ = nullptr; // the UTF-16 forms, one block
     unsigned count_ = 0;
 };
