@@ -428,6 +428,7 @@ void TreeCopy::CopySubdirectory(const TextString& source, const TextString& targ
             return;
     }
     CopyLevel(source, target, level);
+    transaction_.LeaveFolder();
 }
 
 // Removes the staged files of runs that were stopped before they could

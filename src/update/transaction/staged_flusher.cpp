@@ -39,7 +39,7 @@ bool FlushStagedFile(const TextString& path) {
 
 StagedFlusher::~StagedFlusher() {
     Finish();
-    const HANDLE handles[] = {free_, filled_, lock_};
+    const HANDLE handles[] = {free_, filled_, done_, lock_};
     for (HANDLE handle : handles)
         if (handle != nullptr)
             CloseHandle(handle);
@@ -49,7 +49,8 @@ bool StagedFlusher::Start() {
     free_ = CreateSemaphoreA(nullptr, kSlots, kSlots, nullptr);
     filled_ = CreateSemaphoreA(nullptr, 0, kSlots, nullptr);
     lock_ = CreateSemaphoreA(nullptr, 1, 1, nullptr);
-    if (free_ == nullptr || filled_ == nullptr || lock_ == nullptr)
+    done_ = CreateSemaphoreA(nullptr, 0, 0x7FFFFFFF, nullptr);
+    if (free_ == nullptr || filled_ == nullptr || lock_ == nullptr || done_ == nullptr)
         return false;
     while (threadCount_ < kThreads) {
         HANDLE thread = CreateThread(nullptr, 0, Flusher, this, 0, nullptr);
@@ -93,12 +94,20 @@ DWORD WINAPI StagedFlusher::Flusher(LPVOID self) {
     StagedFlusher& flusher = *static_cast<StagedFlusher*>(self);
     TextString path;
     bool failed = false;
-    while (flusher.Take(path, failed))
+    while (flusher.Take(path, failed)) {
         failed = !FlushStagedFile(path);
+        ReleaseSemaphore(flusher.done_, 1, nullptr);
+    }
     return 0;
 }
 
+void StagedFlusher::Drain() {
+    for (; queued_ > 0 && threadCount_ != 0; --queued_)
+        WaitForSingleObject(done_, INFINITE);
+}
+
 std::uint32_t StagedFlusher::Finish() {
+    queued_ = 0;
     if (threadCount_ == 0)
         return failures_;
     for (std::uint32_t i = 0; i < threadCount_; ++i)

@@ -25,7 +25,14 @@ class StagedFlusher {
     bool Start();
     bool IsRunning() const { return threadCount_ != 0; }
     // Queues a staged file, waiting while kSlots are queued.
-    void Add(const TextString& staged) { Push(&staged); }
+    void Add(const TextString& staged) {
+        Push(&staged);
+        ++queued_;
+    }
+    // Waits until every file queued so far is flushed, or failed: the
+    // threads open staged files by their paths, which lead through the
+    // folder that the copy holds only while it stages there.
+    void Drain();
     // Waits until every file queued is flushed, or failed, and stops the
     // threads; nothing is open any more. Returns how many files failed.
     std::uint32_t Finish();
@@ -43,8 +50,10 @@ class StagedFlusher {
     TextString jobs_[kSlots];
     bool stops_[kSlots] = {};
     std::uint32_t handedIn_ = 0, taken_ = 0, failures_ = 0;
-    // free_ counts empty slots, filled_ queued jobs; lock_ guards taking.
-    HANDLE free_ = nullptr, filled_ = nullptr, lock_ = nullptr;
+    std::uint32_t queued_ = 0; // files queued and not yet drained
+    // free_ counts empty slots, filled_ queued jobs, done_ files flushed
+    // (or failed); lock_ guards taking.
+    HANDLE free_ = nullptr, filled_ = nullptr, done_ = nullptr, lock_ = nullptr;
     HANDLE threads_[kThreads] = {};
     std::uint32_t threadCount_ = 0;
 };

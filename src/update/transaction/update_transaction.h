@@ -67,6 +67,9 @@ class UpdateTransaction {
     // it is left then.
     bool StageFile(const TextString& source, const TextString& targetDirectory,
                    std::uint32_t number);
+    // Before the copy lets go of a folder where it staged files: nothing of
+    // the run works there by path any more.
+    void LeaveFolder() { flusher_.Drain(); }
     // The staged file that the last successful StageFile wrote.
     const TextString& StagedPath() const { return staged_; }
     // A check that still reads the staged files (package_check.h): run once,
