@@ -2,7 +2,6 @@
 // the stand-in) against published vectors, the manifest reader, and the
 // manifest's signature: its decoding, and ECDSA P-256 through the platform
 // against a signature that update-manifest made.
-#include <cstdio>
 #include <string>
 #include <utility>
 
