@@ -133,7 +133,8 @@ wine_part() {
         -out "$scratch/sign.crt" 2>/dev/null
     bash scripts/sign-update-exe.sh "$scratch/sign.crt" "$scratch/sign.key" \
         build/windows/src/update/Update.exe "$stage/Update.exe"
-    osslsigncode verify -CAfile "$scratch/sign.crt" -in "$stage/Update.exe" | grep -E '^(Signature verification|Subject):'
+    osslsigncode verify -CAfile "$scratch/sign.crt" -in "$stage/Update.exe" |
+        grep -E '^(Signature verification|[[:space:]]*Subject):' | sort -u
     if osslsigncode verify -CAfile "$scratch/sign.crt" -in build/windows/src/update/Update.exe >/dev/null 2>&1; then
         echo "== windows: osslsigncode verify passes an unsigned Update.exe" >&2
         exit 1
