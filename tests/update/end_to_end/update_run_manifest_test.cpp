@@ -206,6 +206,15 @@ class SignedRun : public ManifestRun {
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
 
+    // The signature as the openssl command line makes it.
+    void SignWithOpenssl(const std::string& key) {
+        const std::string command = "openssl dgst -sha256 -sign " + Quoted(KeyFile(key + ".pem")) +
+                                    " " + Quoted((package_ / ".Update.sha256").string()) +
+                                    " | openssl base64 -A > " +
+                                    Quoted((package_ / ".Update.sha256.sig").string());
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
     static std::string KeyFile(const std::string& name) {
         return (fs::path(UPDATE_TEST_KEYS) / name).string();
     }
@@ -248,14 +257,8 @@ TEST_F(SignedRun, OnlyAManifestSignedByATrustedKeyIsTakenAndTheLogNamesTheKey) {
         {"signed by the first key", [] {}, 0, "mit dem Schl\xFCssel " + KeyId("first") + ": "},
         {"signed by the second key", [&] { Sign("second"); }, 0,
          "mit dem Schl\xFCssel " + KeyId("second") + ": "},
-        {"signed by the openssl command line",
-         [&] {
-             const std::string command =
-                 "openssl dgst -sha256 -sign " + Quoted(KeyFile("second.pem")) + " " +
-                 Quoted(manifest.string()) + " | openssl base64 -A > " + Quoted(signature.string());
-             ASSERT_EQ(std::system(command.c_str()), 0);
-         },
-         0, "mit dem Schl\xFCssel " + KeyId("second") + ": "},
+        {"signed by the openssl command line", [&] { SignWithOpenssl("second"); }, 0,
+         "mit dem Schl\xFCssel " + KeyId("second") + ": "},
         {"no signature", [&] { fs::remove(signature); }, 65, "die Dateiliste ist nicht signiert: "},
         {"a byte of the signature flipped",
          [&] {
@@ -281,9 +284,8 @@ TEST_F(SignedRun, OnlyAManifestSignedByATrustedKeyIsTakenAndTheLogNamesTheKey) {
              EditManifest([](std::string& text) {
                  const std::size_t at = text.find("  faq.txt\n");
                  ASSERT_NE(at, std::string::npos);
-                 const std::size_t start = text.rfind('\n', at);
-                 text.erase(start == std::string::npos ? 0 : start + 1,
-                            at + 10 - (start == std::string::npos ? 0 : start + 1));
+                 const std::size_t start = text.rfind('\n', at) + 1; // 0 on the first line
+                 text.erase(start, at + 10 - start);
              });
          },
          65, byNoKey},
@@ -313,10 +315,7 @@ TEST_F(SignedRun, OnlyAManifestSignedByATrustedKeyIsTakenAndTheLogNamesTheKey) {
         {"a signed manifest with a line that does not parse",
          [&] {
              EditManifest([](std::string& text) { text += "../x\n"; });
-             const std::string command =
-                 "openssl dgst -sha256 -sign " + Quoted(KeyFile("first.pem")) + " " +
-                 Quoted(manifest.string()) + " | openssl base64 -A > " + Quoted(signature.string());
-             ASSERT_EQ(std::system(command.c_str()), 0);
+             SignWithOpenssl("first");
          },
          13, ".Update.sha256, Zeile 5"},
         {"a manifest that is a folder",
