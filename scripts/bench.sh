@@ -19,6 +19,9 @@
 #   6. the package check: Update.exe on trees A and B with a manifest
 #      (.Update.sha256, made by update-manifest) against the same package
 #      without one, and the hash rate of the build (update-manifest over B);
+#      and the signed manifest: the program built with the test's keys
+#      (UpdateSigned) on the package with the manifest signed, against
+#      Update.exe (no keys) on the same package with the manifest only;
 #   7. a scanner: Update.exe on tree A while a scanner program holds each
 #      file written or renamed in the installation for 50 ms, beside the
 #      same run without it.
@@ -67,7 +70,8 @@ started=$(date +%s)
 declare -A file_count=([A]=10000 [B]=16 [C]=3004 [N]=0 [F1000]=1000 [F40000]=40000)
 # The trees that the parts run on: all on Linux, A and B under Wine.
 trees=(A B C)
-declare -A labels=([update]="Update.exe" [manifest]="with manifest" [variant]="variant" [safe]="safe_copy"
+declare -A labels=([update]="Update.exe" [manifest]="with manifest" [signed]="signed manifest"
+    [variant]="variant" [safe]="safe_copy"
     [durable]="safe_copy --durable" [synced]="safe_copy + syncfs"
     [rsync]="rsync -a -W" [cp]="cp -r" [wcopy]="Update.exe" [wupdate]="to its box" [wloop]="CopyFileA loop"
     [wsynced]="loop + sync -f" [xcopy]="xcopy /E /Y")
@@ -206,7 +210,7 @@ goals() {
             awk -v a="$a" -v b="$b" -v l="$limit" -v c="$tree $mode" -v s="${labels[$subject]}" \
                 -v n="${labels[$name]}" 'BEGIN {
                     r = a / b; met = (l == 1) ? (r < 1) : (r <= l)
-                    printf "   %-12s %s / %s = %.2f (goal %s%.1f): %s\n", c, s, n, r,
+                    printf "   %-12s %s / %s = %.3f (goal %s%g): %s\n", c, s, n, r,
                         (l == 1) ? "<" : "<=", l, met ? "met" : "MISSED" }'
         done
     done
@@ -217,6 +221,7 @@ goals() {
 run_update() { update_in "$work/$1/package" "$1"; }
 run_variant() { update_in "$work/$1/varpackage" "$1"; }
 run_manifest() { update_in "$work/$1/manpackage" "$1"; }
+run_signed() { update_in "$work/$1/sigpackage" "$1"; }
 update_in() { # PACKAGE TREE
     local box
     box=$(cd "$1" && UPDATE_REGISTRY_FILE="$work/registry.reg" \
@@ -293,6 +298,15 @@ manifest_part() {
         rm "$work/$tree/manpackage/Update.exe"
         cp "$bin/src/update/Update.exe" "$work/$tree/manpackage/Update.exe"
         "$bin/tools/manifest/update-manifest" make "$work/$tree/manpackage" 2>/dev/null
+        # The same files, the program with the test's keys, the manifest
+        # signed with the first of them.
+        rm -rf "$work/$tree/sigpackage"
+        cp -al "$work/$tree/package" "$work/$tree/sigpackage"
+        rm "$work/$tree/sigpackage/Update.exe"
+        cp "$bin/tests/UpdateSigned.exe" "$work/$tree/sigpackage/Update.exe"
+        "$bin/tools/manifest/update-manifest" make "$work/$tree/sigpackage" 2>/dev/null
+        "$bin/tools/manifest/update-manifest" sign --key "$bin/tests/keys/first.pem" \
+            "$work/$tree/sigpackage" 2>/dev/null
     done
     cat "$work/B/manpackage/"* >/dev/null
     t0=$EPOCHREALTIME
@@ -312,10 +326,38 @@ Windows Registry Editor Version 5.00
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane Software\\Brenvolt\\1.0]
 @="$install"
 REG
-    measure "$rounds" "$rounds" 100000 update manifest
-    table "== package check on Linux" update update manifest
+    measure "$rounds" "$rounds" 100000 update manifest signed
+    table "== package check on Linux" update update manifest signed
     echo "goals:"
     goals manifest 1.1 update
+    goals signed 1.02 manifest
+    signature_alone
+}
+
+# What the signature adds to a run, measured alone, as whole runs on a
+# shared machine vary by more than it: update-manifest verify (a process
+# that reads the manifest once, checks its signature against the key as
+# Update.exe does, and parses it, which a run does anyway) on each tree's
+# signed package, the median of 21 runs, against the median run of the
+# manifest alone (above): an upper bound of the signature's share.
+signature_alone() {
+    local tree mode i t0 t1 run
+    echo "== the signature check alone: update-manifest verify, median of 21 runs"
+    for tree in "${trees[@]}"; do
+        for ((i = 0; i < 21; i++)); do
+            t0=$EPOCHREALTIME
+            "$bin/tools/manifest/update-manifest" verify --key "$bin/tests/keys/first.pub" \
+                "$work/$tree/sigpackage" 2>/dev/null || echo "   verify failed on $tree" >&2
+            t1=$EPOCHREALTIME
+            echo $(($(microseconds "$t1") - $(microseconds "$t0")))
+        done | median >"$work/verify-$tree"
+        for mode in fresh overwrite; do
+            run=$(median <"$work/times/$tree-$mode-manifest")
+            awk -v us="$(cat "$work/verify-$tree")" -v run="$run" -v c="$tree $mode" 'BEGIN {
+                printf "   %-12s verify %.1f ms, run with manifest %.3f s: at most %.4fx (goal <=1.02): %s\n",
+                    c, us / 1000, run, 1 + us / 1e6 / run, (1 + us / 1e6 / run <= 1.02) ? "met" : "MISSED" }'
+        done
+    done
 }
 
 # ------------------------------------------------------------------ scanner
@@ -674,8 +716,8 @@ fi
 parts=" ${BENCH_PARTS:-library copy folder wine progress manifest scanner} "
 echo "== building (preset linux)"
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target Update update-manifest safe_copy make_tree measure_package \
-    util_bench scanner >/dev/null
+cmake --build --preset linux --target Update UpdateSigned update-manifest safe_copy make_tree \
+    measure_package util_bench scanner >/dev/null
 echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), Linux $(uname -r)," \
     "trees on $(df -T "${BENCH_DIR:-/tmp}" | awk 'NR == 2 { print $2 }')"
 

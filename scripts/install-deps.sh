@@ -9,7 +9,10 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev rsync
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
     wine wine32 wine64 xvfb xauth
-    strace hyperfine libssl-dev
+    strace hyperfine libssl-dev openssl osslsigncode
+    # Wine's bcrypt verifies ECDSA (the signed manifest) through the 32-bit
+    # GnuTLS; without it BCryptImportKeyPair fails under Wine.
+    libgnutls30:i386
 )
 # Where the kernel runs no 32-bit code (or UPDATE_WINE_ROUTE=qemu asks for
 # it), 32-bit Wine runs through a patched qemu-i386, built here from

@@ -120,10 +120,28 @@ wine_part() {
     # runs is staged in the scratch folder, which it owns.
     stage="$scratch/stage"
     mkdir -p "$stage"
-    cp tests/wine/run-scenarios.sh build/windows/src/update/Update.exe \
-        build/windows/tests/wine/update_driver.exe "$stage/"
+    cp tests/wine/run-scenarios.sh build/windows/tests/wine/update_driver.exe \
+        build/windows/tests/UpdateSigned.exe "$stage/"
+    cp -r build/windows/tests/keys "$stage/keys"
+
+    # Authenticode: Update.exe signed with a throwaway certificate of our
+    # own, checked by osslsigncode (and an unsigned one refused); every
+    # scenario then runs the signed program.
+    echo "== windows: Authenticode signature of Update.exe (throwaway certificate)"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Brenvolt Update Test" \
+        -addext extendedKeyUsage=codeSigning -keyout "$scratch/sign.key" \
+        -out "$scratch/sign.crt" 2>/dev/null
+    bash scripts/sign-update-exe.sh "$scratch/sign.crt" "$scratch/sign.key" \
+        build/windows/src/update/Update.exe "$stage/Update.exe"
+    osslsigncode verify -CAfile "$scratch/sign.crt" -in "$stage/Update.exe" |
+        grep -E '^(Signature verification|[[:space:]]*Subject):' | sort -u
+    if osslsigncode verify -CAfile "$scratch/sign.crt" -in build/windows/src/update/Update.exe >/dev/null 2>&1; then
+        echo "== windows: osslsigncode verify passes an unsigned Update.exe" >&2
+        exit 1
+    fi
     chmod -R a+rX "$stage"
-    (cd "$stage" && "${as_wine_user[@]}" bash ./run-scenarios.sh ./Update.exe ./update_driver.exe)
+    (cd "$stage" && "${as_wine_user[@]}" bash ./run-scenarios.sh ./Update.exe ./update_driver.exe \
+        ./UpdateSigned.exe ./keys)
 
     echo "== windows: the Wine part took $(($(date +%s) - started)) s (route $route)"
 }
@@ -133,7 +151,8 @@ if [ "${1:-}" = --wine-part ]; then
     exit 0
 fi
 
-tools=(wine wineboot wineserver Xvfb i686-w64-mingw32-g++-posix i686-w64-mingw32-windres timeout setpriv unshare)
+tools=(wine wineboot wineserver Xvfb i686-w64-mingw32-g++-posix i686-w64-mingw32-windres timeout setpriv unshare
+    openssl osslsigncode)
 missing_tools() {
     missing=()
     for tool in "${tools[@]}"; do

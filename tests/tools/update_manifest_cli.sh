@@ -3,7 +3,8 @@
 # update installs (and the top-level Update.exe), sha256sum -c accepts it,
 # check passes, and fails after a file changes or goes (each on its own); a
 # link back to a folder on the way is not followed; a refused name
-# fails make and leaves the old manifest.
+# fails make and leaves the old manifest. sign and verify, against the
+# openssl command line both ways, with a key pair made here.
 # Usage: update_manifest_cli.sh <update-manifest> <work-directory>
 set -u
 tool=$1
@@ -48,4 +49,29 @@ printf 'x' >"$p/Sub/NUL.txt"
 "$tool" make "$p" 2>"$work/out" && fail "make passes a name Windows cannot hold"
 cmp -s "$p/.Update.sha256" "$work/before" || fail "a failed make changed the manifest"
 ls -a "$p" | grep -q 'tmp$' && fail "a failed make left: $(ls -a "$p")"
+
+# sign and verify, with the openssl command line.
+rm "$p/Sub/NUL.txt"
+"$tool" make "$p" 2>/dev/null || fail "make before signing"
+for key in key other; do
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/$key.pem" 2>/dev/null &&
+        openssl pkey -in "$work/$key.pem" -pubout -out "$work/$key.pub" || fail "openssl genpkey"
+done
+"$tool" sign --key "$work/key.pem" "$p" || fail "sign"
+[ "$(wc -l <"$p/.Update.sha256.sig")" = 1 ] || fail "not one line: $(cat "$p/.Update.sha256.sig")"
+base64 -d "$p/.Update.sha256.sig" >"$work/sig.der" || fail "not base64"
+openssl dgst -sha256 -verify "$work/key.pub" -signature "$work/sig.der" "$p/.Update.sha256" >/dev/null ||
+    fail "openssl does not verify the tool's signature"
+"$tool" verify --key "$work/key.pub" "$p" 2>"$work/out" || fail "verify of the tool's signature"
+id=$(openssl pkey -pubin -in "$work/key.pub" -outform DER | sha256sum | cut -c1-16)
+grep -q "verified with key $id" "$work/out" || fail "key not named $id: $(cat "$work/out")"
+"$tool" verify --key "$work/other.pub" "$p" 2>/dev/null && fail "verify with another key"
+cat "$work/other.pub" "$work/key.pub" >"$work/both.pub"
+"$tool" verify --key "$work/both.pub" "$p" 2>/dev/null || fail "verify with the second of two keys"
+openssl dgst -sha256 -sign "$work/key.pem" "$p/.Update.sha256" | openssl base64 -A >"$p/.Update.sha256.sig"
+"$tool" verify --key "$work/key.pub" "$p" 2>/dev/null || fail "the tool does not verify openssl's signature"
+printf '\n' >>"$p/.Update.sha256"
+"$tool" verify --key "$work/key.pub" "$p" 2>/dev/null && fail "verify passes a manifest changed after signing"
+"$tool" sign --key "$work/key.pem" "$p" 2>/dev/null && fail "sign signs a manifest that does not parse"
+"$tool" sign --key "$work/key.pub" "$p" 2>/dev/null && fail "sign with a public key"
 echo "passed"

@@ -6,11 +6,20 @@
 # silent runs (/S) must show no box and start no Notepad, and a log
 # (/LOG=) must hold what the run did.
 #
-# Usage: run-scenarios.sh UPDATE_EXE DRIVER_EXE
+# With SIGNED_EXE (the program built with the test's keys "first" and
+# "second") and KEYS (the folder of the test's key pairs, first, second and
+# other, .pem and .pub), the signed manifest through Wine's bcrypt too.
+#
+# Usage: run-scenarios.sh UPDATE_EXE DRIVER_EXE [SIGNED_EXE KEYS]
 # Needs WINEPREFIX (a prepared 64-bit prefix) and DISPLAY (an X server).
 set -uo pipefail
 update_exe="$1"
 driver_exe="$2"
+signed_exe="${3:-}"
+keys="${4:-}"
+if [ -n "$keys" ]; then
+    keys="$(cd "$keys" && pwd)"
+fi
 : "${WINEPREFIX:?}" "${DISPLAY:?}"
 export WINEDEBUG=-all
 
@@ -32,6 +41,7 @@ text_damaged() {
     printf 'Das Update-Paket ist unvollständig oder beschädigt:\\r\\n%d Dateien fehlen oder weichen ab.\\r\\n\\r\\nDas Update wurde nicht installiert, die Installation ist unverändert.' "$1"
 }
 text_package_is_installation='Das Update-Paket liegt im Installationsverzeichnis von Brenvolt und kann\r\nnicht über sich selbst installiert werden.\r\n\r\nKopieren Sie das Update-Paket in einen anderen Ordner und starten Sie es\r\ndort erneut. Die Installation ist unverändert.'
+text_not_signed='Das Update-Paket ist nicht vom Hersteller signiert oder wurde nach dem\r\nSignieren verändert.\r\n\r\nDas Update wurde nicht installiert, die Installation ist unverändert.'
 text_usage='Mögliche Schalter:\r\n/S  ohne Meldungen installieren, das Ergebnis steht im Exitcode\r\n/LOG=<Datei>  den Ablauf in die Datei schreiben'
 
 scenarios=0
@@ -807,6 +817,91 @@ expect_file Brenvolt/readme.txt "old readme"
 expect_absent Brenvolt/Data
 expect_no_temporary_files Brenvolt
 end
+
+# --- the signed manifest: the program with the test's keys built in checks
+# the signature through Wine's bcrypt (ECDSA P-256, through GnuTLS)
+
+# The package signed with a key (first, second, other) by the openssl
+# command line.
+sign() {
+    (cd "$drive_c/Patch" && openssl dgst -sha256 -sign "$keys/$1.pem" .Update.sha256 |
+        openssl base64 -A >.Update.sha256.sig) || problem "openssl could not sign"
+}
+
+# A signed package: the program with the test's keys, a new readme and map.
+signed_package() {
+    install Brenvolt
+    machine_value 'C:\Brenvolt'
+    cp "$signed_exe" "$drive_c/Patch/Update.exe"
+    package_file faq.txt "notes"
+    package_file readme.txt "new readme"
+    package_file Data/map.dat "new map"
+    (cd "$drive_c/Patch" && sha256sum Update.exe faq.txt readme.txt Data/map.dat >.Update.sha256)
+    sign first
+}
+
+# signed_vector WHAT EXIT-CODE CHANGE...: a silent run on the signed package
+# after the change (a shell command), with its exit code; 577 and 23 leave
+# the installation as it was.
+signed_vector() {
+    local what="$1" code="$2"
+    shift 2
+    signed_package
+    eval "$*"
+    run_silent -- /S '/LOG="C:\Patch Logs\signed.log"'
+    grep -Fxq "exit-code=$code" <<<"$output" ||
+        problem "$what: expected exit code $code, saw $(grep -F exit-code= <<<"$output")"
+    if [ "$code" = 0 ]; then
+        [ "$(cat "$drive_c/Brenvolt/readme.txt")" = "new readme" ] || problem "$what: not installed"
+    else
+        [ "$(cat "$drive_c/Brenvolt/readme.txt")" = "old readme" ] || problem "$what: installed"
+        [ ! -e "$drive_c/Brenvolt/Data" ] || problem "$what: Data made"
+        expect_no_temporary_files Brenvolt
+    fi
+    rm -rf "$drive_c/Brenvolt" "$drive_c/Patch"
+    mkdir -p "$drive_c/Patch"
+}
+
+if [ -n "$signed_exe" ]; then
+    begin "signed manifest: each change after signing refused with 577, through Wine's bcrypt"
+    mkdir -p "$drive_c/Patch Logs"
+    signed_vector "signed by the first key" 0 :
+    id=$(openssl pkey -pubin -in "$keys/first.pub" -outform DER | sha256sum | cut -c1-16)
+    expect_log_line "$(log_lines 'Patch Logs/signed.log')" "Dateiliste signiert, geprüft mit dem Schlüssel $id: C:\Patch\.Update.sha256.sig"
+    signed_vector "signed by the second key" 0 sign second
+    signed_vector "no signature" 577 rm '"$drive_c/Patch/.Update.sha256.sig"'
+    signed_vector "a byte of the signature flipped" 577 \
+        'sig=$(cat "$drive_c/Patch/.Update.sha256.sig"); c=${sig: -8:1}; [ "$c" = A ] && n=B || n=A; printf %s "${sig:0:${#sig}-8}$n${sig: -7}" >"$drive_c/Patch/.Update.sha256.sig"'
+    signed_vector "signed by another key" 577 sign other
+    signed_vector "a file line edited" 577 \
+        'sed -i "/  faq.txt\$/{s/^0/1/;t;s/^./0/}" "$drive_c/Patch/.Update.sha256"'
+    signed_vector "a line dropped" 577 'sed -i "/  faq.txt\$/d" "$drive_c/Patch/.Update.sha256"'
+    signed_vector "a line added" 577 \
+        'package_file extra.txt x; (cd "$drive_c/Patch" && sha256sum extra.txt >>.Update.sha256)'
+    signed_vector "a file changed after signing" 23 'package_file Data/map.dat "new maP"'
+    rm -rf "$drive_c/Patch Logs"
+    end
+
+    begin "signed manifest: a signed package installed, then a changed one refused with its box"
+    signed_package
+    run_update
+    expect_box Info information "$(text_done 3)"
+    expect_notes_on_faq
+    expect_file Brenvolt/readme.txt "new readme"
+    rm -rf "$drive_c/Brenvolt" "$drive_c/Patch"
+    mkdir -p "$drive_c/Patch"
+    signed_package
+    printf '\n' >>"$drive_c/Patch/.Update.sha256"
+    run_update
+    expect_box Error warning "$text_not_signed"
+    expect_no_notes
+    expect_file Brenvolt/readme.txt "old readme"
+    expect_absent Brenvolt/Data
+    expect_no_temporary_files Brenvolt
+    end
+else
+    echo "-- signed manifest: SKIPPED (no program with the test's keys given)"
+fi
 
 echo
 if [ ${#failed_scenarios[@]} -gt 0 ]; then

@@ -34,7 +34,7 @@ void PackageManifest::Clear() {
     error_ = ERROR_SUCCESS;
 }
 
-PackageManifest::Load PackageManifest::Read(const TextString& packageRoot) {
+PackageManifest::Load PackageManifest::Read(const TextString& packageRoot, const Gate* gate) {
     Clear();
     TextString path(packageRoot);
     path.EnsureTrailingSeparator().Append(kFileName);
@@ -74,7 +74,9 @@ PackageManifest::Load PackageManifest::Read(const TextString& packageRoot) {
     }
     CloseHandle(file);
     Load load = Load::kUnreadable;
-    if (error_ == ERROR_SUCCESS)
+    if (error_ == ERROR_SUCCESS && gate != nullptr && !gate->accept(gate->context, text, size))
+        load = Load::kRefused;
+    else if (error_ == ERROR_SUCCESS)
         load = Parse(text, size) ? Load::kRead : Load::kMalformed;
     if (text != nullptr)
         ReleaseBlock(text);

@@ -39,6 +39,14 @@ class PackageManifest {
         kRead,       // read and parsed
         kUnreadable, // no plain file, or it cannot be read, or is too large: Error()
         kMalformed,  // a line is refused: BadLine()
+        kRefused,    // read, and refused by the gate before it was parsed
+    };
+
+    // Looks at the manifest's bytes once they are read, before they are
+    // parsed (a check of their signature); false refuses them.
+    struct Gate {
+        void* context;
+        bool (*accept)(void* context, const char* text, std::uint32_t size);
     };
 
     PackageManifest() = default;
@@ -46,8 +54,9 @@ class PackageManifest {
     PackageManifest(const PackageManifest&) = delete;
     PackageManifest& operator=(const PackageManifest&) = delete;
 
-    // Reads the manifest at the top of packageRoot.
-    Load Read(const TextString& packageRoot);
+    // Reads the manifest at the top of packageRoot, once: the bytes that
+    // the gate (when there is one) accepted are the bytes parsed.
+    Load Read(const TextString& packageRoot, const Gate* gate = nullptr);
     // Parses the text of a manifest; false at the first line refused.
     bool Parse(const char* text, std::uint32_t size);
 

@@ -1,6 +1,7 @@
 // The exit codes of a silent run (/S), one per outcome. Each is the Win32
-// error code that names the outcome best, all below 256, so that the codes
-// are the same where exit codes have only 8 bits. A run with message boxes
+// error code that names the outcome best, all but one below 256, so that the
+// codes are the same where exit codes have only 8 bits; the exception,
+// 577 for a package not signed, ends as 577 & 0xFF = 65 there. A run with message boxes
 // exits with 0 whatever its outcome, save for a log that may not be written
 // (87, as in a silent run); a wrong command line gives 87 only in a silent
 // run, as a run without /S passes over the words it does not know.
@@ -26,5 +27,7 @@ const int kCannotOpen = 110;      // ERROR_OPEN_FAILED: product or package canno
 const int kDiskFull = 112;        // ERROR_DISK_FULL: the package does not fit on the
                                   // installation's volume; nothing was written
 const int kOtherRunWaiting = 170; // ERROR_BUSY: another run kept the lock; nothing was done
+const int kNotSigned = 577;       // ERROR_INVALID_IMAGE_HASH: the manifest is not signed by a
+                                  // trusted key, or is missing; nothing was done
 
 } // namespace exit_codes

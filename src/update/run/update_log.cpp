@@ -290,12 +290,14 @@ void UpdateLog::Finished(const TextString& result, int exitCode) {
 }
 
 void UpdateLog::ManifestRead(const TextString& path, PackageManifest::Load load,
-                             const PackageManifest& manifest) {
+                             const PackageManifest& manifest, bool required) {
     TextString text;
     switch (load) {
     case PackageManifest::Load::kAbsent:
-        text.Assign(kLogPackageNotChecked).Append(path);
+        text.Assign(required ? kLogManifestRequired : kLogPackageNotChecked).Append(path);
         break;
+    case PackageManifest::Load::kRefused:
+        return;
     case PackageManifest::Load::kRead:
         text.Format(kLogPackageCheckedFormat, path.GetText(), manifest.Count());
         break;
@@ -305,6 +307,39 @@ void UpdateLog::ManifestRead(const TextString& path, PackageManifest::Load load,
         break;
     case PackageManifest::Load::kMalformed:
         text.Format(kLogManifestMalformedFormat, path.GetText(), manifest.BadLine());
+        break;
+    }
+    Write(text);
+}
+
+void UpdateLog::SignatureChecked(const TextString& path, const SignatureCheck* check,
+                                 std::uint32_t keys, const TextString& keyId) {
+    TextString text;
+    if (check == nullptr) {
+        text.Assign(kLogSignatureNotChecked).Append(path);
+        Write(text);
+        return;
+    }
+    switch (check->verdict) {
+    case SignatureVerdict::kVerified:
+        text.Format(kLogSignatureVerifiedFormat, keyId.GetText(), path.GetText());
+        break;
+    case SignatureVerdict::kMissing:
+        text.Assign(kLogSignatureMissing).Append(path);
+        break;
+    case SignatureVerdict::kUnreadable:
+        text.Assign(kLogSignatureUnreadable).Append(path);
+        AppendErrorText(text, check->error);
+        break;
+    case SignatureVerdict::kMalformed:
+        text.Assign(kLogSignatureMalformed).Append(path);
+        break;
+    case SignatureVerdict::kByNoKey:
+        text.Format(kLogSignatureByNoKeyFormat, keys, path.GetText());
+        break;
+    case SignatureVerdict::kNoVerifier:
+        text.Format(kLogSignatureNoVerifierFormat, static_cast<unsigned>(check->error),
+                    path.GetText());
         break;
     }
     Write(text);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "copy_tree.h"
+#include "manifest_signature.h"
 #include "package_check.h"
 #include "package_manifest.h"
 #include "text_string.h"
@@ -61,9 +62,16 @@ class UpdateLog {
     void Recovered(const TextString& installDirectory, Recovery recovery, std::uint32_t skipped);
     void Finished(const TextString& result, int exitCode);
     // What became of the package's manifest (at `path`): absent (the
-    // package is not checked), read, or refused.
+    // package is not checked, or, when `required`, refused), read, or
+    // refused. Nothing for one refused by its signature, which
+    // SignatureChecked tells.
     void ManifestRead(const TextString& path, PackageManifest::Load load,
-                      const PackageManifest& manifest);
+                      const PackageManifest& manifest, bool required);
+    // The signature (at `path`) of the manifest: not checked (null: a
+    // build without keys), or the check of it against the `keys` keys;
+    // `keyId` names the key that verified it.
+    void SignatureChecked(const TextString& path, const SignatureCheck* check, std::uint32_t keys,
+                          const TextString& keyId);
     // A finding of the package's check; the function for PackageCheck,
     // with this log as its context.
     void PackageFound(const TextString& path, PackageFinding finding);

@@ -89,6 +89,12 @@ inline constexpr const char kManifestInvalidText[] =
     "Das Update-Paket kann nicht gepr\xFC"
     "ft werden:\r\nseine Dateiliste (.Update.sha256) ist nicht lesbar oder ung\xFCltig.\r\n\r\n"
     "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
+// Shown as it is: the manifest is not signed by a key this program trusts
+// (or there is none, or it changed after it was signed).
+inline constexpr const char kNotSignedText[] =
+    "Das Update-Paket ist nicht vom Hersteller signiert oder wurde nach dem\r\n"
+    "Signieren ver\xE4ndert.\r\n\r\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xE4ndert.";
 
 // The progress window: its caption, the line before the file being copied,
 // and its one button.
@@ -163,6 +169,29 @@ inline constexpr const char kLogPackageCheckedFormat[] = "Paket wird gepr\xFC"
                                                          "ft gegen die Dateiliste %s (%u Dateien)";
 // Formatted with the manifest and the line refused.
 inline constexpr const char kLogManifestMalformedFormat[] = "Dateiliste ung\xFCltig: %s, Zeile %u";
+// The manifest's signature: then the signature's path (or the manifest's).
+inline constexpr const char kLogSignatureNotChecked[] =
+    "Signatur der Dateiliste nicht gepr\xFC"
+    "ft, dieses Update.exe hat keinen Schl\xFCssel eingebaut: ";
+// Formatted with the key's short SHA-256 and the signature.
+inline constexpr const char kLogSignatureVerifiedFormat[] = "Dateiliste signiert, gepr\xFC"
+                                                            "ft mit dem Schl\xFCssel %s: %s";
+inline constexpr const char kLogManifestRequired[] =
+    "Paket abgelehnt, es hat keine Dateiliste (und damit keine Signatur): ";
+inline constexpr const char kLogSignatureMissing[] =
+    "Paket abgelehnt, die Dateiliste ist nicht signiert: ";
+inline constexpr const char kLogSignatureUnreadable[] =
+    "Paket abgelehnt, die Signatur ist nicht lesbar: ";
+inline constexpr const char kLogSignatureMalformed[] =
+    "Paket abgelehnt, die Signatur ist keine Zeile Base64 einer ECDSA-Signatur: ";
+// Formatted with the number of keys and the signature.
+inline constexpr const char kLogSignatureByNoKeyFormat[] =
+    "Paket abgelehnt, die Signatur ist von keinem der %u eingebauten Schl\xFCssel, "
+    "oder die Dateiliste wurde nach dem Signieren ver\xE4ndert: %s";
+// Formatted with CNG's status and the signature.
+inline constexpr const char kLogSignatureNoVerifierFormat[] =
+    "Paket abgelehnt, die Signatur kann nicht gepr\xFC"
+    "ft werden (CNG, ECDSA P-256, Status 0x%08X): %s";
 // What the check of the package found; then the package file.
 inline constexpr const char kLogFileUnlisted[] = "Nicht in der Dateiliste, nicht kopiert: ";
 inline constexpr const char kLogFileLost[] =
@@ -209,6 +238,8 @@ inline constexpr const char kResultPackageDamagedFormat[] =
     "digt, %d Dateien fehlen oder weichen ab; die Installation ist unver\xE4ndert";
 inline constexpr const char kResultManifestInvalid[] =
     "Die Dateiliste des Update-Pakets ist nicht lesbar oder ung\xFCltig, nichts installiert";
+inline constexpr const char kResultNotSigned[] =
+    "Das Update-Paket ist nicht vom Hersteller signiert, nichts installiert";
 inline constexpr const char kResultNotFound[] = "Brenvolt wurde nicht gefunden";
 inline constexpr const char kResultRunning[] = "Brenvolt l\xE4uft noch";
 inline constexpr const char kResultPackageUnknown[] = "Das Update-Paket kann nicht ge\xF6"

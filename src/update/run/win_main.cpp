@@ -13,6 +13,7 @@
 #include "held_folder.h"
 #include "installation_lock.h"
 #include "log_refusal.h"
+#include "manifest_signature.h"
 #include "package_check.h"
 #include "package_manifest.h"
 #include "package_names.h"
@@ -22,6 +23,7 @@
 #include "scratch_buffer.h"
 #include "text_string.h"
 #include "transient_retry.h"
+#include "trusted_keys.h"
 #include "update_log.h"
 #include "update_texts.h"
 #include "update_transaction.h"
@@ -160,6 +162,7 @@ enum class Outcome {
     kCancelled,       // the user stopped it; the installation is as it was
     kPackageDamaged,  // not as its manifest lists it; the installation is as it was
     kManifestInvalid, // the manifest cannot be read or parsed; nothing done
+    kNotSigned,       // no manifest signed by a trusted key; nothing done
 };
 
 // The megabytes a package needs and those free, when it does not fit.
@@ -168,16 +171,54 @@ struct Shortfall {
     std::uint32_t free = 0;
 };
 
-// Reads the package's manifest, before anything is touched; false when the
-// package has one that cannot be read or parsed.
+// The check of the manifest's bytes against the trusted keys, as the gate
+// of its reading.
+struct SignatureGate {
+    const TextString* packageRoot;
+    const PublicKeyDer* keys;
+    std::uint32_t count;
+    SignatureCheck check;
+
+    static bool Accept(void* context, const char* text, std::uint32_t size) {
+        SignatureGate& gate = *static_cast<SignatureGate*>(context);
+        gate.check =
+            manifest_signature::Check(*gate.packageRoot, text, size, gate.keys, gate.count);
+        return gate.check.verdict == SignatureVerdict::kVerified;
+    }
+};
+
+// Reads the package's manifest, before anything is touched; false, with the
+// outcome, when the package has one that cannot be read or parsed, or, in a
+// build with trusted keys, when it has none or its bytes are not signed by
+// one of them (then they are never parsed).
 bool ReadManifest(const TextString& packageRoot, PackageManifest& manifest, bool& checked,
-                  UpdateLog& log) {
-    const PackageManifest::Load load = manifest.Read(packageRoot);
-    TextString path(packageRoot);
+                  Outcome& outcome, UpdateLog& log) {
+    SignatureGate signature{&packageRoot, nullptr, 0, {}};
+    signature.keys = TrustedKeys(signature.count);
+    const PackageManifest::Gate gate{&signature, SignatureGate::Accept};
+    const bool keyed = signature.count != 0;
+    const PackageManifest::Load load = manifest.Read(packageRoot, keyed ? &gate : nullptr);
+    TextString path(packageRoot), signaturePath(packageRoot);
     path.EnsureTrailingSeparator().Append(PackageManifest::kFileName);
-    log.ManifestRead(path, load, manifest);
+    signaturePath.EnsureTrailingSeparator().Append(manifest_signature::kFileName);
+    if (load != PackageManifest::Load::kAbsent && load != PackageManifest::Load::kUnreadable) {
+        const TextString keyId =
+            signature.check.verdict == SignatureVerdict::kVerified
+                ? manifest_signature::KeyId(signature.keys[signature.check.key])
+                : TextString();
+        log.SignatureChecked(signaturePath, keyed ? &signature.check : nullptr, signature.count,
+                             keyId);
+    }
+    log.ManifestRead(path, load, manifest, keyed);
     checked = load == PackageManifest::Load::kRead;
-    return checked || load == PackageManifest::Load::kAbsent;
+    if (load == PackageManifest::Load::kRefused ||
+        (keyed && load == PackageManifest::Load::kAbsent))
+        outcome = Outcome::kNotSigned;
+    else if (!checked && load != PackageManifest::Load::kAbsent)
+        outcome = Outcome::kManifestInvalid;
+    else
+        return true;
+    return false;
 }
 
 // An exclusive open for writing fails with a sharing violation while the
@@ -305,6 +346,8 @@ int SilentExitCode(Outcome outcome) {
         return exit_codes::kPackageDamaged;
     case Outcome::kManifestInvalid:
         return exit_codes::kManifestInvalid;
+    case Outcome::kNotSigned:
+        return exit_codes::kNotSigned;
     case Outcome::kDiskFull:
         return exit_codes::kDiskFull;
     case Outcome::kCannotOpen:
@@ -378,6 +421,10 @@ void Describe(Outcome outcome, const CopyResult& copy, const Shortfall& shortfal
         message.Assign(kManifestInvalidText);
         result.Assign(kResultManifestInvalid);
         break;
+    case Outcome::kNotSigned:
+        message.Assign(kNotSignedText);
+        result.Assign(kResultNotSigned);
+        break;
     }
 }
 
@@ -443,8 +490,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         // Told before the lock is taken: recovery and the probe would
         // already change the package.
         outcome = Outcome::kPackageIsInstallation;
-    } else if (!ReadManifest(ownDirectory, manifest, checked, log)) {
-        outcome = Outcome::kManifestInvalid;
+    } else if (!ReadManifest(ownDirectory, manifest, checked, outcome, log)) {
+        // The outcome is the manifest's.
     } else if (LockRecoverAndProbeProduct(installation, lock, installDirectory, executablePath,
                                           reporter, outcome, log)) {
         // Nothing is written into the installation before the package is

@@ -1,6 +1,9 @@
 // Runs of Update.exe on a package with a manifest (.Update.sha256, made by
 // update-manifest): a package not as listed is refused whole, with the
-// installation byte for byte as it was and nothing left behind.
+// installation byte for byte as it was and nothing left behind. A build
+// with trusted keys (UpdateSigned: the test's keys "first" and "second")
+// takes only a manifest that one of them signed.
+#include <cstdio>
 #include <functional>
 
 #include "update_run.h"
@@ -14,6 +17,10 @@ const char kDamaged[] =
 const char kManifestInvalid[] =
     "Error: Das Update-Paket kann nicht gepr\xC3\xBC"
     "ft werden:\nseine Dateiliste (.Update.sha256) ist nicht lesbar oder ung\xC3\xBCltig.\n\n"
+    "Das Update wurde nicht installiert, die Installation ist unver\xC3\xA4ndert.\n";
+const char kNotSigned[] =
+    "Error: Das Update-Paket ist nicht vom Hersteller signiert oder wurde nach dem\n"
+    "Signieren ver\xC3\xA4ndert.\n\n"
     "Das Update wurde nicht installiert, die Installation ist unver\xC3\xA4ndert.\n";
 
 class ManifestRun : public UpdateRun {
@@ -60,6 +67,10 @@ TEST_F(ManifestRun, APackageAsListedInstallsAndAnUnlistedFileIsLeftOutAndLogged)
     EXPECT_FALSE(fs::exists(install_ / "Data" / "Thumbs.db"));
     const std::string log = Log();
     EXPECT_NE(log.find(".Update.sha256 (4 Dateien)"), std::string::npos) << log;
+    // A build without keys says that it did not look at a signature.
+    EXPECT_NE(log.find("ft, dieses Update.exe hat keinen Schl\xFCssel eingebaut: "),
+              std::string::npos)
+        << log;
     const std::string unlisted = "Nicht in der Dateiliste, nicht kopiert: ";
     const std::size_t at = log.find(unlisted);
     ASSERT_NE(at, std::string::npos) << log;
@@ -174,6 +185,178 @@ TEST_F(ManifestRun, AManifestThatDoesNotParseRefusesThePackageBeforeAnythingIsTo
     fs::create_symlink(root_ / "nowhere", package_ / ".Update.sha256");
     EXPECT_EQ(Run(false, {"/S"}).exitCode, 13);
     ExpectUnchanged("a dangling link");
+}
+
+// The program that trusts the test's keys "first" and "second", in a
+// package signed with "first" by update-manifest.
+class SignedRun : public ManifestRun {
+  protected:
+    void SetUp() override {
+        ManifestRun::SetUp();
+        fs::copy_file(UPDATE_SIGNED_EXE_PATH, package_ / "Update.exe",
+                      fs::copy_options::overwrite_existing);
+        MakeManifest();
+        Sign("first");
+    }
+
+    void Sign(const std::string& key) {
+        const std::string command = std::string(UPDATE_MANIFEST_TOOL) + " sign --key " +
+                                    Quoted(KeyFile(key + ".pem")) + " " +
+                                    Quoted(package_.string()) + " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    // The signature as the openssl command line makes it.
+    void SignWithOpenssl(const std::string& key) {
+        const std::string command = "openssl dgst -sha256 -sign " + Quoted(KeyFile(key + ".pem")) +
+                                    " " + Quoted((package_ / ".Update.sha256").string()) +
+                                    " | openssl base64 -A > " +
+                                    Quoted((package_ / ".Update.sha256.sig").string());
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    static std::string KeyFile(const std::string& name) {
+        return (fs::path(UPDATE_TEST_KEYS) / name).string();
+    }
+
+    // The name of a key in the log, as the openssl command line makes it.
+    static std::string KeyId(const std::string& key) {
+        const std::string command = "openssl pkey -pubin -in " + Quoted(KeyFile(key + ".pub")) +
+                                    " -outform DER | sha256sum | cut -c1-16";
+        std::FILE* pipe = popen(command.c_str(), "r");
+        char id[17] = "";
+        if (pipe != nullptr) {
+            if (std::fgets(id, sizeof id, pipe) == nullptr)
+                id[0] = '\0';
+            pclose(pipe);
+        }
+        return id;
+    }
+
+    void EditManifest(const std::function<void(std::string&)>& edit) {
+        std::string text = ReadAll(package_ / ".Update.sha256");
+        edit(text);
+        WriteAll(package_ / ".Update.sha256", text);
+    }
+};
+
+// One row per package: signed as it is, or changed on the way; each run
+// silent, with its exit code (577 on Windows ends as 65 here, where an exit
+// status keeps 8 bits) and its log line. Every refused one is refused before
+// the lock is taken: the installation as it was, no journal, no lock file.
+TEST_F(SignedRun, OnlyAManifestSignedByATrustedKeyIsTakenAndTheLogNamesTheKey) {
+    const fs::path manifest = package_ / ".Update.sha256",
+                   signature = package_ / ".Update.sha256.sig";
+    const std::string byNoKey = "die Signatur ist von keinem der 2 eingebauten Schl\xFCssel";
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        int exitCode;
+        std::string logged;
+    } rows[] = {
+        {"signed by the first key", [] {}, 0, "mit dem Schl\xFCssel " + KeyId("first") + ": "},
+        {"signed by the second key", [&] { Sign("second"); }, 0,
+         "mit dem Schl\xFCssel " + KeyId("second") + ": "},
+        {"signed by the openssl command line", [&] { SignWithOpenssl("second"); }, 0,
+         "mit dem Schl\xFCssel " + KeyId("second") + ": "},
+        {"no signature", [&] { fs::remove(signature); }, 65, "die Dateiliste ist nicht signiert: "},
+        {"a byte of the signature flipped",
+         [&] {
+             // In s, near the end: the line still decodes.
+             std::string text = ReadAll(signature);
+             char& c = text[text.size() - 8];
+             c = c == 'A' ? 'B' : 'A';
+             WriteAll(signature, text);
+         },
+         65, byNoKey},
+        {"signed by a key not built in", [&] { Sign("other"); }, 65, byNoKey},
+        {"a file line edited after signing",
+         [&] {
+             EditManifest([](std::string& text) {
+                 const std::size_t at = text.find("  faq.txt");
+                 ASSERT_NE(at, std::string::npos);
+                 text[at - 1] = text[at - 1] == '0' ? '1' : '0';
+             });
+         },
+         65, byNoKey},
+        {"a line dropped after signing",
+         [&] {
+             EditManifest([](std::string& text) {
+                 const std::size_t at = text.find("  faq.txt\n");
+                 ASSERT_NE(at, std::string::npos);
+                 const std::size_t start = text.rfind('\n', at) + 1; // 0 on the first line
+                 text.erase(start, at + 10 - start);
+             });
+         },
+         65, byNoKey},
+        {"a line added after signing",
+         [&] {
+             WriteAll(package_ / "extra.dll", "");
+             EditManifest([](std::string& text) {
+                 text += "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  "
+                         "extra.dll\n";
+             });
+         },
+         65, byNoKey},
+        {"no manifest", [&] { fs::remove(manifest); }, 65,
+         "es hat keine Dateiliste (und damit keine Signatur): "},
+        {"a signature that is no base64", [&] { WriteAll(signature, "not a signature\n"); }, 65,
+         "keine Zeile Base64"},
+        {"a signature that is a folder",
+         [&] {
+             fs::remove(signature);
+             fs::create_directory(signature);
+         },
+         65, "die Signatur ist nicht lesbar: "},
+        // Its manifest is genuine: the file is caught by the check.
+        {"a file changed after signing", [&] { WriteAll(package_ / "faq.txt", "changed"); }, 23,
+         "Anders als in der Dateiliste (SHA-256): "},
+        // Verified first, then parsed: a signed manifest that does not parse.
+        {"a signed manifest with a line that does not parse",
+         [&] {
+             EditManifest([](std::string& text) { text += "../x\n"; });
+             SignWithOpenssl("first");
+         },
+         13, ".Update.sha256, Zeile 5"},
+        {"a manifest that is a folder",
+         [&] {
+             fs::remove(manifest);
+             fs::create_directory(manifest);
+         },
+         13, "Dateiliste nicht lesbar: "},
+    };
+    for (const auto& row : rows) {
+        row.change();
+        const RunResult run = Run(false, {"/S", LogSwitch()[0]});
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.what;
+        EXPECT_NE(Log().find(row.logged), std::string::npos) << row.what << "\n" << Log();
+        if (row.exitCode == 0) {
+            EXPECT_EQ(ReadAll(install_ / "a.txt"), "new a") << row.what;
+            WriteAll(install_ / "a.txt", "old a");
+            WriteAll(install_ / "Data" / "big.dat", "old big");
+            fs::remove(install_ / "faq.txt");
+        } else {
+            ExpectUnchanged(row.what);
+            EXPECT_FALSE(fs::exists(install_ / ".Update.journal")) << row.what;
+            EXPECT_FALSE(fs::exists(install_ / ".Update.lock")) << row.what;
+        }
+        // The package as SetUp made it, for the next row.
+        fs::remove_all(manifest);
+        fs::remove_all(signature);
+        fs::remove(package_ / "extra.dll");
+        WriteAll(package_ / "faq.txt", "notes");
+        MakeManifest();
+        Sign("first");
+    }
+}
+
+TEST_F(SignedRun, AChangedPackageGetsItsOwnBoxAndNothingIsTouched) {
+    WriteAll(package_ / ".Update.sha256", ReadAll(package_ / ".Update.sha256") + "\n");
+    const RunResult run = Run(false);
+    EXPECT_EQ(run.messageBox, kNotSigned);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.notes, "");
+    ExpectUnchanged("changed");
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "../bcrypt.h"
+#include "algorithm_names.h"
 #include "handle_objects.h"
 
 namespace {
@@ -26,15 +27,6 @@ AlgorithmObject* AlgorithmOf(BCRYPT_ALG_HANDLE handle) {
     return reinterpret_cast<AlgorithmObject*>(FindHandle(handle, HandleKind::HashAlgorithm));
 }
 
-// CNG's algorithm names are compared as written.
-bool SameName(LPCWSTR name, LPCWSTR expected) {
-    while (*name != 0 && *name == *expected) {
-        ++name;
-        ++expected;
-    }
-    return *name == *expected;
-}
-
 HashObject* HashOf(BCRYPT_HASH_HANDLE handle) {
     return reinterpret_cast<HashObject*>(FindHandle(handle, HandleKind::Hash));
 }
@@ -45,7 +37,9 @@ NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* phAlgorithm, LPCW
                                             LPCWSTR pszImplementation, ULONG dwFlags) {
     if (phAlgorithm == nullptr || pszAlgId == nullptr)
         return STATUS_INVALID_PARAMETER;
-    if (!SameName(pszAlgId, BCRYPT_SHA256_ALGORITHM) || pszImplementation != nullptr)
+    if (SameAlgorithmName(pszAlgId, BCRYPT_ECDSA_P256_ALGORITHM) && pszImplementation == nullptr)
+        return OpenEcdsaP256(phAlgorithm, dwFlags);
+    if (!SameAlgorithmName(pszAlgId, BCRYPT_SHA256_ALGORITHM) || pszImplementation != nullptr)
         return STATUS_NOT_FOUND;
     if (dwFlags != 0)
         return STATUS_NOT_SUPPORTED;
@@ -59,7 +53,9 @@ NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* phAlgorithm, LPCW
 
 NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE hAlgorithm, ULONG) {
     AlgorithmObject* algorithm = AlgorithmOf(hAlgorithm);
-    if (algorithm == nullptr || !UnregisterHandle(&algorithm->header))
+    if (algorithm == nullptr)
+        return CloseEcdsaP256(hAlgorithm);
+    if (!UnregisterHandle(&algorithm->header))
         return STATUS_INVALID_HANDLE;
     delete algorithm;
     return STATUS_SUCCESS;

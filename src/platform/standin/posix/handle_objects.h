@@ -5,7 +5,17 @@
 
 #include "../windows.h"
 
-enum class HandleKind { File, Find, RegistryKey, HashAlgorithm, Hash, Thread, Semaphore };
+enum class HandleKind {
+    File,
+    Find,
+    RegistryKey,
+    HashAlgorithm,
+    Hash,
+    SignatureAlgorithm,
+    Key,
+    Thread,
+    Semaphore
+};
 
 struct HandleObject {
     HandleKind kind;
