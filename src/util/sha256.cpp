@@ -52,8 +52,8 @@ bool Sha256::Finish(Sha256Digest& digest) {
 }
 
 bool Sha256::HashFile(const char* path, char* buffer, DWORD bufferSize, Sha256Digest& digest) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     bool hashed = Begin();

@@ -10,6 +10,7 @@
 namespace {
 
 // Flushes one file, which may be read-only (a flush needs write access).
+// The file is held by the run (file_holds.h): the open shares deleting.
 bool FlushFile(const TextString& path) {
     const DWORD attributes = GetFileAttributesA(path.GetText());
     const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
@@ -19,7 +20,9 @@ bool FlushFile(const TextString& path) {
         SetFileAttributesA(path.GetText(), (attributes & ~FILE_ATTRIBUTE_READONLY) != 0
                                                ? attributes & ~FILE_ATTRIBUTE_READONLY
                                                : FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(path.GetText(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
     const DWORD error = GetLastError();
     if (file != INVALID_HANDLE_VALUE)
@@ -95,9 +98,14 @@ bool UpdateTransaction::StageFile(const TextString& source, const TextString& ta
         if (!copied && GetLastError() == ERROR_FILE_EXISTS && work_names::RemoveWorkFile(staged_))
             copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_,
                                  nullptr, COPY_FILE_FAIL_IF_EXISTS);
+        // Held from here on, so that no open arriving later keeps it from
+        // going in place (or, on undo, from going).
+        if (copied && !holds_.Hold(number, FileHolds::kNew, staged_))
+            copied = FALSE;
         if (!copied) {
             const DWORD error = GetLastError();
-            work_names::RemoveWorkFile(staged_);
+            if (!IsOutOfHandles(error))
+                work_names::RemoveWorkFile(staged_);
             SetLastError(error);
         }
         return copied != FALSE;
@@ -242,14 +250,14 @@ InstallState UpdateTransaction::Commit() {
     // An old file that cannot be removed now keeps the journal, so that the
     // next run removes it.
     if (UndoChanges(root_, processId_, changes_, JournalState::kCommitted, false, reporter_,
-                    retries_))
+                    retries_, holds_))
         RemoveJournal();
     return InstallState::kInstalled;
 }
 
 InstallState UpdateTransaction::Undo(JournalState state) {
     RunStagedCheck();
-    if (!UndoChanges(root_, processId_, changes_, state, false, reporter_, undoRetries_))
+    if (!UndoChanges(root_, processId_, changes_, state, false, reporter_, undoRetries_, holds_))
         return InstallState::kDamaged; // the journal stays for the next run
     if (journal_.IsOpen()) {
         // What was put back reaches the disk before the journal goes.

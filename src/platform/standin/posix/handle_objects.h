@@ -9,7 +9,6 @@ enum class HandleKind { File, Find, RegistryKey, HashAlgorithm, Hash, Thread, Se
 
 struct HandleObject {
     HandleKind kind;
-    HandleObject* next;
 };
 
 void RegisterHandle(HandleObject* object, HandleKind kind);
