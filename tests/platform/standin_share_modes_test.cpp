@@ -221,6 +221,7 @@ TEST(ShareModes, RefusedDeleteAndRenameKeepNoDescriptor) {
 TEST(ShareModesBetweenUsers, AHolderOfAnotherUserIsSeenAlsoOnAReadOnlyFile) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run as two users";
+    const DWORD kHold = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
     struct Case {
         uid_t holder;
         mode_t mode;
@@ -233,6 +234,11 @@ TEST(ShareModesBetweenUsers, AHolderOfAnotherUserIsSeenAlsoOnAReadOnlyFile) {
         {kRoot, 0644, GENERIC_WRITE, 0, kNobody, GENERIC_READ, kShareAll, "error 32"},
         {kNobody, 0444, GENERIC_READ, 0, kRoot, GENERIC_READ, kShareAll, "error 32"},
         {kNobody, 0444, GENERIC_READ, kShareAll, kRoot, GENERIC_READ, FILE_SHARE_READ, "ok"},
+        // An update run's hold: delete access alone, sharing all three.
+        {kRoot, 0644, kHold, kShareAll, kNobody, GENERIC_READ, FILE_SHARE_READ, "error 32"},
+        {kRoot, 0444, kHold, kShareAll, kNobody, GENERIC_READ, FILE_SHARE_READ, "error 32"},
+        {kRoot, 0644, kHold, kShareAll, kNobody, GENERIC_READ, kShareAll, "ok"},
+        {kNobody, 0644, GENERIC_READ, FILE_SHARE_READ, kRoot, kHold, kShareAll, "error 32"},
     };
     TempTree tree;
     ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
