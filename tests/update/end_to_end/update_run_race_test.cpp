@@ -2,11 +2,14 @@
 // that user swaps a folder of it for a link to a folder of root's and back,
 // as fast as he can: nothing outside the installation is ever renamed,
 // replaced, removed or given away, and the installation ends whole.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <map>
+#include <vector>
 
+#include "platform/win32_api.h"
 #include "update_run.h"
 
 namespace {
@@ -136,6 +139,127 @@ TEST_F(UpdateRun, FolderSwappedForALinkMeanwhileLeadsNothingOutside) {
         struct stat conf = {};
         lstat((install_ / "Data" / "target.conf").c_str(), &conf);
         EXPECT_EQ(conf.st_uid, kOtherUser) << "the user's installation stays the user's";
+    }
+}
+
+// The Update.exe started from cwd (a StartedRun's) once it has stopped
+// itself (stop@N of UPDATE_STANDIN_RENAME_FAULTS); -1 when none stops
+// within ten seconds.
+pid_t StoppedRun(const fs::path& cwd) {
+    for (int tries = 0; tries < 1000; ++tries) {
+        DIR* processes = opendir("/proc");
+        for (dirent* entry = processes ? readdir(processes) : nullptr; entry != nullptr;
+             entry = readdir(processes)) {
+            const std::string dir = std::string("/proc/") + entry->d_name;
+            const std::string stat = ReadAll(dir + "/stat");
+            std::error_code error;
+            if (stat.find("(Update.exe) T") != std::string::npos &&
+                fs::read_symlink(dir + "/cwd", error) == cwd) {
+                closedir(processes);
+                return static_cast<pid_t>(std::stoi(entry->d_name));
+            }
+        }
+        if (processes != nullptr)
+            closedir(processes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// The other user, opening every file below folder that he may read, for
+// reading and without sharing deletion, as a reader on Windows does, and
+// holding what he got until he is let go.
+class Reader {
+  public:
+    explicit Reader(const fs::path& folder) {
+        int ready[2];
+        EXPECT_EQ(pipe(ready), 0);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            if (setgid(kOtherUser) != 0 || setuid(kOtherUser) != 0)
+                _exit(1);
+            std::vector<HANDLE> held;
+            for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+                HANDLE file = CreateFileA(entry.path().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+                if (file != INVALID_HANDLE_VALUE)
+                    held.push_back(file);
+            }
+            const unsigned char count = static_cast<unsigned char>(held.size());
+            (void)!write(ready[1], &count, 1);
+            pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        EXPECT_EQ(read(ready[0], &opened_, 1), 1);
+        close(ready[0]);
+    }
+    ~Reader() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    int Opened() const { return opened_; }
+
+  private:
+    pid_t pid_ = -1;
+    unsigned char opened_ = 0;
+};
+
+// Root's run over a root's installation that another user may only read:
+// once the commit has begun, at its first rename and at each later one,
+// the user opens every file he can without sharing deletion and keeps it.
+// Every file the run renames is its own from the probe on: the run ends
+// whole and new, never mixed, and leaves none of its files behind.
+TEST_F(UpdateRun, AReaderArrivingAtAnyRenameOfTheCommitLeavesNoMix) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as root beside another user";
+    const int kReplaced = 4, kNew = 2, kRounds = 3;
+    const char* const kFolders[] = {"", "Data"};
+    const auto name = [&](int i) {
+        return fs::path(kFolders[i % 2]) / ((i < kReplaced ? "r" : "n") + std::to_string(i));
+    };
+    // The commit renames each replaced file twice and each new one once.
+    struct Case {
+        int rename;
+    };
+    std::vector<Case> cases;
+    for (int rename = 1; rename <= 2 * kReplaced + kNew; ++rename)
+        cases.push_back({rename});
+    for (const Case& c : cases) {
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE(testing::Message()
+                         << "reader at rename " << c.rename << ", round " << round);
+            TearDown();
+            SetUp();
+            chmod(root_.c_str(), 0755);
+            Installed();
+            for (int i = 0; i < kReplaced + kNew; ++i) {
+                WriteAll(package_ / name(i), "new " + std::to_string(i));
+                if (i < kReplaced)
+                    WriteAll(install_ / name(i), "old " + std::to_string(i));
+            }
+            environment_ = "UPDATE_RETRY_STEP_MS=20 UPDATE_STANDIN_RENAME_FAULTS=stop@" +
+                           std::to_string(c.rename);
+            StartedRun run(Command(package_, "timeout -s KILL 60") + " /S", root_ / "stderr.txt");
+            const pid_t stopped = StoppedRun(root_ / "cwd");
+            ASSERT_GT(stopped, 0);
+            Reader reader(install_);
+            // He gets the product and nothing the run will move.
+            EXPECT_EQ(reader.Opened(), 1);
+            kill(stopped, SIGCONT);
+            const int exitCode = run.Finish();
+            EXPECT_EQ(exitCode, 0) << run.MessageBox();
+            int fresh = 0, old = 0;
+            for (int i = 0; i < kReplaced + kNew; ++i) {
+                const std::string now = ReadAll(install_ / name(i));
+                fresh += now == "new " + std::to_string(i);
+                old += now == (i < kReplaced ? "old " + std::to_string(i) : "");
+            }
+            EXPECT_TRUE(fresh == kReplaced + kNew || (exitCode == 82 && old == kReplaced + kNew))
+                << fresh << " new, " << old << " old";
+            EXPECT_EQ(TemporaryFiles(install_) + TemporaryFiles(install_ / "Data"), "");
+        }
     }
 }
 
