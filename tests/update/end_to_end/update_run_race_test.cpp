@@ -206,11 +206,13 @@ class Reader {
     unsigned char opened_ = 0;
 };
 
-// Root's run over a root's installation that another user may only read:
-// once the commit has begun, at its first rename and at each later one,
-// the user opens every file he can without sharing deletion and keeps it.
-// Every file the run renames is its own from the probe on: the run ends
-// whole and new, never mixed, and leaves none of its files behind.
+// A run over an installation that another user may only read: once the
+// commit has begun, at its first rename and at each later one, the user
+// opens every file he can without sharing deletion and keeps it. Every file
+// the run renames is its own from the probe on: the run ends whole and new,
+// never mixed, and leaves none of its files behind. Root's run flushes the
+// volume; the owner's own run (who may not open it) flushes file by file,
+// each while it is held.
 TEST_F(UpdateRun, AReaderArrivingAtAnyRenameOfTheCommitLeavesNoMix) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root, to run as root beside another user";
@@ -222,14 +224,19 @@ TEST_F(UpdateRun, AReaderArrivingAtAnyRenameOfTheCommitLeavesNoMix) {
     // The commit renames each replaced file twice and each new one once.
     struct Case {
         int rename;
+        bool byOwner; // the run is the installation owner's, the reader another's
     };
     std::vector<Case> cases;
     for (int rename = 1; rename <= 2 * kReplaced + kNew; ++rename)
-        cases.push_back({rename});
+        cases.push_back({rename, false});
+    cases.push_back({1, true});
+    cases.push_back({2 * kReplaced + kNew, true});
+    const std::string owner = "setpriv --reuid=" + std::to_string(kOtherUser + 1) +
+                              " --regid=" + std::to_string(kOtherUser + 1) + " --clear-groups ";
     for (const Case& c : cases) {
         for (int round = 0; round < kRounds; ++round) {
-            SCOPED_TRACE(testing::Message()
-                         << "reader at rename " << c.rename << ", round " << round);
+            SCOPED_TRACE(testing::Message() << "reader at rename " << c.rename << ", round "
+                                            << round << (c.byOwner ? ", the owner's run" : ""));
             TearDown();
             SetUp();
             chmod(root_.c_str(), 0755);
@@ -239,9 +246,16 @@ TEST_F(UpdateRun, AReaderArrivingAtAnyRenameOfTheCommitLeavesNoMix) {
                 if (i < kReplaced)
                     WriteAll(install_ / name(i), "old " + std::to_string(i));
             }
+            if (c.byOwner) {
+                for (const auto& entry : fs::recursive_directory_iterator(install_))
+                    lchown(entry.path().c_str(), kOtherUser + 1, kOtherUser + 1);
+                chown(install_.c_str(), kOtherUser + 1, kOtherUser + 1);
+            }
             environment_ = "UPDATE_RETRY_STEP_MS=20 UPDATE_STANDIN_RENAME_FAULTS=stop@" +
                            std::to_string(c.rename);
-            StartedRun run(Command(package_, "timeout -s KILL 60") + " /S", root_ / "stderr.txt");
+            StartedRun run(Command(package_, (c.byOwner ? owner : "") + "timeout -s KILL 60") +
+                               " /S",
+                           root_ / "stderr.txt");
             const pid_t stopped = StoppedRun(root_ / "cwd");
             ASSERT_GT(stopped, 0);
             Reader reader(install_);
