@@ -124,6 +124,15 @@ class TreeCopy {
         return !result_.stopped;
     }
 
+    // The process may open no more handles, at the file `path`: no file
+    // after it could be held either. The run stops here, told once, and is
+    // undone; its holds are let go of first, so that the undo has handles.
+    void StopOutOfHandles(const TextString& path, DWORD error) {
+        transaction_.OutOfHandles();
+        ReportDirectory(path, CopyStep::kHoldFiles, error);
+        result_.stopped = true;
+    }
+
     // Another run may be going, whose journal stands where ours would: its
     // staged files are not ours to remove.
     void KeepLeftovers() { keepsLeftovers_ = true; }
@@ -213,11 +222,8 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, con
                 const DWORD error = GetLastError();
                 ++result_.failedFiles;
                 ReportFile(targetPath, error);
-                // No file after it could be held either: the run stops here.
-                if (IsOutOfHandles(error)) {
-                    transaction_.OutOfHandles();
-                    result_.stopped = true;
-                }
+                if (IsOutOfHandles(error))
+                    StopOutOfHandles(targetPath, error);
             }
             if (progress_ != nullptr)
                 progress_->endFile(progress_->context);
@@ -285,12 +291,11 @@ void TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
                 transaction_.KeepHold(entry->number, hold);
             noted = true;
         } else if (IsOutOfHandles(entry->verdict)) {
-            // No file after it could be held either: the run stops here.
-            transaction_.OutOfHandles();
+            const DWORD error = entry->verdict;
             entry->verdict = kLeftOut;
             ++result_.failedFiles;
-            ReportFile(path, ERROR_TOO_MANY_OPEN_FILES);
-            result_.stopped = true;
+            ReportFile(path, error);
+            StopOutOfHandles(path, error);
             break;
         }
         // A folder of many files takes a while: the window opens when due

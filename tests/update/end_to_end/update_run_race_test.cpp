@@ -277,4 +277,94 @@ TEST_F(UpdateRun, AReaderArrivingAtAnyRenameOfTheCommitLeavesNoMix) {
     }
 }
 
+// A run killed between BV.EXE's two renames leaves no handle behind: another
+// user who then holds its work files, without sharing deletion, keeps the
+// next runs from repairing it (31), and the box and the log name a file he
+// holds; once he lets go, the next run repairs and installs.
+TEST_F(UpdateRun, AHolderOfAStoppedRunsFilesDelaysItsRepairAndIsNamed) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as root beside another user";
+    chmod(root_.c_str(), 0755);
+    Installed();
+    WriteAll(install_ / "a.txt", "old a");
+    WriteAll(package_ / "a.txt", "new a");
+    WriteAll(package_ / "BV.EXE", "new product");
+    // a.txt aside (1) and in (2), BV.EXE aside (3): killed before it is in.
+    environment_ = "UPDATE_STANDIN_RENAME_FAULTS=kill@4";
+    Run(false, {"/S"});
+    ASSERT_FALSE(fs::exists(install_ / "BV.EXE"));
+    const fs::path log = root_ / "u.log";
+    {
+        Reader reader(install_);
+        environment_ = "UPDATE_RETRY_STEP_MS=20";
+        EXPECT_EQ(Run(false, {"/S", "/LOG=" + log.string()}).exitCode, 31);
+        const std::string held = "Nicht wiederhergestellt: " + install_.string() + "\\.Update-";
+        EXPECT_NE(ReadAll(log).find(held), std::string::npos) << ReadAll(log);
+        EXPECT_NE(ReadAll(log).find(".old (Fehler 32"), std::string::npos) << ReadAll(log);
+        const std::string box = Run(false).messageBox;
+        EXPECT_NE(box.find("wieder her.\n\n" + held), std::string::npos) << box;
+        EXPECT_FALSE(fs::exists(install_ / "BV.EXE"));
+    }
+    EXPECT_EQ(Run(true).exitCode, 0);
+    EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "new product");
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "new a");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+}
+
+// Where the process may not have a handle for each file it must hold (a
+// user whose descriptor limit cannot be raised), the run fails before
+// anything installed moves, unchanged, says so in the log, and leaves
+// none of its files: whether the files it cannot hold are installed ones
+// (held from their probe) or new ones (held from their staging).
+TEST_F(UpdateRun, ARunThatCannotHoldEveryFileFailsUnchanged) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as a user with a low descriptor limit";
+    const struct {
+        const char* what;
+        int replaced, added;
+    } cases[] = {{"installed files", 60, 0}, {"new files", 0, 60}};
+    const uid_t user = kOtherUser + 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        chmod(root_.c_str(), 0755);
+        Installed();
+        for (int i = 0; i < c.replaced + c.added; ++i) {
+            const fs::path name = fs::path(i % 2 ? "Data" : "") / ("f" + std::to_string(i));
+            WriteAll(package_ / name, "new");
+            if (i < c.replaced)
+                WriteAll(install_ / name, "old");
+        }
+        fs::create_directories(root_ / "logs");
+        for (const fs::path& mine : {install_, root_ / "logs"}) {
+            chown(mine.c_str(), user, user);
+            for (const auto& entry : fs::recursive_directory_iterator(mine))
+                lchown(entry.path().c_str(), user, user);
+        }
+        const fs::path log = root_ / "logs" / "u.log";
+        StartedRun run(
+            Command(package_, "prlimit --nofile=64 setpriv --reuid=" + std::to_string(user) +
+                                  " --regid=" + std::to_string(user) +
+                                  " --clear-groups timeout -s KILL 60") +
+                " /S /LOG=" + log.string(),
+            root_ / "stderr.txt");
+        EXPECT_EQ(run.Finish(), 82) << ReadAll(log);
+        const std::string text = ReadAll(log);
+        EXPECT_NE(text.find("Zu viele Dateien, um jede bis zum Ende des Updates zu halten"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("Nicht wiederhergestellt"), std::string::npos) << text;
+        int old = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(install_))
+            old += entry.is_regular_file() && ReadAll(entry.path()) == "old";
+        EXPECT_EQ(old, c.replaced);
+        EXPECT_EQ(fs::exists(install_ / "Data"), c.replaced != 0) << "a folder the run made";
+        EXPECT_EQ(TemporaryFiles(install_), "");
+        if (c.replaced != 0) {
+            EXPECT_EQ(TemporaryFiles(install_ / "Data"), "");
+        }
+    }
+}
+
 } // namespace
