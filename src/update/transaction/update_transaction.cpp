@@ -98,20 +98,20 @@ bool UpdateTransaction::StageFile(const TextString& source, const TextString& ta
         if (!copied && GetLastError() == ERROR_FILE_EXISTS && work_names::RemoveWorkFile(staged_))
             copied = CopyFileExA(source.GetText(), staged_.GetText(), copyRoutine_, copyData_,
                                  nullptr, COPY_FILE_FAIL_IF_EXISTS);
-        // Held from here on, so that no open arriving later keeps it from
-        // going in place (or, on undo, from going).
-        if (copied && !holds_.Hold(number, FileHolds::kNew, staged_))
-            copied = FALSE;
         if (!copied) {
             const DWORD error = GetLastError();
-            if (!IsOutOfHandles(error))
-                work_names::RemoveWorkFile(staged_);
+            work_names::RemoveWorkFile(staged_);
             SetLastError(error);
         }
         return copied != FALSE;
     };
     // The package file may be held for a moment by a scanner, too.
-    return retries_.Run(source, copy);
+    if (!retries_.Run(source, copy))
+        return false;
+    // Held from here on, so that no open arriving later keeps it from going
+    // in place (or, on undo, from going); a scanner that opened it as it was
+    // written is waited out. One that cannot be held is left to the undo.
+    return retries_.Run(staged_, [&] { return holds_.Hold(number, FileHolds::kNew, staged_); });
 }
 
 InstallState UpdateTransaction::Finish(bool stagedWhole) {
