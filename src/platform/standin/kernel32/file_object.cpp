@@ -187,7 +187,7 @@ const long kHeadroom = 256, kSmallestLimit = 1024;
 // Lists a new handle kept only for its share modes; when its descriptor
 // shows the table nearly full, parks every listed one.
 void ListParkable(FileObject* file) {
-    static const long limit = sysconf(_SC_OPEN_MAX);
+    const long limit = sysconf(_SC_OPEN_MAX); // as it is now
     std::lock_guard<std::mutex> guard(ParkableLock());
     file->parkable = true;
     file->olderParkable = newestParkable;
@@ -349,8 +349,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
         }
     }
     // Delete access alone, on a plain file: kept for its share modes only.
-    if (wanted.remove && !wanted.read && !wanted.write && !deleteOnClose && !isDirectory &&
-        !isLink)
+    if (wanted.remove && !wanted.read && !wanted.write && !deleteOnClose && !isDirectory && !isLink)
         ListParkable(file);
     result.file = file;
     result.error = ERROR_SUCCESS;

@@ -24,8 +24,8 @@ const int kBatch = 253;
 
 struct Request {
     int command;
-    int count;   // kPark: descriptors that come with it
-    int number;  // kClose, kRecall: the keeper's descriptor
+    int count;  // kPark: descriptors that come with it
+    int number; // kClose, kRecall: the keeper's descriptor
 };
 
 int CloseRange(unsigned first, unsigned last, unsigned flags) {
