@@ -155,8 +155,9 @@ pid_t StoppedRun(const fs::path& cwd) {
             std::error_code error;
             if (stat.find("(Update.exe) T") != std::string::npos &&
                 fs::read_symlink(dir + "/cwd", error) == cwd) {
+                const pid_t found = static_cast<pid_t>(std::stoi(entry->d_name));
                 closedir(processes);
-                return static_cast<pid_t>(std::stoi(entry->d_name));
+                return found;
             }
         }
         if (processes != nullptr)
