@@ -187,8 +187,13 @@ const long kHeadroom = 256, kSmallestLimit = 1024;
 // Lists a new handle kept only for its share modes; when its descriptor
 // shows the table nearly full, parks every listed one.
 void ListParkable(FileObject* file) {
-    const long limit = sysconf(_SC_OPEN_MAX); // as it is now
+    // The limit as it is now, looked at again every 64 handles: parking
+    // starts at most 64 descriptors late, well within the headroom.
     std::lock_guard<std::mutex> guard(ParkableLock());
+    static long limit = 0;
+    static unsigned opened = 0;
+    if (opened++ % 64 == 0)
+        limit = sysconf(_SC_OPEN_MAX);
     file->parkable = true;
     file->olderParkable = newestParkable;
     (newestParkable ? newestParkable->newerParkable : oldestParkable) = file;
