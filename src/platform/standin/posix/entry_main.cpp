@@ -9,7 +9,7 @@
 // files for each file of its package (the installed file it replaces and
 // the staged one) to its end, where Windows gives a process millions of
 // handles: the descriptor limit is raised as far as the process may before
-// WinMain runs.
+// WinMain runs (beyond it, such handles are parked: descriptor_keepers.h).
 #include <cstdlib>
 #include <cstring>
 #include <string>
