@@ -183,9 +183,10 @@ void Unlist(FileObject* file) {
 // the listed handles are parked with keepers; a process held to fewer than
 // kSmallestLimit descriptors parks none.
 const long kHeadroom = 256, kSmallestLimit = 1024;
+const std::size_t kParkBatch = 1024;
 
 // Lists a new handle kept only for its share modes; when its descriptor
-// shows the table nearly full, parks every listed one.
+// shows the table nearly full, parks the oldest listed ones.
 void ListParkable(FileObject* file) {
     // The limit as it is now, looked at again every 64 handles: parking
     // starts at most 64 descriptors late, well within the headroom.
@@ -200,9 +201,13 @@ void ListParkable(FileObject* file) {
     newestParkable = file;
     if (limit < kSmallestLimit || file->fd < limit - kHeadroom)
         return;
+    // The oldest of them, a batch at a time: their numbers are free again
+    // for the next opens, and a run that only just passes the limit parks
+    // (and closes through its keepers) few.
     std::vector<FileObject*> files;
     std::vector<int> fds;
-    for (FileObject* listed = oldestParkable; listed != nullptr; listed = listed->newerParkable) {
+    for (FileObject* listed = oldestParkable; listed != nullptr && files.size() < kParkBatch;
+         listed = listed->newerParkable) {
         files.push_back(listed);
         fds.push_back(listed->fd);
     }
