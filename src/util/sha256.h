@@ -30,7 +30,8 @@ class Sha256 {
 
     // The hash of a whole file, read in chunks into `buffer`; false with the
     // last error when the file cannot be opened or read. Others may read
-    // the file meanwhile, none may write it.
+    // the file meanwhile, and rename or delete it (an update run holds its
+    // staged files for that), none may write it.
     bool HashFile(const char* path, char* buffer, DWORD bufferSize, Sha256Digest& digest);
 
   private:

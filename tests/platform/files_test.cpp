@@ -81,6 +81,7 @@ TEST(CreateFileA, FailuresOfPathDirectoryAndReadOnlyFile) {
 }
 
 TEST(CreateFileA, ShareModesBetweenTwoHandles) {
+    const DWORD kHold = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
     struct Case {
         DWORD firstAccess, firstShare, secondAccess, secondShare;
         bool secondOpens;
@@ -104,6 +105,20 @@ TEST(CreateFileA, ShareModesBetweenTwoHandles) {
         {FILE_EXECUTE, FILE_SHARE_READ, FILE_READ_DATA, FILE_SHARE_READ, true},
         {FILE_APPEND_DATA, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, false},
         {FILE_WRITE_DATA, kShareAll, FILE_READ_DATA, FILE_SHARE_READ, false},
+        // A handle with delete access alone that shares all three (an update
+        // run's hold) stands against every open of data or deletion that
+        // does not share deleting, and against nothing else; it cannot be
+        // had while such an open is there.
+        {kHold, kShareAll, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+        {kHold, kShareAll, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+        {kHold, kShareAll, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+        {kHold, kShareAll, GENERIC_WRITE, 0, false},
+        {kHold, kShareAll, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, true},
+        {kHold, kShareAll, GENERIC_WRITE, FILE_SHARE_DELETE, true},
+        {kHold, kShareAll, FILE_READ_ATTRIBUTES, 0, true},
+        {kHold, kShareAll, kHold, kShareAll, true},
+        {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, kHold, kShareAll, false},
+        {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, kHold, kShareAll, true},
         // A refused truncation leaves the contents.
         {GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kShareAll, false, CREATE_ALWAYS},
         {GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kShareAll, false, TRUNCATE_EXISTING},

@@ -11,6 +11,7 @@
 namespace {
 
 TEST(MoveFileExA, ReplacesOrRefusesLeavingBothFilesAsTheyWere) {
+    const DWORD kHold = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
     TempTree tree;
     tree.WriteFile("dir\\inner.txt", "inner");
     struct Case {
@@ -37,6 +38,10 @@ TEST(MoveFileExA, ReplacesOrRefusesLeavingBothFilesAsTheyWere) {
         {"dst.txt", MOVEFILE_REPLACE_EXISTING, ERROR_SHARING_VIOLATION, "src.txt", GENERIC_READ,
          FILE_SHARE_READ | FILE_SHARE_WRITE},
         {"dst.txt", MOVEFILE_REPLACE_EXISTING, 0, "src.txt", GENERIC_READ, kShareAll},
+        // A handle with delete access alone that shares all three (an update
+        // run's hold) lets its file be moved, not replaced.
+        {"new.txt", 0, 0, "src.txt", kHold, kShareAll},
+        {"dst.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED, "dst.txt", kHold, kShareAll},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "to " << c.to << " flags " << c.flags << " holding "
@@ -89,6 +94,36 @@ TEST(MoveFileExA, TheOldNameIsFreeForANewFile) {
     FindClose(search);
     EXPECT_STREQ(found.cFileName, "a.txt");
     EXPECT_EQ(tree.ReadFile("B.txt"), "a");
+}
+
+// A handle with delete access alone that shares all three goes with its
+// file, read-only or not, through a rename: under its new name the file
+// still keeps out an open that does not share deleting, and the old name
+// is free of it.
+TEST(MoveFileExA, AHoldGoesWithItsFile) {
+    const DWORD kHold = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+    TempTree tree;
+    tree.WriteFile("held.txt", "old");
+    const std::string held = tree.Path("held.txt"), moved = tree.Path("moved.txt");
+    ASSERT_TRUE(SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_READONLY));
+    SetLastError(kMarker);
+    HANDLE hold = Open(held, kHold, kShareAll);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(MoveFileExA(held.c_str(), moved.c_str(), 0));
+    EXPECT_WIN32_FAILURE(Open(moved, GENERIC_READ, FILE_SHARE_READ), INVALID_HANDLE_VALUE,
+                         ERROR_SHARING_VIOLATION);
+    HANDLE reader = Open(moved, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    tree.WriteFile("held.txt", "new");
+    reader = Open(held, GENERIC_READ, 0);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    EXPECT_TRUE(CloseHandle(hold));
+    reader = Open(moved, GENERIC_READ, FILE_SHARE_READ);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    SetFileAttributesA(moved.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // What CopyFileA gave the file travels with it: a read-only file is renamed

@@ -6,9 +6,11 @@
 #include <spawn.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -169,6 +171,44 @@ TEST(ShareModesBetweenProcesses, RacingExclusiveOpensAreNeverBothGranted) {
     munmap(memory, sizeof(Shared));
 }
 
+// Holds (delete access alone, sharing all three) beyond the process's
+// descriptor limit: every one still keeps out another process's open that
+// does not share deleting, answers for its file, and lets go when closed.
+TEST(ShareModesBetweenProcesses, HoldsBeyondTheDescriptorLimitStillKeepOthersOut) {
+    const DWORD kHold = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+    const int kFiles = 2500;
+    TempTree tree;
+    for (int i = 0; i < kFiles; ++i)
+        tree.WriteFile("f" + std::to_string(i), "data");
+    const std::string report = InChild([&] {
+        const struct rlimit limit = {1024, 1024};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return std::string("<no limit>");
+        std::vector<HANDLE> holds;
+        for (int i = 0; i < kFiles; ++i) {
+            holds.push_back(Open(tree.Path("f" + std::to_string(i)), kHold, kShareAll));
+            if (holds.back() == INVALID_HANDLE_VALUE)
+                return "hold " + std::to_string(i) + ": " + Outcome(false);
+        }
+        std::string seen;
+        for (int i : {0, 1200, kFiles - 1})
+            seen += OpenOutcomeAs(kRoot, tree.Path("f" + std::to_string(i)), GENERIC_READ,
+                                  FILE_SHARE_READ) +
+                    ",";
+        BY_HANDLE_FILE_INFORMATION information = {};
+        seen += Outcome(GetFileInformationByHandle(holds[0], &information) &&
+                        information.nFileSizeLow == 4) +
+                ",";
+        for (HANDLE hold : holds)
+            CloseHandle(hold);
+        // f0 came back to be asked; f1 was let go of where it was kept.
+        seen += OpenOutcomeAs(kRoot, tree.Path("f0"), GENERIC_READ, FILE_SHARE_READ) + ",";
+        seen += OpenOutcomeAs(kRoot, tree.Path("f1"), GENERIC_READ, FILE_SHARE_READ);
+        return seen;
+    });
+    EXPECT_EQ(report, "error 32,error 32,error 32,ok,ok,ok");
+}
+
 TEST(RunningExecutable, OpeningItForWritingIsASharingViolation) {
     TempTree tree;
     std::string program = tree.Root() + "/BV.EXE";
@@ -221,6 +261,7 @@ TEST(ShareModes, RefusedDeleteAndRenameKeepNoDescriptor) {
 TEST(ShareModesBetweenUsers, AHolderOfAnotherUserIsSeenAlsoOnAReadOnlyFile) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run as two users";
+    const DWORD kHold = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
     struct Case {
         uid_t holder;
         mode_t mode;
@@ -233,6 +274,11 @@ TEST(ShareModesBetweenUsers, AHolderOfAnotherUserIsSeenAlsoOnAReadOnlyFile) {
         {kRoot, 0644, GENERIC_WRITE, 0, kNobody, GENERIC_READ, kShareAll, "error 32"},
         {kNobody, 0444, GENERIC_READ, 0, kRoot, GENERIC_READ, kShareAll, "error 32"},
         {kNobody, 0444, GENERIC_READ, kShareAll, kRoot, GENERIC_READ, FILE_SHARE_READ, "ok"},
+        // An update run's hold: delete access alone, sharing all three.
+        {kRoot, 0644, kHold, kShareAll, kNobody, GENERIC_READ, FILE_SHARE_READ, "error 32"},
+        {kRoot, 0444, kHold, kShareAll, kNobody, GENERIC_READ, FILE_SHARE_READ, "error 32"},
+        {kRoot, 0644, kHold, kShareAll, kNobody, GENERIC_READ, kShareAll, "ok"},
+        {kNobody, 0644, GENERIC_READ, FILE_SHARE_READ, kRoot, kHold, kShareAll, "error 32"},
     };
     TempTree tree;
     ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);

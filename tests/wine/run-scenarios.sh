@@ -560,7 +560,7 @@ expect_file Brenvolt/readme.txt "newer readme"
 expect_no_temporary_files Brenvolt
 end
 
-begin "a scanner holding each file for a moment: the update waits and goes in whole"
+begin "a scanner opening each file written or renamed, sharing nothing: kept out of the run's files, the update goes in whole"
 install Brenvolt
 machine_value 'C:\Brenvolt'
 mkdir -p "$drive_c/Brenvolt/Data"
@@ -574,7 +574,28 @@ expect scan ok
 expect_box Info information "$(text_done 7)"
 for i in 1 2 3 4 5 6; do expect_file "Brenvolt/Data/f$i.dat" "new $i"; done
 expect_file Brenvolt/readme.txt "new readme"
-grep -q '^scanned=[1-9]' <<<"$output" || problem "the scanner held no file"
+# Each file the run writes or renames is the run's from then on.
+grep -q '^refused=[1-9]' <<<"$output" || problem "the scanner was refused no file"
+expect_no_temporary_files Brenvolt/Data
+expect_no_temporary_files Brenvolt
+end
+
+begin "a reader who comes once the commit has begun, without sharing deletion, is kept out: the update goes in whole"
+install Brenvolt
+machine_value 'C:\Brenvolt'
+mkdir -p "$drive_c/Brenvolt/Data"
+for i in $(seq 101 300); do
+    echo "old $i" >"$drive_c/Brenvolt/Data/f$i.dat"
+    package_file "Data/f$i.dat" "new $i"
+done
+package_file readme.txt "new readme"
+# The last file of its folder to be put in place: still the installed one
+# when the first backup shows, and held by the run either way.
+run_update_with --hold-at-commit 'C:\Brenvolt\Data\f300.dat' --
+expect hold-at-commit 'C:\\Brenvolt\\Data\\f300.dat|error 32'
+expect_box Info information "$(text_done 201)"
+for i in $(seq 101 300); do expect_file "Brenvolt/Data/f$i.dat" "new $i"; done
+expect_file Brenvolt/readme.txt "new readme"
 expect_no_temporary_files Brenvolt/Data
 expect_no_temporary_files Brenvolt
 end

@@ -237,6 +237,7 @@ void UpdateLog::DirectoryFailed(const TextString& path, CopyStep step, DWORD err
     TextString text(step == CopyStep::kReadPackageDirectory  ? kLogDirectoryNotRead
                     : step == CopyStep::kMakeTargetDirectory ? kLogDirectoryNotMade
                     : step == CopyStep::kWriteJournal        ? kLogJournalNotWritten
+                    : step == CopyStep::kHoldFiles           ? kLogOutOfHandles
                                                              : kLogDirectoryNotEntered);
     text.Append(path);
     if (error != ERROR_SUCCESS)
@@ -245,6 +246,10 @@ void UpdateLog::DirectoryFailed(const TextString& path, CopyStep step, DWORD err
 }
 
 void UpdateLog::NotRestored(const TextString& path, DWORD error) {
+    if (firstNotRestored_.GetLength() == 0) {
+        firstNotRestored_.Assign(path);
+        firstNotRestoredError_ = error;
+    }
     TextString text(kLogNotRestored);
     text.Append(path);
     AppendErrorText(text, error);

@@ -56,6 +56,10 @@ class UpdateLog {
     void FileCopied(const TextString& target, DWORD error); // error 0: copied
     void DirectoryFailed(const TextString& path, CopyStep step, DWORD error);
     void NotRestored(const TextString& path, DWORD error);
+    // The first file told to NotRestored (empty when none was) and why: the
+    // box names it.
+    const TextString& FirstNotRestored() const { return firstNotRestored_; }
+    DWORD FirstNotRestoredError() const { return firstNotRestoredError_; }
     void Waited(const TextString& path, DWORD milliseconds, DWORD error); // error 0: then done
     void ReadOnlyReplaced(const TextString& target);
     // What was found of a stopped run (not called when nothing was).
@@ -96,6 +100,8 @@ class UpdateLog {
     TextString name_; // the last component of the path
     BY_HANDLE_FILE_INFORMATION identity_ = {};
     TextString failure_;
+    TextString firstNotRestored_;
+    DWORD firstNotRestoredError_ = ERROR_SUCCESS;
 };
 
 // " (Fehler <code>: <the system's text>)", or without the text when the

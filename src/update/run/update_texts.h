@@ -159,6 +159,10 @@ inline constexpr const char kLogDirectoryNotMade[] = "Verzeichnis nicht angelegt
 inline constexpr const char kLogDirectoryNotEntered[] =
     "Verzeichnis ausgelassen, es f\xFChrt in die Installation: ";
 inline constexpr const char kLogJournalNotWritten[] = "Journal nicht geschrieben: ";
+// The run could open no more handles, and cannot hold its files to its end.
+inline constexpr const char kLogOutOfHandles[] =
+    "Zu viele Dateien, um jede bis zum Ende des Updates zu halten; das Update wird nicht "
+    "installiert: ";
 inline constexpr const char kLogNotRestored[] = "Nicht wiederhergestellt: ";
 // The package's manifest: then its path.
 inline constexpr const char kLogPackageNotChecked[] = "Paket nicht gepr\xFC"

@@ -526,6 +526,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     lock.Release();
     installation.Release();
     Describe(outcome, copy, shortfall, message, result);
+    // The file that could not be put back (one that another program holds,
+    // say) is named in the box, as in the log.
+    if (outcome == Outcome::kNotRestored && log.FirstNotRestored().GetLength() != 0) {
+        TextString file("\r\n\r\n");
+        file.Append(kLogNotRestored).Append(log.FirstNotRestored());
+        AppendErrorText(file, log.FirstNotRestoredError());
+        message.Append(file);
+    }
 
     // Interactive runs end with 0, whatever happened.
     int exitCode = switches.silent ? SilentExitCode(outcome) : 0;

@@ -56,6 +56,17 @@ bool IsNoMatchError(DWORD error) {
 // The verdict on a file that the reporter leaves out: no Win32 error.
 const DWORD kLeftOut = 0xFFFFFFFFu;
 
+// Closes a hold that is not kept, the last error kept; false.
+bool LetGo(HANDLE& hold) {
+    if (hold != INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        CloseHandle(hold);
+        hold = INVALID_HANDLE_VALUE;
+        SetLastError(error);
+    }
+    return false;
+}
+
 // The name of an installed file, open as `file`, as the file system keeps
 // it: the package may write it in another case ("d1.dat" for "D1.dat"),
 // and the file that replaces it, or comes back in its place, keeps the
@@ -115,6 +126,15 @@ class TreeCopy {
         if (!result_.stopped && progress_ != nullptr && progress_->stopAsked(progress_->context))
             result_.stopped = true;
         return !result_.stopped;
+    }
+
+    // The process may open no more handles, at the file `path`: no file
+    // after it could be held either. The run stops here, told once, and is
+    // undone; its holds are let go of first, so that the undo has handles.
+    void StopOutOfHandles(const TextString& path, DWORD error) {
+        transaction_.OutOfHandles();
+        ReportDirectory(path, CopyStep::kHoldFiles, error);
+        result_.stopped = true;
     }
 
     // Another run may be going, whose journal stands where ours would: its
@@ -210,8 +230,11 @@ void TreeCopy::CopyLevel(const TextString& source, const TextString& target, Lev
                 ++result_.copied;
                 ReportFile(targetPath, ERROR_SUCCESS);
             } else {
+                const DWORD error = GetLastError();
                 ++result_.failedFiles;
-                ReportFile(targetPath, GetLastError());
+                ReportFile(targetPath, error);
+                if (IsOutOfHandles(error))
+                    StopOutOfHandles(targetPath, error);
             }
             if (progress_ != nullptr)
                 progress_->endFile(progress_->context);
@@ -265,25 +288,33 @@ bool TreeCopy::JudgeFiles(FolderListing& listing, const NameClashes& clashes,
         }
         path.Assign(targetDirectory).Append(name);
         bool readOnly = false;
-        HANDLE probe = INVALID_HANDLE_VALUE;
+        HANDLE hold = INVALID_HANDLE_VALUE;
         if (inNewFolder)
             SetLastError(ERROR_FILE_NOT_FOUND);
         else
-            probe = ProbeTarget(path, readOnly);
-        const bool replaces = probe != INVALID_HANDLE_VALUE;
+            hold = ProbeTarget(path, readOnly);
+        const bool replaces = hold != INVALID_HANDLE_VALUE;
         if (replaces && readOnly && reporter_ != nullptr && reporter_->readOnlyReplaced != nullptr)
             reporter_->readOnlyReplaced(reporter_->context, path);
         const char* installedName = name;
         char finalPath[2 * MAX_PATH];
         if (replaces) {
-            installedName = InstalledName(probe, name, finalPath, sizeof finalPath);
-            CloseHandle(probe);
+            installedName = InstalledName(hold, name, finalPath, sizeof finalPath);
         } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
             entry->verdict = GetLastError();
         }
         if (entry->verdict == ERROR_SUCCESS) {
             entry->number = transaction_.NoteFile(targetDirectory, installedName, replaces);
+            if (replaces)
+                transaction_.KeepHold(entry->number, hold);
             noted = true;
+        } else if (IsOutOfHandles(entry->verdict)) {
+            const DWORD error = entry->verdict;
+            entry->verdict = kLeftOut;
+            ++result_.failedFiles;
+            ReportFile(path, error);
+            StopOutOfHandles(path, error);
+            break;
         }
         // A folder of many files takes a while: the window opens when due
         // and answers meanwhile; a stop is heard before the first file.
@@ -336,40 +367,56 @@ bool TreeCopy::MakeNotedFolder(FolderListing* listing, const TextString& source,
     return true;
 }
 
-// Opens an installed file for writing, sharing nothing, and closes it at
-// once: the open fails while another program has it open (32), even one
-// that shares reading, and for a folder in its place (5). Nothing is
-// written. A read-only file is opened with its attribute cleared, which is
-// put back at once: it is replaced like any other (readOnly tells it), and
-// its backup keeps the attribute. A holder of a moment (a scanner) is
-// waited out. INVALID_HANDLE_VALUE with the last error when it fails;
-// ERROR_FILE_NOT_FOUND: there is none.
+// Holds an installed file for the run (file_holds.h), then opens it for
+// writing, sharing only deletion, and closes that at once: the hold fails
+// while another program has it open without sharing deletion (32), the
+// probe while one has it open at all (32), even sharing reading and
+// deletion, or runs it, and either for a folder in its place (5). Nothing
+// is written. A read-only file is probed with its attribute cleared, which
+// is put back at once: it is replaced like any other (readOnly tells it),
+// and its backup keeps the attribute. A holder of a moment (a scanner) is
+// waited out. The hold, kept to the end of the run; INVALID_HANDLE_VALUE
+// with the last error when it fails; ERROR_FILE_NOT_FOUND: there is none.
 HANDLE TreeCopy::ProbeTarget(const TextString& path, bool& readOnly) {
-    HANDLE probe = INVALID_HANDLE_VALUE;
+    HANDLE hold = INVALID_HANDLE_VALUE;
     bool final = false;
     const auto open = [&] {
-        probe = CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED)
-            return probe != INVALID_HANDLE_VALUE;
+        HANDLE probe = INVALID_HANDLE_VALUE;
+        hold = OpenHold(path.GetText());
+        if (hold != INVALID_HANDLE_VALUE)
+            probe = CreateFileA(path.GetText(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+        if (probe != INVALID_HANDLE_VALUE) {
+            CloseHandle(probe);
+            return true;
+        }
+        if (GetLastError() != ERROR_ACCESS_DENIED) {
+            final = IsOutOfHandles(GetLastError());
+            return LetGo(hold);
+        }
         const DWORD attributes = GetFileAttributesA(path.GetText());
         final = attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0;
         // With no attribute left, NORMAL says so (0 would change nothing).
         const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
-        if (!final && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        if (!final && hold != INVALID_HANDLE_VALUE && (attributes & FILE_ATTRIBUTE_READONLY) &&
             SetFileAttributesA(path.GetText(), cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL)) {
-            probe =
-                CreateFileA(path.GetText(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            probe = CreateFileA(path.GetText(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
             const DWORD error = GetLastError();
             SetFileAttributesA(path.GetText(), attributes);
             readOnly = probe != INVALID_HANDLE_VALUE;
+            if (readOnly)
+                CloseHandle(probe);
             SetLastError(error);
         }
-        if (probe == INVALID_HANDLE_VALUE)
-            SetLastError(ERROR_ACCESS_DENIED);
-        return probe != INVALID_HANDLE_VALUE;
+        if (readOnly)
+            return true;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return LetGo(hold);
     };
-    transaction_.Retries().Run(path, open, &final);
-    return probe;
+    if (!transaction_.Retries().Run(path, open, &final))
+        return INVALID_HANDLE_VALUE;
+    return hold;
 }
 
 // What is skipped here and why:

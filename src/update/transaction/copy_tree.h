@@ -12,6 +12,7 @@ enum class CopyStep {
     kMakeTargetDirectory,   // creating its counterpart under the target
     kEnterPackageDirectory, // not entered: it leads into the installation being written
     kWriteJournal,          // the journal of the run could not be made or written
+    kHoldFiles, // no more handles: the run cannot hold its files to its end (at this file)
 };
 
 // What an update came to.

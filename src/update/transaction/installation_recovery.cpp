@@ -143,9 +143,11 @@ Recovery RecoverInstallation(const TextString& installDirectory, const CopyRepor
         break;
     }
     RetryBudget retries = RetryBudget::ForUndo(reporter);
+    FileHolds holds;
     if (!UndoChanges(root, contents.processId, contents.changes, contents.state, true, reporter,
-                     retries))
+                     retries, holds))
         return Recovery::kFailed;
+    holds.ReleaseAll();
     if (contents.state != JournalState::kStaging)
         FlushVolumeOf(root);
     if (!retries.Run(journalPath, [&journalPath] { return RemoveJournalName(journalPath); }))

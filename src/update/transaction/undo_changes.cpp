@@ -58,15 +58,59 @@ void FilePaths::Make(const TextString& root, DWORD processId, const ChangeList::
     work_names::AppendBackup(backup, processId, change.number);
 }
 
+namespace {
+
+// Holds, before anything moves, every file of a journal's change that the
+// undo will move or remove: the backup, and the staged file or else the
+// new file that goes back to the staged name. False, with the file told to
+// the reporter, when one is there and cannot be held.
+bool HoldChange(const FilePaths& paths, const ChangeList::Change& change, JournalState state,
+                const CopyReporter* reporter, RetryBudget& retries, FileHolds& holds) {
+    const auto hold = [&](FileHolds::Slot slot, const TextString& path) {
+        if (retries.Run(path, [&] { return holds.Hold(change.number, slot, path); }) ||
+            GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
+        ReportNotRestored(reporter, path, GetLastError());
+        return false;
+    };
+    bool held = change.kind != ChangeList::kReplaced || hold(FileHolds::kOld, paths.backup);
+    if (state == JournalState::kCommitted)
+        return held;
+    if (Exists(paths.staged))
+        return hold(FileHolds::kNew, paths.staged) && held;
+    // Once committing, a new file in place goes back to its staged name.
+    const bool movesBack =
+        state == JournalState::kCommitting &&
+        (change.kind == ChangeList::kNew || holds.Holds(change.number, FileHolds::kOld));
+    return (!movesBack || hold(FileHolds::kNew, paths.target)) && held;
+}
+
+} // namespace
+
 bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& changes,
                  JournalState state, bool fromJournal, const CopyReporter* reporter,
-                 RetryBudget& retries) {
+                 RetryBudget& retries, FileHolds& holds) {
     bool restored = true;
     FolderChain folders(root);
     FilePaths paths;
     DeferredFiles deferred;
     std::uint32_t position = 0;
     ChangeList::Change change = {};
+    // A change whose files could not all be held is left as it is.
+    DeferredFiles refused;
+    std::uint32_t nextRefused = 0;
+    if (fromJournal) {
+        while (changes.NextFile(position, change)) {
+            paths.Make(root, processId, change);
+            if (folders.HoldFolderOf(change.path) &&
+                !HoldChange(paths, change, state, reporter, retries, holds)) {
+                restored = false;
+                refused.Add(change);
+            }
+        }
+        position = 0;
+        change = {};
+    }
     const auto remove = [&retries](const TextString& path) {
         return retries.Run(path, [&path] { return work_names::RemoveWorkFile(path); });
     };
@@ -75,6 +119,10 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
                            [&] { return MoveFileExA(from.GetText(), to.GetText(), 0) != FALSE; });
     };
     while (changes.NextFile(position, change)) {
+        if (nextRefused < refused.Count() && refused.At(nextRefused).number == change.number) {
+            ++nextRefused;
+            continue;
+        }
         paths.Make(root, processId, change);
         if (!folders.HoldFolderOf(change.path)) {
             const DWORD error = GetLastError();
@@ -87,6 +135,10 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
         if (state == JournalState::kCommitted) {
             // Every staged file is in place; only replaced files have
             // backups. One held for a moment waits until the others are gone.
+            // Each hold goes right before its file: Windows would keep a
+            // removed file that is still open under its name.
+            if (change.kind == ChangeList::kReplaced)
+                holds.Release(change.number, FileHolds::kOld);
             if (change.kind == ChangeList::kReplaced && !work_names::RemoveWorkFile(paths.backup)) {
                 if (IsTransientError(GetLastError())) {
                     deferred.Add(change);
@@ -117,6 +169,7 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
                 ReportNotRestored(reporter, paths.target, GetLastError());
             }
         }
+        holds.Release(change.number, FileHolds::kNew);
         if (!remove(paths.staged)) {
             restored = false;
             ReportNotRestored(reporter, paths.staged, GetLastError());
@@ -124,6 +177,7 @@ bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& chan
     }
     for (std::uint32_t i = 0; i < deferred.Count(); ++i) {
         paths.Make(root, processId, deferred.At(i));
+        holds.Release(deferred.At(i).number, FileHolds::kOld);
         if (!folders.HoldFolderOf(deferred.At(i).path) || !remove(paths.backup)) {
             restored = false;
             ReportNotRestored(reporter, paths.backup, GetLastError());

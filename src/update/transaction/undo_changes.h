@@ -4,6 +4,7 @@
 
 #include "change_list.h"
 #include "copy_tree.h"
+#include "file_holds.h"
 #include "platform/win32_api.h"
 #include "text_string.h"
 #include "transient_retry.h"
@@ -27,9 +28,15 @@ struct FilePaths {
 // the reporter's notRestored.
 // Each step on a file that another program holds for a moment is tried
 // again within `retries` (transient_retry.h).
+// `holds`: the run's holds of its files (file_holds.h), each closed right
+// before its file is removed. From a journal, no handle of the stopped run
+// survived: every file that the undo will move or remove is held first,
+// before anything moves, and one that cannot be held (another program has
+// it open without sharing deletion) is told by its own name and left as it
+// is, with the rest of its change.
 bool UndoChanges(const TextString& root, DWORD processId, const ChangeList& changes,
                  JournalState state, bool fromJournal, const CopyReporter* reporter,
-                 RetryBudget& retries);
+                 RetryBudget& retries, FileHolds& holds);
 
 // Removes the folders that the changes made, last first, when they are
 // empty: anything put there since stays.

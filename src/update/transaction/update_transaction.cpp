@@ -79,6 +79,11 @@ bool UpdateTransaction::StageFile(const TextString& source, const TextString& ta
     // The package file may be held for a moment by a scanner, too.
     if (!retries_.Run(source, copy))
         return false;
+    // Held from here on, so that no open arriving later keeps it from going
+    // in place (or, on undo, from going); a scanner that opened it as it was
+    // written is waited out. One that cannot be held is left to the undo.
+    if (!retries_.Run(staged_, [&] { return holds_.Hold(number, FileHolds::kNew, staged_); }))
+        return false;
     if (flusher_.IsRunning())
         flusher_.Add(staged_);
     return true;
@@ -224,7 +229,7 @@ InstallState UpdateTransaction::Commit() {
     // An old file that cannot be removed now keeps the journal, so that the
     // next run removes it.
     if (UndoChanges(root_, processId_, changes_, JournalState::kCommitted, false, reporter_,
-                    retries_))
+                    retries_, holds_))
         RemoveJournal();
     return InstallState::kInstalled;
 }
@@ -232,7 +237,7 @@ InstallState UpdateTransaction::Commit() {
 InstallState UpdateTransaction::Undo(JournalState state) {
     flusher_.Finish();
     RunStagedCheck();
-    if (!UndoChanges(root_, processId_, changes_, state, false, reporter_, undoRetries_))
+    if (!UndoChanges(root_, processId_, changes_, state, false, reporter_, undoRetries_, holds_))
         return InstallState::kDamaged; // the journal stays for the next run
     if (journal_.IsOpen()) {
         // What was put back reaches the disk before the journal goes.

@@ -18,6 +18,7 @@
 
 #include "change_list.h"
 #include "copy_tree.h"
+#include "file_holds.h"
 #include "platform/win32_api.h"
 #include "staged_flusher.h"
 #include "text_string.h"
@@ -62,9 +63,14 @@ class UpdateTransaction {
     std::uint32_t NoteFile(const TextString& targetDirectory, const char* name, bool replaces);
     bool WriteNotes();
 
+    // Keeps the hold that the probe of file `number`'s installed file
+    // opened (file_holds.h): held from then to the end of the run, renamed
+    // to its backup, until that is removed.
+    void KeepHold(std::uint32_t number, HANDLE hold) { holds_.Keep(number, FileHolds::kOld, hold); }
+
     // Writes source whole under the staged name of file `number` in
-    // targetDirectory. False with the last error when it fails; nothing of
-    // it is left then.
+    // targetDirectory, and holds it from then until the end of the run.
+    // False with the last error when it fails; nothing of it is left then.
     bool StageFile(const TextString& source, const TextString& targetDirectory,
                    std::uint32_t number);
     // Before the copy lets go of a folder where it staged files: nothing of
@@ -88,6 +94,12 @@ class UpdateTransaction {
     // The waits for files that another program holds for a moment, shared
     // by the whole run (transient_retry.h).
     RetryBudget& Retries() { return retries_; }
+
+    // The process may open no more handles: every hold is let go of, so
+    // that the undo that follows has handles for its folders and files.
+    // The run fails; nothing installed has moved yet.
+    void OutOfHandles() { holds_.ReleaseAll(); }
+    std::uint32_t PeakHolds() const { return holds_.Peak(); }
 
     // What failed while the staged files were being put in place (each
     // reported as it happened): a file, or the journal.
@@ -121,6 +133,7 @@ class UpdateTransaction {
     std::uint32_t journalFailures_ = 0;
     JournalFile journal_;
     TextString journalPath_;
+    FileHolds holds_;
     RetryBudget retries_, undoRetries_;
     TextString staged_, scratch_;
     StagedFlusher flusher_; // last: stopped first

@@ -2,11 +2,14 @@
 // that user swaps a folder of it for a link to a folder of root's and back,
 // as fast as he can: nothing outside the installation is ever renamed,
 // replaced, removed or given away, and the installation ends whole.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <map>
+#include <vector>
 
+#include "platform/win32_api.h"
 #include "update_run.h"
 
 namespace {
@@ -136,6 +139,232 @@ TEST_F(UpdateRun, FolderSwappedForALinkMeanwhileLeadsNothingOutside) {
         struct stat conf = {};
         lstat((install_ / "Data" / "target.conf").c_str(), &conf);
         EXPECT_EQ(conf.st_uid, kOtherUser) << "the user's installation stays the user's";
+    }
+}
+
+// The Update.exe started from cwd (a StartedRun's) once it has stopped
+// itself (stop@N of UPDATE_STANDIN_RENAME_FAULTS); -1 when none stops
+// within ten seconds.
+pid_t StoppedRun(const fs::path& cwd) {
+    for (int tries = 0; tries < 1000; ++tries) {
+        DIR* processes = opendir("/proc");
+        for (dirent* entry = processes ? readdir(processes) : nullptr; entry != nullptr;
+             entry = readdir(processes)) {
+            const std::string dir = std::string("/proc/") + entry->d_name;
+            const std::string stat = ReadAll(dir + "/stat");
+            std::error_code error;
+            if (stat.find("(Update.exe) T") != std::string::npos &&
+                fs::read_symlink(dir + "/cwd", error) == cwd) {
+                const pid_t found = static_cast<pid_t>(std::stoi(entry->d_name));
+                closedir(processes);
+                return found;
+            }
+        }
+        if (processes != nullptr)
+            closedir(processes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// The other user, opening every file below folder that he may read, for
+// reading and without sharing deletion, as a reader on Windows does, and
+// holding what he got until he is let go.
+class Reader {
+  public:
+    explicit Reader(const fs::path& folder) {
+        int ready[2];
+        EXPECT_EQ(pipe(ready), 0);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            if (setgid(kOtherUser) != 0 || setuid(kOtherUser) != 0)
+                _exit(1);
+            std::vector<HANDLE> held;
+            for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+                HANDLE file = CreateFileA(entry.path().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+                if (file != INVALID_HANDLE_VALUE)
+                    held.push_back(file);
+            }
+            const unsigned char count = static_cast<unsigned char>(held.size());
+            (void)!write(ready[1], &count, 1);
+            pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        EXPECT_EQ(read(ready[0], &opened_, 1), 1);
+        close(ready[0]);
+    }
+    ~Reader() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    int Opened() const { return opened_; }
+
+  private:
+    pid_t pid_ = -1;
+    unsigned char opened_ = 0;
+};
+
+// A run over an installation that another user may only read: once the
+// commit has begun, at its first rename and at each later one, the user
+// opens every file he can without sharing deletion and keeps it. Every file
+// the run renames is its own from the probe on: the run ends whole and new,
+// never mixed, and leaves none of its files behind. Root's run flushes the
+// volume; the owner's own run (who may not open it) flushes file by file,
+// each while it is held.
+TEST_F(UpdateRun, AReaderArrivingAtAnyRenameOfTheCommitLeavesNoMix) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as root beside another user";
+    const int kReplaced = 4, kNew = 2, kRounds = 3;
+    const char* const kFolders[] = {"", "Data"};
+    const auto name = [&](int i) {
+        return fs::path(kFolders[i % 2]) / ((i < kReplaced ? "r" : "n") + std::to_string(i));
+    };
+    // The commit renames each replaced file twice and each new one once.
+    struct Case {
+        int rename;
+        bool byOwner; // the run is the installation owner's, the reader another's
+    };
+    std::vector<Case> cases;
+    for (int rename = 1; rename <= 2 * kReplaced + kNew; ++rename)
+        cases.push_back({rename, false});
+    cases.push_back({1, true});
+    cases.push_back({2 * kReplaced + kNew, true});
+    const std::string owner = "setpriv --reuid=" + std::to_string(kOtherUser + 1) +
+                              " --regid=" + std::to_string(kOtherUser + 1) + " --clear-groups ";
+    for (const Case& c : cases) {
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE(testing::Message() << "reader at rename " << c.rename << ", round "
+                                            << round << (c.byOwner ? ", the owner's run" : ""));
+            TearDown();
+            SetUp();
+            chmod(root_.c_str(), 0755);
+            Installed();
+            for (int i = 0; i < kReplaced + kNew; ++i) {
+                WriteAll(package_ / name(i), "new " + std::to_string(i));
+                if (i < kReplaced)
+                    WriteAll(install_ / name(i), "old " + std::to_string(i));
+            }
+            if (c.byOwner) {
+                for (const auto& entry : fs::recursive_directory_iterator(install_))
+                    lchown(entry.path().c_str(), kOtherUser + 1, kOtherUser + 1);
+                chown(install_.c_str(), kOtherUser + 1, kOtherUser + 1);
+            }
+            environment_ = "UPDATE_RETRY_STEP_MS=20 UPDATE_STANDIN_RENAME_FAULTS=stop@" +
+                           std::to_string(c.rename);
+            StartedRun run(Command(package_, (c.byOwner ? owner : "") + "timeout -s KILL 60") +
+                               " /S",
+                           root_ / "stderr.txt");
+            const pid_t stopped = StoppedRun(root_ / "cwd");
+            ASSERT_GT(stopped, 0);
+            Reader reader(install_);
+            // He gets the product and nothing the run will move.
+            EXPECT_EQ(reader.Opened(), 1);
+            kill(stopped, SIGCONT);
+            const int exitCode = run.Finish();
+            EXPECT_EQ(exitCode, 0) << run.MessageBox();
+            int fresh = 0, old = 0;
+            for (int i = 0; i < kReplaced + kNew; ++i) {
+                const std::string now = ReadAll(install_ / name(i));
+                fresh += now == "new " + std::to_string(i);
+                old += now == (i < kReplaced ? "old " + std::to_string(i) : "");
+            }
+            EXPECT_TRUE(fresh == kReplaced + kNew || (exitCode == 82 && old == kReplaced + kNew))
+                << fresh << " new, " << old << " old";
+            EXPECT_EQ(TemporaryFiles(install_) + TemporaryFiles(install_ / "Data"), "");
+        }
+    }
+}
+
+// A run killed between BV.EXE's two renames leaves no handle behind: another
+// user who then holds its work files, without sharing deletion, keeps the
+// next runs from repairing it (31), and the box and the log name a file he
+// holds; once he lets go, the next run repairs and installs.
+TEST_F(UpdateRun, AHolderOfAStoppedRunsFilesDelaysItsRepairAndIsNamed) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as root beside another user";
+    chmod(root_.c_str(), 0755);
+    Installed();
+    WriteAll(install_ / "a.txt", "old a");
+    WriteAll(package_ / "a.txt", "new a");
+    WriteAll(package_ / "BV.EXE", "new product");
+    // a.txt aside (1) and in (2), BV.EXE aside (3): killed before it is in.
+    environment_ = "UPDATE_STANDIN_RENAME_FAULTS=kill@4";
+    Run(false, {"/S"});
+    ASSERT_FALSE(fs::exists(install_ / "BV.EXE"));
+    const fs::path log = root_ / "u.log";
+    {
+        Reader reader(install_);
+        environment_ = "UPDATE_RETRY_STEP_MS=20";
+        EXPECT_EQ(Run(false, {"/S", "/LOG=" + log.string()}).exitCode, 31);
+        const std::string held = "Nicht wiederhergestellt: " + install_.string() + "\\.Update-";
+        EXPECT_NE(ReadAll(log).find(held), std::string::npos) << ReadAll(log);
+        EXPECT_NE(ReadAll(log).find(".old (Fehler 32"), std::string::npos) << ReadAll(log);
+        const std::string box = Run(false).messageBox;
+        EXPECT_NE(box.find("wieder her.\n\n" + held), std::string::npos) << box;
+        EXPECT_FALSE(fs::exists(install_ / "BV.EXE"));
+    }
+    EXPECT_EQ(Run(true).exitCode, 0);
+    EXPECT_EQ(ReadAll(install_ / "BV.EXE"), "new product");
+    EXPECT_EQ(ReadAll(install_ / "a.txt"), "new a");
+    EXPECT_EQ(TemporaryFiles(install_), "");
+}
+
+// Where the process may not have a handle for each file it must hold (a
+// user whose descriptor limit cannot be raised), the run fails before
+// anything installed moves, unchanged, says so in the log, and leaves
+// none of its files: whether the files it cannot hold are installed ones
+// (held from their probe) or new ones (held from their staging).
+TEST_F(UpdateRun, ARunThatCannotHoldEveryFileFailsUnchanged) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as a user with a low descriptor limit";
+    const struct {
+        const char* what;
+        int replaced, added;
+    } cases[] = {{"installed files", 60, 0}, {"new files", 0, 60}};
+    const uid_t user = kOtherUser + 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        chmod(root_.c_str(), 0755);
+        Installed();
+        for (int i = 0; i < c.replaced + c.added; ++i) {
+            const fs::path name = fs::path(i % 2 ? "Data" : "") / ("f" + std::to_string(i));
+            WriteAll(package_ / name, "new");
+            if (i < c.replaced)
+                WriteAll(install_ / name, "old");
+        }
+        fs::create_directories(root_ / "logs");
+        for (const fs::path& mine : {install_, root_ / "logs"}) {
+            chown(mine.c_str(), user, user);
+            for (const auto& entry : fs::recursive_directory_iterator(mine))
+                lchown(entry.path().c_str(), user, user);
+        }
+        const fs::path log = root_ / "logs" / "u.log";
+        StartedRun run(
+            Command(package_, "prlimit --nofile=64 setpriv --reuid=" + std::to_string(user) +
+                                  " --regid=" + std::to_string(user) +
+                                  " --clear-groups timeout -s KILL 60") +
+                " /S /LOG=" + log.string(),
+            root_ / "stderr.txt");
+        EXPECT_EQ(run.Finish(), 82) << ReadAll(log);
+        const std::string text = ReadAll(log);
+        EXPECT_NE(text.find("Zu viele Dateien, um jede bis zum Ende des Updates zu halten"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("Nicht wiederhergestellt"), std::string::npos) << text;
+        int old = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(install_))
+            old += entry.is_regular_file() && ReadAll(entry.path()) == "old";
+        EXPECT_EQ(old, c.replaced);
+        EXPECT_EQ(fs::exists(install_ / "Data"), c.replaced != 0) << "a folder the run made";
+        EXPECT_EQ(TemporaryFiles(install_), "");
+        if (c.replaced != 0) {
+            EXPECT_EQ(TemporaryFiles(install_ / "Data"), "");
+        }
     }
 }
 

@@ -2,11 +2,15 @@
 // from its own folder, reads and answers its message box, waits for its end,
 // and reports what it saw, one "key=value" line each, for the test script.
 //
-//   update_driver [--hold FILE]... [--scan FOLDER] [--attributes FILE]... [--timeout SECONDS]
-//                 [--no-box] [--progress] [--cancel-at POSITION] PROGRAM [ARGUMENT]...
+//   update_driver [--hold FILE]... [--hold-at-commit FILE] [--scan FOLDER]
+//                 [--attributes FILE]... [--timeout SECONDS] [--no-box] [--progress]
+//                 [--cancel-at POSITION] PROGRAM [ARGUMENT]...
 //
 // --hold opens FILE without sharing for the whole run (a running product, a
-// target that cannot be overwritten); --scan holds each file written or
+// target that cannot be overwritten); --hold-at-commit opens FILE for
+// reading, sharing reading and writing but not deletion, as soon as the
+// first backup of the commit (".Update-*.old") shows in FILE's folder, and
+// keeps what it got to the end (commit_reader.h); --scan holds each file written or
 // renamed in FOLDER for a moment, as a scanner does (scanner.h); --attributes
 // reports FILE's attributes
 // before and after the run. The ARGUMENTs follow the program's name on its
@@ -34,6 +38,7 @@
 #include <windows.h>
 
 #include "child_process.h"
+#include "commit_reader.h"
 #include "message_box.h"
 #include "progress_window.h"
 #include "report.h"
@@ -49,6 +54,7 @@ const DWORD kPollMs = 50;
 
 struct Options {
     std::vector<std::string> holds;
+    std::string holdAtCommit;
     std::string scan;
     std::vector<std::string> attributes;
     DWORD boxTimeoutMs = 60000;
@@ -63,6 +69,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc)
             options.holds.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--hold-at-commit") == 0 && i + 1 < argc)
+            options.holdAtCommit = argv[++i];
         else if (std::strcmp(argv[i], "--scan") == 0 && i + 1 < argc)
             options.scan = argv[++i];
         else if (std::strcmp(argv[i], "--attributes") == 0 && i + 1 < argc)
@@ -166,6 +174,9 @@ int main(int argc, char** argv) {
         scanner.reset(new Scanner(options.scan));
         Report("scan", scanner->Started() ? "ok" : "error " + std::to_string(GetLastError()));
     }
+    std::unique_ptr<CommitReader> reader;
+    if (!options.holdAtCommit.empty())
+        reader.reset(new CommitReader(options.holdAtCommit));
 
     PROCESS_INFORMATION process = {};
     if (!StartProgram(options.program, options.arguments, process)) {
@@ -213,6 +224,7 @@ int main(int argc, char** argv) {
         else if (!options.noBox && boxes == 0)
             result = 2; // ended without a word to the user
     }
+    reader.reset(); // reports what it got
     ReportNotes(process.dwProcessId);
     ReportAttributes("attributes-after", options.attributes);
     Report("result", result == 0   ? "ok"

@@ -17,6 +17,7 @@ Scanner::~Scanner() {
     // of the process, which follows.
     InterlockedExchange(&stop_, 1);
     Report("scanned", std::to_string(held_));
+    Report("refused", std::to_string(refused_));
 }
 
 DWORD WINAPI Scanner::Run(LPVOID self) {
@@ -42,6 +43,8 @@ DWORD WINAPI Scanner::Run(LPVOID self) {
                     Sleep(20 + static_cast<DWORD>(std::rand() % 131));
                     CloseHandle(file);
                     InterlockedIncrement(&scanner.held_);
+                } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+                    InterlockedIncrement(&scanner.refused_);
                 }
             }
             if (event->NextEntryOffset == 0)

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "file_attributes.h"
 #include "folder_entry.h"
@@ -161,6 +163,63 @@ DWORD NoteDeleteOnClose(const char* path, const struct stat& opened, FileObject*
     return ERROR_SUCCESS;
 }
 
+// Handles kept only for their share modes, not parked, oldest first.
+std::mutex& ParkableLock() {
+    static std::mutex lock;
+    return lock;
+}
+FileObject* oldestParkable = nullptr;
+FileObject* newestParkable = nullptr;
+
+void Unlist(FileObject* file) {
+    (file->olderParkable ? file->olderParkable->newerParkable : oldestParkable) =
+        file->newerParkable;
+    (file->newerParkable ? file->newerParkable->olderParkable : newestParkable) =
+        file->olderParkable;
+    file->olderParkable = file->newerParkable = nullptr;
+}
+
+// Once the process's own descriptors come within this many of its limit,
+// the listed handles are parked with keepers; a process held to fewer than
+// kSmallestLimit descriptors parks none.
+const long kHeadroom = 256, kSmallestLimit = 1024;
+const std::size_t kParkBatch = 1024;
+
+// Lists a new handle kept only for its share modes; when its descriptor
+// shows the table nearly full, parks the oldest listed ones.
+void ListParkable(FileObject* file) {
+    // The limit as it is now, looked at again every 64 handles: parking
+    // starts at most 64 descriptors late, well within the headroom.
+    std::lock_guard<std::mutex> guard(ParkableLock());
+    static long limit = 0;
+    static unsigned opened = 0;
+    if (opened++ % 64 == 0)
+        limit = sysconf(_SC_OPEN_MAX);
+    file->parkable = true;
+    file->olderParkable = newestParkable;
+    (newestParkable ? newestParkable->newerParkable : oldestParkable) = file;
+    newestParkable = file;
+    if (limit < kSmallestLimit || file->fd < limit - kHeadroom)
+        return;
+    // The oldest of them, a batch at a time: their numbers are free again
+    // for the next opens, and a run that only just passes the limit parks
+    // (and closes through its keepers) few.
+    std::vector<FileObject*> files;
+    std::vector<int> fds;
+    for (FileObject* listed = oldestParkable; listed != nullptr && files.size() < kParkBatch;
+         listed = listed->newerParkable) {
+        files.push_back(listed);
+        fds.push_back(listed->fd);
+    }
+    std::vector<ParkedDescriptor> parked(files.size());
+    const int done = ParkDescriptors(fds.data(), static_cast<int>(fds.size()), parked.data());
+    for (int i = 0; i < done; ++i) {
+        Unlist(files[i]);
+        files[i]->parked = parked[i];
+        files[i]->fd = -1;
+    }
+}
+
 FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
                         DWORD flags) {
     const bool deleteOnClose = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
@@ -291,6 +350,7 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
     file->isDirectory = isDirectory;
     file->linkAttributes = linkAttributes;
     file->deleteDirectoryFd = -1;
+    file->parked = ParkedDescriptor();
     if (deleteOnClose) {
         DWORD noted = NoteDeleteOnClose(path.Text(), info, file);
         if (noted != ERROR_SUCCESS) {
@@ -298,6 +358,9 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
             return Failure(noted);
         }
     }
+    // Delete access alone, on a plain file: kept for its share modes only.
+    if (wanted.remove && !wanted.read && !wanted.write && !deleteOnClose && !isDirectory && !isLink)
+        ListParkable(file);
     result.file = file;
     result.error = ERROR_SUCCESS;
     result.existed = existed;
@@ -305,6 +368,19 @@ FileOpenResult OpenOnce(PosixPath& path, DWORD access, DWORD shareMode, DWORD di
 }
 
 } // namespace
+
+int DescriptorOf(FileObject* file) {
+    if (file->fd < 0 && file->parked.keeper >= 0) {
+        const int fd = RecallParked(file->parked);
+        if (fd < 0) {
+            SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+            return -1;
+        }
+        file->fd = fd;
+        file->parked = ParkedDescriptor();
+    }
+    return file->fd;
+}
 
 FileOpenResult OpenFileObject(PosixPath& path, DWORD access, DWORD shareMode, DWORD disposition,
                               DWORD flags) {
@@ -329,7 +405,15 @@ void DestroyFileObject(FileObject* file) {
     }
     if (file->deleteDirectoryFd >= 0)
         close(file->deleteDirectoryFd);
-    close(file->fd);
+    if (file->parkable) {
+        std::lock_guard<std::mutex> guard(ParkableLock());
+        if (file->fd >= 0)
+            Unlist(file);
+    }
+    if (file->fd >= 0)
+        close(file->fd);
+    else if (file->parked.keeper >= 0)
+        CloseParked(file->parked);
     std::free(file);
 }
 

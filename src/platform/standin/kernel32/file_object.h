@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "../windows.h"
+#include "descriptor_keepers.h"
 #include "handle_objects.h"
 #include "posix_path.h"
 
@@ -23,7 +24,19 @@ struct FileObject {
     // its name there; -1 and null otherwise.
     int deleteDirectoryFd;
     char* deleteName;
+    // A handle with delete access alone, kept only for its share modes: its
+    // descriptor may be parked with a keeper (descriptor_keepers.h), fd -1
+    // meanwhile, when the process's own table runs short. Those not parked
+    // are listed, oldest first.
+    bool parkable;
+    ParkedDescriptor parked;
+    FileObject* olderParkable;
+    FileObject* newerParkable;
 };
+
+// The descriptor of the file, taken back from its keeper where it was
+// parked; -1 with ERROR_TOO_MANY_OPEN_FILES when it cannot be.
+int DescriptorOf(FileObject* file);
 
 struct FileOpenResult {
     FileObject* file;   // null on failure

@@ -71,7 +71,7 @@ namespace {
 // The status of an open file; a bad handle sets ERROR_INVALID_HANDLE.
 bool StatHandle(HANDLE handle, struct stat& info) {
     FileObject* file = FileFromHandle(handle);
-    if (file != nullptr && fstat(file->fd, &info) == 0)
+    if (file != nullptr && DescriptorOf(file) >= 0 && fstat(file->fd, &info) == 0)
         return true;
     SetLastError(ERROR_INVALID_HANDLE);
     return false;

@@ -12,6 +12,8 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE handle, LPSTR buffer, DWORD size, 
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
+    if (DescriptorOf(file) < 0)
+        return 0;
     char link[64], path[PATH_MAX];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", file->fd);
     const ssize_t length = readlink(link, path, sizeof path - 1);

@@ -36,6 +36,8 @@ bool RenameFaultAsked(const char* source) {
         ++calls;
         if (Asks(words, "kill", calls))
             kill(getpid(), SIGKILL);
+        if (Asks(words, "stop", calls))
+            kill(getpid(), SIGSTOP);
         if (!Asks(words, "fail", calls))
             return false;
         refused = source == nullptr ? "" : source;

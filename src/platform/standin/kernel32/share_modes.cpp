@@ -68,9 +68,18 @@ int HeldByOthers(int fd, FlagSet set) {
         int error = LockCall(fd, F_OFD_GETLK, F_WRLCK, first, count, &held);
         return error != 0 ? error : held != F_UNLCK ? kHeld : 0;
     };
-    // Mostly nobody else has the file open: one test over all flags says so.
-    int any = test(0, kFlagCount);
-    if (any != kHeld)
+    // Mostly nobody else holds a flag that matters: one test over the span
+    // from the first flag of set to its last says so (a handle of our own
+    // that only deletes, an update run's hold, raises a flag outside it).
+    int first = 0, last = kFlagCount - 1;
+    while (first < kFlagCount && !(set & (1u << first)))
+        ++first;
+    while (last > first && !(set & (1u << last)))
+        --last;
+    if (first == kFlagCount)
+        return 0;
+    int any = test(first, last - first + 1);
+    if (any != kHeld || set == ((2u << last) - (1u << first)))
         return any;
     return ForEachRun(set, test);
 }

@@ -164,6 +164,7 @@ HANDLE OpenVolume(LPCSTR fileName, DWORD access) {
     file->isDirectory = true; // no data to read or write through it
     file->isVolume = true;
     file->deleteDirectoryFd = -1;
+    file->parked = ParkedDescriptor();
     RegisterHandle(&file->header, HandleKind::File);
     return &file->header;
 }

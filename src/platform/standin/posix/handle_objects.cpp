@@ -1,6 +1,7 @@
 #include "handle_objects.h"
 
 #include <mutex>
+#include <unordered_set>
 
 namespace {
 
@@ -9,35 +10,32 @@ std::mutex& RegisterLock() {
     return lock;
 }
 
-HandleObject* liveObjects = nullptr;
+// A run may hold hundreds of thousands of handles at once, and close them
+// in any order: looking one up costs the same however many there are.
+std::unordered_set<const void*>& LiveObjects() {
+    static std::unordered_set<const void*>* objects = new std::unordered_set<const void*>;
+    return *objects;
+}
 
 } // namespace
 
 void RegisterHandle(HandleObject* object, HandleKind kind) {
     std::lock_guard<std::mutex> guard(RegisterLock());
     object->kind = kind;
-    object->next = liveObjects;
-    liveObjects = object;
+    LiveObjects().insert(object);
 }
 
 HandleObject* FindHandle(const void* handle, HandleKind kind) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
         return nullptr;
     std::lock_guard<std::mutex> guard(RegisterLock());
-    for (HandleObject* object = liveObjects; object != nullptr; object = object->next) {
-        if (object == handle)
-            return object->kind == kind ? object : nullptr;
-    }
-    return nullptr;
+    if (LiveObjects().count(handle) == 0)
+        return nullptr;
+    HandleObject* object = static_cast<HandleObject*>(const_cast<void*>(handle));
+    return object->kind == kind ? object : nullptr;
 }
 
 bool UnregisterHandle(HandleObject* object) {
     std::lock_guard<std::mutex> guard(RegisterLock());
-    for (HandleObject** link = &liveObjects; *link != nullptr; link = &(*link)->next) {
-        if (*link == object) {
-            *link = object->next;
-            return true;
-        }
-    }
-    return false;
+    return LiveObjects().erase(object) != 0;
 }

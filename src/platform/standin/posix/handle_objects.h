@@ -19,7 +19,6 @@ enum class HandleKind {
 
 struct HandleObject {
     HandleKind kind;
-    HandleObject* next;
 };
 
 void RegisterHandle(HandleObject* object, HandleKind kind);
